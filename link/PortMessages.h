@@ -1,0 +1,38 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "SerialPort.h"
+
+namespace vitalon {
+
+// A serial device that a port number stands for.
+struct PortDevice {
+    std::string path;         // e.g. "/dev/ttyUSB0"
+    std::string description;  // e.g. "FT232R USB UART"; may be empty
+};
+
+// Port numbers 1..8 and their devices; a number without a device cannot open.
+using PortAssignment = std::array<std::optional<PortDevice>, 8>;
+
+// Orders the machine's serial devices for COM1..COM8: USB adapters (ttyUSB*,
+// ttyACM*) first, then the rest, each group by name. Extra devices are dropped.
+PortAssignment assignSystemPorts(std::vector<PortDevice> devices);
+
+// Parses one "COMn=DEVICE" option into `into`; throws std::invalid_argument
+// with a user-facing reason on a malformed value.
+void assignPortOption(const std::string& option, PortAssignment& into);
+
+std::string comName(std::uint8_t n);  // "COM3"
+
+// Status-bar texts for the link.
+std::string openPortStatus(std::uint8_t n, const std::string& device);
+std::string noPortAtStartStatus();
+std::string openFailureStatus(std::uint8_t n, const PortError& error);
+std::string portLostStatus(std::uint8_t n, const std::string& device, const std::string& reason);
+
+}  // namespace vitalon

@@ -1,0 +1,131 @@
+#include <gtest/gtest.h>
+
+#include "DeviceSettings.h"
+#include "Fakes.h"
+
+namespace vitalon {
+namespace {
+
+using testing::FakeLabel;
+using testing::FakeSerialPort;
+
+class SettingSelectorsTest : public ::testing::Test {
+public:
+    SettingSelectorsTest() {
+        port_.openable = {1};
+        port_.CommPort(1);
+        port_.PortOpen(true);
+        selectors_.applyStartValues();
+    }
+
+    FakeSerialPort port_;
+    FakeLabel speed_, amp_, filter_, sim_, channel_, curve_;
+    SettingSelectors selectors_{{speed_, amp_, filter_, sim_, channel_, curve_}, port_};
+};
+
+TEST_F(SettingSelectorsTest, StartCommandsAreSixWritesWithNothingAppended) {
+    selectors_.sendStartCommands();
+    EXPECT_EQ(port_.writes, (std::vector<std::string>{"S1", "A1", "5", "N", "G1", "D0"}));
+    const auto& s = selectors_.settings();
+    EXPECT_EQ(s.SpeedSel, 1);
+    EXPECT_EQ(s.AmpSel, 1);
+    EXPECT_EQ(s.FilterSel, 5);
+    EXPECT_EQ(s.SimSel, 0);
+    EXPECT_EQ(s.ChannelSel, 1);
+    EXPECT_EQ(s.CurveSel, 0);
+}
+
+struct Cycle {
+    const char* name;
+    void (SettingSelectors::*click)();
+    FakeLabel SettingSelectorsTest::*label;
+    std::vector<std::string> captions;
+    std::vector<std::string> commands;
+};
+
+TEST_F(SettingSelectorsTest, EveryButtonCyclesCaptionsAndCommands) {
+    const std::vector<Cycle> cycles = {
+        {"Speed",
+         &SettingSelectors::Speed_Click,
+         &SettingSelectorsTest::speed_,
+         {"50/sec", "300/sec", "100/sec", "50/sec"},
+         {"S2", "S0", "S1", "S2"}},
+        {"Amplification",
+         &SettingSelectors::Amplification_Click,
+         &SettingSelectorsTest::amp_,
+         {"Amp 2", "Amp 0", "Amp 1", "Amp 2"},
+         {"A2", "A0", "A1", "A2"}},
+        {"Filter",
+         &SettingSelectors::Filter_Click,
+         &SettingSelectorsTest::filter_,
+         {"60 Hz", "50 Hz", "60 Hz"},
+         {"6", "5", "6"}},
+        {"Simmode",
+         &SettingSelectors::Simmode_Click,
+         &SettingSelectorsTest::sim_,
+         {"Simulate", "Normal", "Simulate"},
+         {"M", "N", "M"}},
+        {"Channel",
+         &SettingSelectors::Channel_Click,
+         &SettingSelectorsTest::channel_,
+         {"I", "III", "II", "I"},
+         {"G2", "G0", "G1", "G2"}},
+        {"Curve",
+         &SettingSelectors::Curve_Click,
+         &SettingSelectorsTest::curve_,
+         {"Resp.", "EKG", "Resp."},
+         {"D1", "D0", "D1"}},
+    };
+    for (const Cycle& c : cycles) {
+        SCOPED_TRACE(c.name);
+        port_.writes.clear();
+        std::vector<std::string> captions;
+        for (std::size_t i = 0; i < c.captions.size(); ++i) {
+            (selectors_.*c.click)();
+            captions.push_back((this->*c.label).caption);
+        }
+        EXPECT_EQ(captions, c.captions);
+        EXPECT_EQ(port_.writes, c.commands);
+    }
+}
+
+TEST_F(SettingSelectorsTest, ClickTouchesOnlyItsOwnSelectorAndLabel) {
+    selectors_.Channel_Click();
+    EXPECT_EQ(speed_.caption, "");
+    EXPECT_EQ(curve_.caption, "");
+    EXPECT_EQ(selectors_.settings().SpeedSel, 1);
+    EXPECT_EQ(selectors_.settings().ChannelSel, 2);
+}
+
+TEST_F(SettingSelectorsTest, CalibrateSendsCEveryTimeAndChangesNoLabel) {
+    for (int i = 0; i < 3; ++i) {
+        selectors_.Calibrate_Click();
+    }
+    EXPECT_EQ(port_.writes, (std::vector<std::string>{"C", "C", "C"}));
+    EXPECT_EQ(speed_.caption + amp_.caption + filter_.caption + sim_.caption + channel_.caption +
+                  curve_.caption,
+              "");
+}
+
+TEST_F(SettingSelectorsTest, UnsentCommandKeepsTheNewValueAndSaysWhichCommand) {
+    port_.PortOpen(false);
+    try {
+        selectors_.Speed_Click();
+        FAIL() << "a write without an open port must fail";
+    } catch (const PortError& e) {
+        EXPECT_EQ(e.kind(), PortErrorKind::NotOpen);
+        EXPECT_NE(std::string(e.what()).find("\"S2\" was not sent"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(selectors_.settings().SpeedSel, 2);
+    EXPECT_EQ(speed_.caption, "50/sec");
+}
+
+TEST(SettingCycles, UnexpectedSelectorValuesFallBackToTheFirstStep) {
+    EXPECT_STREQ(nextSpeed(7).command, "S0");
+    EXPECT_STREQ(nextFilter(0).command, "5");  // the filter values are 5 and 6, not 0 and 1
+    EXPECT_STREQ(nextSimmode(9).command, "N");
+    EXPECT_STREQ(nextCurve(3).command, "D0");
+}
+
+}  // namespace
+}  // namespace vitalon

@@ -1,0 +1,87 @@
+#include <gtest/gtest.h>
+
+#include "LineSettings.h"
+#include "PortMessages.h"
+
+namespace vitalon {
+namespace {
+
+TEST(LineSettings, ParsesTheFourFields) {
+    EXPECT_EQ(parseLineSettings("9600,n,8,1"), (LineSettings{9600, Parity::None, 8, 1.0}));
+    EXPECT_EQ(parseLineSettings("19200,E,7,2"), (LineSettings{19200, Parity::Even, 7, 2.0}));
+    EXPECT_EQ(parseLineSettings("300,s,5,1.5"), (LineSettings{300, Parity::Space, 5, 1.5}));
+}
+
+TEST(LineSettings, RejectsMalformedStringsWithAReason) {
+    for (const char* bad :
+         {"", "9600", "9600,n,8", "9600,n,8,1,x", "96OO,n,8,1", "9600,x,8,1", "9600,n,9,1",
+          "9600,n,8,3", "-9600,n,8,1", "9600,,8,1", "9600,n,8,1 "}) {
+        SCOPED_TRACE(bad);
+        try {
+            parseLineSettings(bad);
+            FAIL();
+        } catch (const PortError& e) {
+            EXPECT_EQ(e.kind(), PortErrorKind::BadSettings);
+            EXPECT_NE(std::string(e.what()).find("9600,n,8,1"), std::string::npos);
+        }
+    }
+}
+
+TEST(PortAssignmentTest, UsbAdaptersComeFirstThenByName) {
+    const auto ports = assignSystemPorts({{"/dev/ttyS1", ""},
+                                          {"/dev/ttyACM0", "modem"},
+                                          {"/dev/ttyS0", ""},
+                                          {"/dev/ttyUSB1", ""},
+                                          {"/dev/ttyUSB0", "FT232R"}});
+    std::vector<std::string> order;
+    for (const auto& p : ports) {
+        order.push_back(p ? p->path : "-");
+    }
+    EXPECT_EQ(order, (std::vector<std::string>{"/dev/ttyACM0", "/dev/ttyUSB0", "/dev/ttyUSB1",
+                                               "/dev/ttyS0", "/dev/ttyS1", "-", "-", "-"}));
+}
+
+TEST(PortAssignmentTest, MoreThanEightDevicesKeepTheFirstEight) {
+    std::vector<PortDevice> many;
+    for (int i = 0; i < 12; ++i) {
+        many.push_back({"/dev/ttyS" + std::to_string(10 + i), ""});
+    }
+    const auto ports = assignSystemPorts(many);
+    EXPECT_EQ(ports[7]->path, "/dev/ttyS17");
+}
+
+TEST(PortAssignmentTest, PortOptionsMapNumbersToDevices) {
+    PortAssignment ports;
+    assignPortOption("COM3=/dev/pts/4", ports);
+    assignPortOption("com8=/dev/serial/by-id/usb-FTDI=1", ports);  // '=' may appear in the path
+    EXPECT_EQ(ports[2]->path, "/dev/pts/4");
+    EXPECT_EQ(ports[7]->path, "/dev/serial/by-id/usb-FTDI=1");
+    EXPECT_FALSE(ports[0].has_value());
+}
+
+TEST(PortAssignmentTest, BadPortOptionsAreRejected) {
+    for (const char* bad : {"COM3", "COM0=/dev/x", "COM9=/dev/x", "COM10=/dev/x", "PORT3=/dev/x",
+                            "COM3=", "=/dev/x"}) {
+        SCOPED_TRACE(bad);
+        PortAssignment ports;
+        EXPECT_THROW(assignPortOption(bad, ports), std::invalid_argument);
+    }
+    PortAssignment twice;
+    assignPortOption("COM2=/dev/a", twice);
+    EXPECT_THROW(assignPortOption("COM2=/dev/b", twice), std::invalid_argument);
+}
+
+TEST(PortStatusText, NamesPortDeviceAndReason) {
+    EXPECT_EQ(openPortStatus(3, "/dev/ttyUSB0"), "COM3 - /dev/ttyUSB0 - 9600,n,8,1");
+    const std::string denied = openFailureStatus(
+        2, PortError(PortErrorKind::PermissionDenied, "/dev/ttyS1: permission denied."));
+    EXPECT_NE(denied.find("COM2"), std::string::npos);
+    EXPECT_NE(denied.find("/dev/ttyS1"), std::string::npos);
+    EXPECT_NE(denied.find("dialout"), std::string::npos);
+    const std::string busy =
+        openFailureStatus(2, PortError(PortErrorKind::Busy, "/dev/ttyS1 is in use."));
+    EXPECT_EQ(busy.find("dialout"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace vitalon
