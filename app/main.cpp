@@ -3,9 +3,14 @@
 #include <QCommandLineParser>
 #include <QSerialPortInfo>
 #include <cstdio>
+#include <memory>
 
 #include "Form1.h"
 #include "PortMessages.h"
+#ifdef Q_OS_UNIX
+#include "SimulatedModule.h"
+#include "TerminationSignals.h"
+#endif
 
 namespace {
 
@@ -35,24 +40,50 @@ int main(int argc, char** argv) {
                        "Repeatable; when given, unnamed numbers have no device."),
         QStringLiteral("COMn=DEVICE"));
     parser.addOption(portOption);
+    const QCommandLineOption simulateOption(
+        QStringLiteral("simulate"),
+        QStringLiteral("Start with a simulated module on COM1 (through a pseudo-terminal); "
+                       "other numbers have a device only if --port names one."));
+    parser.addOption(simulateOption);
     parser.process(app);
 
     vitalon::PortAssignment ports;
     const QStringList portValues = parser.values(portOption);
-    if (portValues.isEmpty()) {
-        ports = systemPorts();
-    } else {
+    const bool simulate = parser.isSet(simulateOption);
+#ifdef Q_OS_UNIX
+    std::unique_ptr<vitalon::SimulatedModule> module;
+    if (simulate) {
         try {
-            for (const QString& value : portValues) {
-                vitalon::assignPortOption(value.toStdString(), ports);
-            }
-        } catch (const std::invalid_argument& e) {
+            module = std::make_unique<vitalon::SimulatedModule>(vitalon::sim::Scenario{});
+        } catch (const std::exception& e) {
             std::fprintf(stderr, "vitalon: %s\n", e.what());
-            return 2;
+            return 1;
         }
+        ports[0] = vitalon::PortDevice{module->devicePath(), "simulated TR71010 module"};
+    }
+#else
+    if (simulate) {
+        std::fprintf(stderr,
+                     "vitalon: --simulate needs pseudo-terminals, which this system lacks\n");
+        return 1;
+    }
+#endif
+    if (!simulate && portValues.isEmpty()) {
+        ports = systemPorts();
+    }
+    try {
+        for (const QString& value : portValues) {
+            vitalon::assignPortOption(value.toStdString(), ports);
+        }
+    } catch (const std::invalid_argument& e) {
+        std::fprintf(stderr, "vitalon: %s\n", e.what());
+        return 2;
     }
 
     vitalon::Form1 window(std::move(ports));
+#ifdef Q_OS_UNIX
+    const vitalon::TerminationSignals terminationSignals([&window] { window.menEnde(); });
+#endif
     window.Form_Load();
     window.show();
     return QApplication::exec();

@@ -52,7 +52,8 @@ void assignPortOption(const std::string& option, PortAssignment& into) {
     }
     auto& slot = into[static_cast<std::size_t>(name[3] - '1')];
     if (slot) {
-        throw std::invalid_argument("--port names " + name + " twice");
+        throw std::invalid_argument("invalid --port value \"" + option + "\": " + name +
+                                    " already has a device");
     }
     slot = PortDevice{device, {}};
 }
