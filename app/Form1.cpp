@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QStatusBar>
+#include <cstdio>
 
 #include "GraphWidget.h"
 
@@ -221,7 +222,13 @@ QString Form1::statusText() const {
 }
 
 void Form1::status(const std::string& text) {
-    ui_.statusPanel->setText(QString::fromStdString(text));
+    const QString message = QString::fromStdString(text);
+    if (message == ui_.statusPanel->text()) {
+        return;
+    }
+    ui_.statusPanel->setText(message);
+    // Echoed on standard error too, for a bench started from a terminal or a script.
+    std::fprintf(stderr, "vitalon: %s\n", text.c_str());
 }
 
 void Form1::guarded(const std::function<void()>& handler) {

@@ -32,16 +32,16 @@ public:
     void ShowPulse(std::uint8_t rate);
     void ShowResp(std::uint8_t rate);
     void ShowStatus(std::uint8_t code);
-    void WatchdogTick();   // one tick of the 2-second watchdog timer
+    void WatchdogTick();  // one tick of the 2-second watchdog timer
     void resetNoDataTicks() { state_.NoDataTicks = 0; }
     void setBeep_Click();  // flips the pulse-tone switch
 
     const VitalSigns& state() const { return state_; }
 
 private:
-    Label& pulse_;   // Label1
-    Label& resp_;    // Label3
-    Label& status_;  // Label4
+    Label& pulse_;          // Label1
+    Label& resp_;           // Label3
+    Label& status_;         // Label4
     MenuItem& toneSwitch_;  // setBeep
     ToneGenerator& tone_;
     VitalSigns state_;

@@ -4,6 +4,7 @@
 #include <termios.h>
 #include <unistd.h>
 #include <QSocketNotifier>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -17,22 +18,24 @@ namespace vitalon {
 
 SimulatedModule::SimulatedModule(sim::Scenario scenario, QObject* parent)
     : QObject(parent), model_(std::move(scenario)) {
+    int slave = -1;
     char name[256] = {};
-    if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0) {
+    if (openpty(&master_, &slave, name, nullptr, nullptr) != 0) {
         throw std::runtime_error(
             std::string("cannot open a pseudo-terminal for the simulated module: ") +
             std::strerror(errno));
     }
     termios tio{};
-    tcgetattr(slave_, &tio);
+    tcgetattr(slave, &tio);
     cfmakeraw(&tio);
-    tcsetattr(slave_, TCSANOW, &tio);
+    tcsetattr(slave, TCSANOW, &tio);
+    close(slave);  // the program opens it by path, like any serial device
     fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
     fcntl(master_, F_SETFD, FD_CLOEXEC);
-    fcntl(slave_, F_SETFD, FD_CLOEXEC);
     slavePath_ = name;
 
     readNotifier_ = std::make_unique<QSocketNotifier>(master_, QSocketNotifier::Read);
+    readNotifier_->setEnabled(false);
     connect(readNotifier_.get(), &QSocketNotifier::activated, this, &SimulatedModule::readCommands);
 
     clock_.start();
@@ -45,30 +48,53 @@ SimulatedModule::SimulatedModule(sim::Scenario scenario, QObject* parent)
 SimulatedModule::~SimulatedModule() {
     readNotifier_.reset();
     close(master_);
-    close(slave_);
 }
 
-void SimulatedModule::readCommands() {
+bool SimulatedModule::readCommands() {
     std::uint8_t buf[256];
-    const ssize_t n = read(master_, buf, sizeof buf);
-    if (n > 0) {
-        model_.receive(std::span<const std::uint8_t>(buf, static_cast<std::size_t>(n)));
-    } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
-        readNotifier_->setEnabled(false);  // never spin on a broken terminal
+    while (true) {
+        const ssize_t n = read(master_, buf, sizeof buf);
+        if (n > 0) {
+            model_.receive(std::span<const std::uint8_t>(buf, static_cast<std::size_t>(n)));
+            continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+            setListening(true);
+            return true;
+        }
+        // EIO: nobody has the device open. The master would report this
+        // hang-up at once on every poll, so it is watched by the timer instead.
+        setListening(false);
+        return false;
+    }
+}
+
+void SimulatedModule::setListening(bool listening) {
+    if (listening == listening_) {
+        return;
+    }
+    listening_ = listening;
+    readNotifier_->setEnabled(listening);
+    if (!listening) {
+        tcflush(master_, TCIOFLUSH);  // the next host gets current data, not a backlog
     }
 }
 
 void SimulatedModule::pump() {
     const qint64 now = clock_.nsecsElapsed();
-    out_.clear();
-    model_.advance(std::chrono::nanoseconds(now - lastNs_), out_);
+    // After a stall the model skips ahead rather than flooding the line.
+    const qint64 step = std::min<qint64>(now - lastNs_, 500'000'000);
     lastNs_ = now;
-    // Bytes the terminal cannot take now are lost, as on a line whose receiver is not listening.
+    out_.clear();
+    model_.advance(std::chrono::nanoseconds(step), out_);
+    if (!readCommands()) {
+        return;  // the module streams into an unplugged cable
+    }
     std::size_t done = 0;
     while (done < out_.size()) {
         const ssize_t n = write(master_, out_.data() + done, out_.size() - done);
         if (n <= 0) {
-            break;
+            break;  // a host that stops reading loses what it does not take
         }
         done += static_cast<std::size_t>(n);
     }

@@ -30,7 +30,8 @@ public:
     const sim::ModuleModel& model() const { return model_; }
 
 private:
-    void readCommands();
+    bool readCommands();  // false while nobody has the device open
+    void setListening(bool listening);
     void pump();
 
     sim::ModuleModel model_;
@@ -42,6 +43,7 @@ private:
     QTimer timer_;
     QElapsedTimer clock_;
     qint64 lastNs_ = 0;
+    bool listening_ = false;
     std::vector<std::uint8_t> out_;
 };
 

@@ -3,21 +3,14 @@
 #include <random>
 
 #include "Fakes.h"
+#include "RecordingSink.h"
+#include "ReferenceDecoder.h"
 #include "StreamDecoder.h"
 
 namespace vitalon {
 namespace {
 
-// Records every call as text: "plot 120", "pulse 72", "resp 18", "status 17", "reset".
-class RecordingSink : public StreamSink {
-public:
-    void PlotSample(std::int16_t s) override { calls.push_back("plot " + std::to_string(s)); }
-    void ShowPulse(std::uint8_t r) override { calls.push_back("pulse " + std::to_string(r)); }
-    void ShowResp(std::uint8_t r) override { calls.push_back("resp " + std::to_string(r)); }
-    void ShowStatus(std::uint8_t c) override { calls.push_back("status " + std::to_string(c)); }
-    void PulseMarker() override { calls.push_back("reset"); }
-    std::vector<std::string> calls;
-};
+using testing::RecordingSink;
 
 const std::vector<std::uint8_t> kWorkedExample = {120, 250, 72,  131, 249, 18, 251,
                                                   17,  248, 255, 250, 250, 0,  247};
@@ -109,6 +102,29 @@ TEST(StreamDecoder, AtMostOneFlagIsEverSet) {
     for (int i = 0; i < 100000; ++i) {
         d.DecodeByte(static_cast<std::uint8_t>(byte(rng)), sink);
         ASSERT_LE(int(d.ExpectPulse) + int(d.ExpectResp) + int(d.ExpectStatus), 1);
+    }
+}
+
+TEST(StreamDecoder, AgreesWithTheStateTableOnSeededRandomStreams) {
+    // Streams of every flavour: uniform bytes, marker-heavy runs, and the
+    // realistic mix of samples with occasional reports.
+    for (std::uint32_t seed = 1; seed <= 20; ++seed) {
+        std::mt19937 rng(seed);
+        std::uniform_int_distribution<int> any(0, 255);
+        std::uniform_int_distribution<int> high(244, 255);
+        std::vector<std::uint8_t> bytes(20000);
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            bytes[i] = static_cast<std::uint8_t>(seed % 3 == 0 ? high(rng) : any(rng));
+        }
+        StreamDecoder d;
+        RecordingSink sink;
+        testing::ReferenceDecoder ref;
+        std::vector<std::string> expected;
+        for (std::uint8_t b : bytes) {
+            d.DecodeByte(b, sink);
+            ref.step(b, expected);
+        }
+        ASSERT_EQ(sink.calls, expected) << "seed " << seed;
     }
 }
 

@@ -1,0 +1,323 @@
+#include "GraphWidget.h"
+
+#include <QEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "Colors.h"
+#include "SystemColors.h"
+
+namespace vitalon {
+
+namespace {
+
+constexpr int kDesignWidth = 577;
+constexpr int kDesignHeight = 257;
+
+// Lines are clipped in floating point to the inner area grown by this margin
+// before rasterising; inside it every pixel is tested instead. Lines that
+// reach just past the edge (the trace's column W, level 256) therefore keep
+// exactly the pixels of their unclipped rasterisation, while absurd
+// coordinates still cost no more than a few thousand steps.
+constexpr double kClipMargin = 1024.0;
+
+// Liang-Barsky: shortens the segment to the rectangle; false if nothing is left.
+bool clipSegment(double& x1, double& y1, double& x2, double& y2, double left, double top,
+                 double right, double bottom) {
+    const double dx = x2 - x1;
+    const double dy = y2 - y1;
+    double t0 = 0.0;
+    double t1 = 1.0;
+    const double p[4] = {-dx, dx, -dy, dy};
+    const double q[4] = {x1 - left, right - x1, y1 - top, bottom - y1};
+    for (int i = 0; i < 4; ++i) {
+        if (p[i] == 0.0) {
+            if (q[i] < 0.0) {
+                return false;
+            }
+            continue;
+        }
+        const double t = q[i] / p[i];
+        if (p[i] < 0.0) {
+            t0 = std::max(t0, t);
+        } else {
+            t1 = std::min(t1, t);
+        }
+        if (t0 > t1) {
+            return false;
+        }
+    }
+    const double ox = x1;
+    const double oy = y1;
+    x1 = ox + t0 * dx;
+    y1 = oy + t0 * dy;
+    x2 = ox + t1 * dx;
+    y2 = oy + t1 * dy;
+    return true;
+}
+
+QRgb opaque(QColor c) {
+    return qRgb(c.red(), c.green(), c.blue());
+}
+
+}  // namespace
+
+GraphWidget::GraphWidget(QWidget* parent) : QWidget(parent) {
+    setAttribute(Qt::WA_OpaquePaintEvent);  // paintEvent covers every pixel
+    setBackgroundRole(QPalette::Base);
+    setFocusPolicy(Qt::StrongFocus);
+    resize(kDesignWidth, kDesignHeight);
+    updateColors();
+    fore_ = trace_;
+    foreCode_ = colors::Highlight;
+    ensureImage();
+
+    frameTimer_.setSingleShot(true);
+    frameTimer_.setInterval(kFrameMs);
+    connect(&frameTimer_, &QTimer::timeout, this, &GraphWidget::onFrame);
+}
+
+QSize GraphWidget::innerSize() const {
+    return {std::max(0, width() - 2 * kBorder), std::max(0, height() - 2 * kBorder)};
+}
+
+float GraphWidget::ScaleWidth() const {
+    return static_cast<float>(innerSize().width());
+}
+
+float GraphWidget::ScaleHeight() const {
+    return static_cast<float>(innerSize().height());
+}
+
+void GraphWidget::ForeColor(std::uint32_t color) {
+    foreCode_ = color;
+    fore_ = resolve(color);
+}
+
+QRgb GraphWidget::resolve(std::uint32_t color) const {
+    // The two colours of the trace are cached: they are set twice per sample.
+    if (color == colors::WindowBackground) {
+        return background_;
+    }
+    if (color == colors::Highlight) {
+        return trace_;
+    }
+    return opaque(resolveColor(color, palette()));
+}
+
+void GraphWidget::updateColors() {
+    background_ = opaque(resolveColor(colors::WindowBackground, palette()));
+    trace_ = opaque(resolveColor(colors::Highlight, palette()));
+    if (trace_ == background_) {
+        // A trace in the erase colour would be invisible: fall back to the
+        // text colour, or to the inverse of the background.
+        const QRgb text = opaque(palette().color(QPalette::Text));
+        trace_ = text != background_ ? text
+                                     : qRgb(255 - qRed(background_), 255 - qGreen(background_),
+                                            255 - qBlue(background_));
+    }
+}
+
+void GraphWidget::ensureImage() {
+    const QSize size = innerSize();
+    if (image_.size() == size) {
+        return;
+    }
+    QImage resized(size, QImage::Format_RGB32);
+    resized.fill(background_);
+    // Keep what was drawn where the old and the new area overlap.
+    const int rows = std::min(image_.height(), size.height());
+    const int bytes = std::min(image_.width(), size.width()) * 4;
+    for (int y = 0; y < rows; ++y) {
+        std::memcpy(resized.scanLine(y), image_.constScanLine(y), static_cast<std::size_t>(bytes));
+    }
+    image_ = std::move(resized);
+    spanCount_ = 0;
+    update();
+}
+
+void GraphWidget::Line(float x1, float y1, float x2, float y2) {
+    ensureImage();
+    const int w = image_.width();
+    const int h = image_.height();
+    if (w == 0 || h == 0) {
+        return;
+    }
+    double ax = x1, ay = y1, bx = x2, by = y2;
+    if (!std::isfinite(ax) || !std::isfinite(ay) || !std::isfinite(bx) || !std::isfinite(by)) {
+        return;
+    }
+    if (!clipSegment(ax, ay, bx, by, -kClipMargin, -kClipMargin, w - 1 + kClipMargin,
+                     h - 1 + kClipMargin)) {
+        return;
+    }
+    const int sx0 = static_cast<int>(std::lround(ax));
+    int px = sx0;
+    int py = static_cast<int>(std::lround(ay));
+    const int ex = static_cast<int>(std::lround(bx));
+    const int ey = static_cast<int>(std::lround(by));
+
+    if (px == ex) {
+        verticalLine(px, py, ey);  // the erase band: two of these per sample
+        return;
+    }
+
+    // Bresenham, both end points included, each pixel tested against the area.
+    QRgb* const bits = reinterpret_cast<QRgb*>(image_.bits());
+    const std::ptrdiff_t stride = image_.bytesPerLine() / 4;
+    const int dx = std::abs(ex - px);
+    const int dy = -std::abs(ey - py);
+    const int sx = px < ex ? 1 : -1;
+    const int sy = py < ey ? 1 : -1;
+    int err = dx + dy;
+    for (;;) {
+        if (px >= 0 && px < w && py >= 0 && py < h) {
+            bits[py * stride + px] = fore_;
+        }
+        if (px == ex && py == ey) {
+            break;
+        }
+        const int e2 = 2 * err;
+        if (e2 >= dy) {
+            err += dy;
+            px += sx;
+        }
+        if (e2 <= dx) {
+            err += dx;
+            py += sy;
+        }
+    }
+    markDirty(std::min(sx0, ex), std::max(sx0, ex));
+}
+
+void GraphWidget::verticalLine(int x, int y1, int y2) {
+    if (x < 0 || x >= image_.width()) {
+        return;
+    }
+    const int top = std::max(0, std::min(y1, y2));
+    const int bottom = std::min(image_.height() - 1, std::max(y1, y2));
+    if (top > bottom) {
+        return;
+    }
+    QRgb* pixel = reinterpret_cast<QRgb*>(image_.scanLine(top)) + x;
+    const std::ptrdiff_t stride = image_.bytesPerLine() / 4;
+    for (int y = top; y <= bottom; ++y, pixel += stride) {
+        *pixel = fore_;
+    }
+    markDirty(x, x);
+}
+
+void GraphWidget::markDirty(int first, int last) {
+    first = std::max(first, 0);
+    last = std::min(last, image_.width() - 1);
+    if (first > last) {
+        return;
+    }
+    if (!frameTimer_.isActive()) {
+        frameTimer_.start();
+    }
+    for (int i = 0; i < spanCount_; ++i) {
+        Span& s = spans_[static_cast<std::size_t>(i)];
+        if (first <= s.last + 1 && last >= s.first - 1) {
+            s.first = std::min(s.first, first);
+            s.last = std::max(s.last, last);
+            return;
+        }
+    }
+    if (spanCount_ < static_cast<int>(spans_.size())) {
+        spans_[static_cast<std::size_t>(spanCount_++)] = {first, last};
+        return;
+    }
+    // More separate spans than kept within one frame: one covering span.
+    Span& all = spans_[0];
+    for (int i = 1; i < spanCount_; ++i) {
+        all.first = std::min(all.first, spans_[static_cast<std::size_t>(i)].first);
+        all.last = std::max(all.last, spans_[static_cast<std::size_t>(i)].last);
+    }
+    all.first = std::min(all.first, first);
+    all.last = std::max(all.last, last);
+    spanCount_ = 1;
+}
+
+QRegion GraphWidget::takeDirtyRegion() {
+    QRegion region;
+    for (int i = 0; i < spanCount_; ++i) {
+        const Span& s = spans_[static_cast<std::size_t>(i)];
+        region += QRect(kBorder + s.first, kBorder, s.last - s.first + 1, image_.height());
+    }
+    spanCount_ = 0;
+    return region;
+}
+
+void GraphWidget::onFrame() {
+    const QRegion region = takeDirtyRegion();
+    if (!region.isEmpty()) {
+        update(region);
+    }
+}
+
+void GraphWidget::flushPendingRepaint() {
+    frameTimer_.stop();
+    const QRegion region = takeDirtyRegion();
+    if (!region.isEmpty()) {
+        repaint(region);
+    }
+}
+
+void GraphWidget::paintEvent(QPaintEvent* event) {
+    ensureImage();
+    QPainter painter(this);
+    // Flat border in the window-frame colour; filled rectangles scale cleanly on high DPI.
+    const QColor frame = resolveColor(colors::SystemFlag | 6u, palette());
+    const int w = width();
+    const int h = height();
+    painter.fillRect(0, 0, w, kBorder, frame);
+    painter.fillRect(0, h - kBorder, w, kBorder, frame);
+    painter.fillRect(0, 0, kBorder, h, frame);
+    painter.fillRect(w - kBorder, 0, kBorder, h, frame);
+
+    const QRect inner(QPoint(kBorder, kBorder), image_.size());
+    for (const QRect& exposed : event->region()) {
+        const QRect part = exposed.intersected(inner);
+        if (!part.isEmpty()) {
+            painter.drawImage(part, image_, part.translated(-kBorder, -kBorder));
+        }
+    }
+}
+
+void GraphWidget::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    ensureImage();
+}
+
+void GraphWidget::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() != QEvent::PaletteChange) {
+        return;
+    }
+    const QRgb oldBackground = background_;
+    const QRgb oldTrace = trace_;
+    updateColors();
+    fore_ = resolve(foreCode_);
+    if (oldBackground == background_ && oldTrace == trace_) {
+        return;
+    }
+    // Recolour what is drawn, so the background stays one colour with the erase band.
+    for (int y = 0; y < image_.height(); ++y) {
+        QRgb* line = reinterpret_cast<QRgb*>(image_.scanLine(y));
+        for (int x = 0; x < image_.width(); ++x) {
+            if (line[x] == oldBackground) {
+                line[x] = background_;
+            } else if (line[x] == oldTrace) {
+                line[x] = trace_;
+            }
+        }
+    }
+    update();
+}
+
+}  // namespace vitalon

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <QImage>
+#include <QTimer>
+#include <QWidget>
+#include <array>
+#include <cstdint>
+
+#include "DrawingSurface.h"
+
+namespace vitalon {
+
+// The picture box of the waveform trace: a flat one-pixel border around an
+// inner drawing area (575 x 255 at the design size of 577 x 257), pixel
+// coordinates with (0,0) at the inner top-left, one-pixel aliased lines
+// clipped to the inner area.
+//
+// The drawing is retained: lines go into an off-screen image of the inner
+// area and the widget paints from it, so a window that was covered, minimised
+// or restored shows the trace as it was drawn. Lines write pixels straight into
+// the image (a QPainter per call would cost more than the whole sample budget),
+// mark only the columns they touched and arm a one-frame timer; the dirty
+// columns reach the screen at most once per frame, however fast samples come.
+//
+// The image is in logical pixels; on a high-DPI screen it is scaled up without
+// smoothing, so one sample stays one logical column wide.
+class GraphWidget : public QWidget, public DrawingSurface {
+    Q_OBJECT
+
+public:
+    static constexpr int kBorder = 1;
+    static constexpr int kFrameMs = 16;  // about one display frame at 60 Hz
+
+    explicit GraphWidget(QWidget* parent = nullptr);
+
+    float ScaleWidth() const override;
+    float ScaleHeight() const override;
+    void ForeColor(std::uint32_t color) override;
+    void Line(float x1, float y1, float x2, float y2) override;
+
+    // The retained drawing of the inner area, one pixel per logical pixel.
+    const QImage& image() const { return image_; }
+    // The erase colour (the surface's background) and the trace colour as now resolved.
+    QRgb backgroundColor() const { return background_; }
+    QRgb traceColor() const { return trace_; }
+    // True while drawn columns wait for the next frame to reach the screen.
+    bool repaintPending() const { return spanCount_ > 0; }
+    // Paints the waiting columns now, synchronously, instead of at the next frame.
+    void flushPendingRepaint();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    struct Span {
+        int first;
+        int last;
+    };
+
+    QSize innerSize() const;
+    void ensureImage();
+    void updateColors();
+    QRgb resolve(std::uint32_t color) const;
+    void verticalLine(int x, int y1, int y2);
+    void markDirty(int first, int last);
+    QRegion takeDirtyRegion();
+    void onFrame();
+
+    QImage image_;
+    QRgb background_ = 0;
+    QRgb trace_ = 0;
+    std::uint32_t foreCode_ = 0;
+    QRgb fore_ = 0;
+
+    // Dirty columns of the image since the last frame, merged where they meet.
+    std::array<Span, 4> spans_{};
+    int spanCount_ = 0;
+    QTimer frameTimer_;
+};
+
+}  // namespace vitalon

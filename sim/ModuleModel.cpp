@@ -1,0 +1,366 @@
+#include "ModuleModel.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace vitalon::sim {
+
+namespace {
+
+constexpr double kTickSeconds = 1.0 / ModuleModel::kInternalRate;
+constexpr std::int64_t kNanosPerSecond = 1'000'000'000;
+
+// Independent streams for the parts that draw random numbers, derived from the
+// one seed, so that e.g. enabling byte loss does not change the patient.
+std::uint64_t subSeed(std::uint64_t seed, std::uint64_t stream) {
+    std::uint64_t z = seed + 0x9E3779B97F4A7C15ULL * (stream + 1);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+    return z ^ (z >> 31);
+}
+
+double clampOr(double value, double low, double high, double fallback) {
+    return std::isnan(value) ? fallback : std::clamp(value, low, high);
+}
+
+TimeSpan sanitized(TimeSpan span) {
+    if (std::isnan(span.from) || std::isnan(span.until) || span.until < span.from) {
+        return {};
+    }
+    return span;
+}
+
+// The model never fails on a scenario: values out of range are brought into it.
+Scenario sanitized(Scenario s) {
+    const Scenario defaults;
+    s.heartRate = clampOr(s.heartRate, kMinHeartRate, kMaxHeartRate, defaults.heartRate);
+    s.respirationRate = clampOr(s.respirationRate, kMinRespirationRate, kMaxRespirationRate,
+                                defaults.respirationRate);
+    std::erase_if(s.rateSteps, [](const RateStep& step) { return std::isnan(step.at); });
+    for (RateStep& step : s.rateSteps) {
+        step.beatsPerMinute =
+            clampOr(step.beatsPerMinute, kMinHeartRate, kMaxHeartRate, s.heartRate);
+    }
+    s.leadOff = sanitized(s.leadOff);
+    s.silence = sanitized(s.silence);
+    s.byteLossRate = clampOr(s.byteLossRate, 0.0, 1.0, 0.0);
+    s.byteCorruptionRate = clampOr(s.byteCorruptionRate, 0.0, 1.0, 0.0);
+    if (s.mainsHz != 60) {
+        s.mainsHz = 50;
+    }
+    s.humMillivolts = clampOr(s.humMillivolts, 0.0, 5.0, 0.0);
+    s.noiseMillivolts = clampOr(s.noiseMillivolts, 0.0, 5.0, 0.0);
+    s.baselineWanderMillivolts = clampOr(s.baselineWanderMillivolts, 0.0, 5.0, 0.0);
+    return s;
+}
+
+int decimationFor(int samplesPerSecond) {
+    return ModuleModel::kInternalRate / samplesPerSecond;
+}
+
+constexpr int kCalibrationGuardTicks =
+    static_cast<int>(ModuleModel::kCalibrationGuardSeconds * ModuleModel::kInternalRate);
+constexpr int kCalibrationPulseTicks =
+    static_cast<int>(ModuleModel::kCalibrationSeconds * ModuleModel::kInternalRate);
+
+}  // namespace
+
+int ModuleModel::countsPerMillivolt(int amplification) {
+    switch (amplification) {
+        case 0:
+            return 20;
+        case 2:
+            return 80;
+        default:
+            return 40;
+    }
+}
+
+ModuleModel::ModuleModel(Scenario scenario)
+    : scenario_(sanitized(std::move(scenario))),
+      patientHeart_(scenario_.heartRate),
+      patientBreathing_(scenario_.respirationRate),
+      rhythm_(scenario_.variability ? RhythmVariability{} : RhythmVariability{0.0, 0.0, 0.0},
+              subSeed(scenario_.seed, 0)),
+      noise_(subSeed(scenario_.seed, 1)),
+      patientPulse_(kPulseIntervals, kInternalRate),
+      patientBreaths_(kBreathIntervals, kInternalRate),
+      testHeart_(kTestHeartRate),
+      testBreathing_(kTestRespirationRate),
+      testPulse_(kPulseIntervals, kInternalRate),
+      testBreaths_(kBreathIntervals, kInternalRate),
+      notch_(kInternalRate, settings_.filterHz),
+      decimator_(decimationFor(settings_.samplesPerSecond)),
+      lineFaults_(scenario_.byteLossRate, scenario_.byteCorruptionRate,
+                  subSeed(scenario_.seed, 2)) {
+    Random phases(subSeed(scenario_.seed, 3));
+    humPhaseI_ = 2.0 * std::numbers::pi * phases.uniform();
+    humPhaseII_ = 2.0 * std::numbers::pi * phases.uniform();
+}
+
+void ModuleModel::receive(std::span<const std::uint8_t> bytes) {
+    commands_.clear();
+    splitter_.feed(bytes, commands_);
+    for (const Command& command : commands_) {
+        apply(command);
+    }
+}
+
+void ModuleModel::receive(std::string_view text) {
+    receive(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+}
+
+void ModuleModel::apply(const Command& command) {
+    bool accepted = true;
+    switch (command.kind) {
+        case CommandKind::Speed: {
+            static constexpr int kRates[] = {300, 100, 50};
+            if (command.digit < 0 || command.digit > 2) {
+                accepted = false;
+                break;
+            }
+            const int rate = kRates[command.digit];
+            if (rate != settings_.samplesPerSecond) {
+                settings_.samplesPerSecond = rate;
+                decimator_.setFactor(decimationFor(rate));
+            }
+            break;
+        }
+        case CommandKind::Amplification:
+            accepted = command.digit >= 0 && command.digit <= 2;
+            if (accepted) {
+                settings_.amplification = command.digit;
+            }
+            break;
+        case CommandKind::Lead: {
+            static constexpr Lead kLeads[] = {Lead::III, Lead::II, Lead::I};
+            accepted = command.digit >= 0 && command.digit <= 2;
+            if (accepted) {
+                settings_.lead = kLeads[command.digit];
+            }
+            break;
+        }
+        case CommandKind::Curve:
+            accepted = command.digit == 0 || command.digit == 1;
+            if (accepted) {
+                settings_.curve = command.digit == 0 ? Curve::Ecg : Curve::Respiration;
+            }
+            break;
+        case CommandKind::Filter50:
+        case CommandKind::Filter60:
+            settings_.filterHz = command.kind == CommandKind::Filter50 ? 50 : 60;
+            notch_.setFrequency(settings_.filterHz);
+            break;
+        case CommandKind::Normal:
+            settings_.simulation = false;
+            break;
+        case CommandKind::Simulate:
+            settings_.simulation = true;
+            break;
+        case CommandKind::Calibrate:
+            // A calibration already under way runs to its end.
+            if (calibration_ == Calibration::Idle) {
+                calibration_ = Calibration::Pending;
+            }
+            break;
+    }
+    if (accepted) {
+        ++counters_.commands;
+    } else {
+        ++counters_.rejectedCommands;
+    }
+}
+
+void ModuleModel::advance(std::chrono::nanoseconds dt, std::vector<std::uint8_t>& out) {
+    if (dt.count() <= 0) {
+        return;
+    }
+    elapsed_ += dt;
+    const std::int64_t ns = elapsed_.count();
+    const auto due =
+        static_cast<std::uint64_t>((ns / kNanosPerSecond) * kInternalRate +
+                                   (ns % kNanosPerSecond) * kInternalRate / kNanosPerSecond);
+    const std::size_t start = out.size();
+    while (ticks_ < due) {
+        tick(out);
+        ++ticks_;
+    }
+    const std::uint64_t lostBefore = lineFaults_.lost();
+    lineFaults_.apply(out, start);
+    counters_.lostBytes += lineFaults_.lost() - lostBefore;
+}
+
+std::vector<std::uint8_t> ModuleModel::advance(std::chrono::nanoseconds dt) {
+    std::vector<std::uint8_t> out;
+    advance(dt, out);
+    return out;
+}
+
+std::vector<std::uint8_t> ModuleModel::advance(double seconds) {
+    // Up to about eleven days per call; more would only exhaust memory.
+    constexpr double kMaxSeconds = 1.0e6;
+    if (!(seconds > 0.0)) {
+        return {};
+    }
+    const auto ns = std::llround(std::min(seconds, kMaxSeconds) * 1e9);
+    return advance(std::chrono::nanoseconds(ns));
+}
+
+double ModuleModel::elapsedSeconds() const {
+    return std::chrono::duration<double>(elapsed_).count();
+}
+
+ModuleCounters ModuleModel::counters() const {
+    ModuleCounters c = counters_;
+    c.unknownBytes = splitter_.unknownBytes();
+    c.abandonedLetters = splitter_.abandonedLetters();
+    c.corruptedBytes = lineFaults_.corrupted();
+    return c;
+}
+
+void ModuleModel::tick(std::vector<std::uint8_t>& out) {
+    const std::uint64_t k = ticks_;
+    const double t = static_cast<double>(k) * kTickSeconds;
+    silent_ = scenario_.silence.contains(t);
+
+    // The patient lives on whatever the module is set to.
+    const bool leadOff = scenario_.leadOff.contains(t);
+    if (leadOff && !leadWasOff_) {
+        // Detection starts afresh once the electrode is back.
+        patientPulse_.reset();
+        patientBreaths_.reset();
+    }
+    leadWasOff_ = leadOff;
+
+    const bool patientBreath = patientBreathing_.step(kTickSeconds);
+    const double breathing = patientBreathing_.value();
+    const EcgModel::StepEvents patientBeat =
+        patientHeart_.step(kTickSeconds, 2.0 * scenario_.baselineWanderMillivolts * breathing);
+    if (patientBeat.beatStarted) {
+        const double rate = scenario_.heartRateAt(t);
+        patientHeart_.setBeat(rhythm_.nextInterval(t, rate, breathing), rate);
+    }
+
+    // Every random draw happens on every tick, whatever the settings, so that
+    // two models with one seed have the same patient whichever lead they show.
+    const HeartVector heart = patientHeart_.heartVector();
+    const int humPeriod = kInternalRate / scenario_.mainsHz;
+    const double humAngle = 2.0 * std::numbers::pi * static_cast<double>(k % humPeriod) /
+                            static_cast<double>(humPeriod);
+    leadI_ = heart.lead(Lead::I) + scenario_.noiseMillivolts * noise_.gaussian() +
+             scenario_.humMillivolts * std::sin(humAngle + humPhaseI_);
+    leadII_ = heart.lead(Lead::II) + scenario_.noiseMillivolts * noise_.gaussian() +
+              1.5 * scenario_.humMillivolts * std::sin(humAngle + humPhaseII_);
+    respirationNoise_ = scenario_.noiseMillivolts * noise_.gaussian();
+
+    const bool testBreath = testBreathing_.step(kTickSeconds);
+    const EcgModel::StepEvents testBeat = testHeart_.step(kTickSeconds, 0.0);
+
+    // Status: every interval, and at once when it changes. While the lead is
+    // off nothing can be measured: the pulse and respiration rates go out as 0
+    // just before the status, which keeps the host's no-data watchdog fed.
+    const std::uint8_t status = (!settings_.simulation && leadOff) ? kStatusLeadOff : kStatusOk;
+    if (status != status_ || k >= nextStatusTick_) {
+        if (status == kStatusLeadOff) {
+            emitReport(out, kPulseMarker, 0);
+            emitReport(out, kRespirationMarker, 0);
+        }
+        emitReport(out, kStatusMarker, status);
+        status_ = status;
+        nextStatusTick_ = k + static_cast<std::uint64_t>(kStatusIntervalSeconds * kInternalRate);
+    }
+
+    // Beats and breaths. Both sources are measured all along (the patient's only
+    // while the electrodes are on); only the one shown is reported.
+    if (testBeat.rPeak) {
+        if (const auto rate = testPulse_.onEvent(k); rate && settings_.simulation) {
+            emitReport(out, kPulseMarker, rateByte(*rate));
+        }
+    }
+    if (testBreath) {
+        if (const auto rate = testBreaths_.onEvent(k); rate && settings_.simulation) {
+            emitReport(out, kRespirationMarker, rateByte(*rate));
+        }
+    }
+    if (!leadOff && patientBeat.rPeak) {
+        if (const auto rate = patientPulse_.onEvent(k); rate && !settings_.simulation) {
+            emitReport(out, kPulseMarker, rateByte(*rate));
+        }
+    }
+    if (!leadOff && patientBreath) {
+        if (const auto rate = patientBreaths_.onEvent(k); rate && !settings_.simulation) {
+            emitReport(out, kRespirationMarker, rateByte(*rate));
+        }
+    }
+
+    // The waveform: notch at the internal rate, then one sample per window.
+    // The calibration reference is switched in after the notch, which would
+    // otherwise ring on its edges; the notch keeps filtering the patient
+    // meanwhile, so the trace resumes without a jump of its own.
+    double value = notch_.process(signalMillivolts(leadOff));
+    if (calibration_ == Calibration::Pending && decimator_.atWindowStart()) {
+        calibration_ = Calibration::Running;
+        calibrationTick_ = 0;
+    }
+    if (calibration_ == Calibration::Running) {
+        // Flat, the 1 mV step, flat: a rectangle standing on the baseline.
+        const bool high = calibrationTick_ >= kCalibrationGuardTicks &&
+                          calibrationTick_ < kCalibrationGuardTicks + kCalibrationPulseTicks;
+        value = high ? kCalibrationMillivolts : 0.0;
+        if (++calibrationTick_ >= 2 * kCalibrationGuardTicks + kCalibrationPulseTicks) {
+            calibration_ = Calibration::Idle;
+        }
+    }
+    double sample = 0.0;
+    if (decimator_.push(value, sample)) {
+        emitSample(out, sample);
+    }
+}
+
+double ModuleModel::signalMillivolts(bool leadOff) {
+    if (settings_.simulation) {
+        // The internal test signal: clean, no electrodes involved.
+        if (settings_.curve == Curve::Respiration) {
+            return kRespirationMillivolts * testBreathing_.value();
+        }
+        return testHeart_.heartVector().lead(settings_.lead);
+    }
+    if (leadOff) {
+        return 0.0;  // the input is open: a flat line at the baseline
+    }
+    if (settings_.curve == Curve::Respiration) {
+        return kRespirationMillivolts * patientBreathing_.value() + respirationNoise_;
+    }
+    switch (settings_.lead) {
+        case Lead::I:
+            return leadI_;
+        case Lead::II:
+            return leadII_;
+        case Lead::III:
+            return leadII_ - leadI_;  // Einthoven: III = II - I
+    }
+    return 0.0;
+}
+
+void ModuleModel::emitReport(std::vector<std::uint8_t>& out, std::uint8_t marker,
+                             std::uint8_t value) {
+    if (silent_) {
+        counters_.silencedBytes += 2;
+        return;
+    }
+    out.push_back(marker);
+    out.push_back(value);
+}
+
+void ModuleModel::emitSample(std::vector<std::uint8_t>& out, double millivolts) {
+    if (silent_) {
+        ++counters_.silencedBytes;
+        return;
+    }
+    const double counts = kBaseline + countsPerMillivolt(settings_.amplification) * millivolts;
+    const double clipped = std::clamp(std::round(counts), 0.0, static_cast<double>(kMaxSample));
+    out.push_back(static_cast<std::uint8_t>(clipped));
+}
+
+}  // namespace vitalon::sim

@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QPaintEvent>
+#include <QPixmap>
+#include <cmath>
+#include <limits>
+
+#include "GraphWidget.h"
+#include "WaveformTrace.h"
+
+namespace vitalon {
+namespace {
+
+// Counts the paint events and keeps the last painted region.
+class CountingGraph : public GraphWidget {
+public:
+    int paints = 0;
+    QRegion painted;
+
+protected:
+    void paintEvent(QPaintEvent* event) override {
+        ++paints;
+        painted = event->region();
+        GraphWidget::paintEvent(event);
+    }
+};
+
+bool waitForPaint(const CountingGraph& graph, int paintsBefore) {
+    const QDeadlineTimer deadline(3000);
+    while (graph.paints == paintsBefore && !deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
+    return graph.paints > paintsBefore;
+}
+
+std::int16_t wave(int i) {
+    return static_cast<std::int16_t>(124 + std::lround(100.0 * std::sin(i * 0.05)));
+}
+
+void plot(WaveformTrace& trace, int count) {
+    for (int i = 0; i < count; ++i) {
+        trace.PlotSample(wave(i));
+    }
+}
+
+// Column x from row 1 down is all `color`.
+bool columnIs(const QImage& image, int x, QRgb color) {
+    for (int y = 1; y < image.height(); ++y) {
+        if (image.pixel(x, y) != color) {
+            return false;
+        }
+    }
+    return true;
+}
+
+TEST(GraphWidget, TraceLeavesABlankColumnAheadOfThePenAndIsRetainedOnRepaint) {
+    GraphWidget graph;
+    EXPECT_EQ(graph.ScaleWidth(), 575.0f);
+    EXPECT_EQ(graph.ScaleHeight(), 255.0f);
+    EXPECT_EQ(graph.backgroundColor(), graph.palette().color(QPalette::Base).rgb());
+    WaveformTrace trace(graph);
+    plot(trace, 300);
+
+    const QImage& image = graph.image();
+    EXPECT_TRUE(columnIs(image, 301, graph.backgroundColor()));
+    EXPECT_EQ(image.pixel(300, trace.pen().LastY), graph.traceColor());
+    EXPECT_EQ(image.pixel(0, 0), graph.traceColor());  // the first segment starts at (0,0)
+
+    // Repainting the whole widget, as after being uncovered, shows the same pixels.
+    graph.update();
+    const QImage shown = graph.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    EXPECT_EQ(shown.copy(1, 1, 575, 255), image);
+    EXPECT_NE(shown.pixel(0, 100), graph.backgroundColor());  // the border
+}
+
+TEST(GraphWidget, WrapClearsColumnsZeroAndOneAndDrawsNothingElse) {
+    GraphWidget graph;
+    WaveformTrace trace(graph);
+    plot(trace, 576 + 575);  // a full sweep, and the second up to column W
+    const QImage before = graph.image().copy();
+    ASSERT_FALSE(columnIs(before, 0, graph.backgroundColor()));
+
+    trace.PlotSample(200);
+    QImage expected = before;
+    for (int y = 1; y < expected.height(); ++y) {
+        expected.setPixel(0, y, graph.backgroundColor());
+        expected.setPixel(1, y, graph.backgroundColor());
+    }
+    EXPECT_EQ(graph.image(), expected);
+}
+
+TEST(GraphWidget, RepaintsOnlyTheTouchedColumnsAtMostOncePerFrame) {
+    CountingGraph graph;
+    graph.show();
+    ASSERT_TRUE(waitForPaint(graph, 0));
+    QCoreApplication::processEvents();
+    const int paints = graph.paints;
+
+    WaveformTrace trace(graph);
+    plot(trace, 50);
+    EXPECT_EQ(graph.paints, paints);  // nothing is painted per sample
+    ASSERT_TRUE(waitForPaint(graph, paints));
+    EXPECT_EQ(graph.paints, paints + 1);
+    EXPECT_EQ(graph.painted.boundingRect(), QRect(1, 1, 52, 255));  // inner columns 0..51
+
+    trace.PlotSample(10);
+    graph.flushPendingRepaint();
+    EXPECT_EQ(graph.paints, paints + 2);
+    EXPECT_FALSE(graph.repaintPending());
+}
+
+TEST(GraphWidget, HighDpiKeepsOneLogicalPixelPerSample) {
+    GraphWidget graph;
+    WaveformTrace trace(graph);
+    plot(trace, 120);
+    QImage target(577 * 2, 257 * 2, QImage::Format_RGB32);
+    target.setDevicePixelRatio(2.0);
+    graph.render(&target);
+
+    // Each logical pixel of the drawing is a 2 x 2 block, unsmoothed.
+    int mismatches = 0;
+    for (int y = 0; y < 255; ++y) {
+        for (int x = 0; x < 575; ++x) {
+            for (int d = 0; d < 4; ++d) {
+                mismatches +=
+                    target.pixel(2 * x + 2 + d % 2, 2 * y + 2 + d / 2) != graph.image().pixel(x, y);
+            }
+        }
+    }
+    EXPECT_EQ(mismatches, 0);
+}
+
+TEST(GraphWidget, ColoursFollowThePaletteAndStayDistinct) {
+    GraphWidget graph;
+    WaveformTrace trace(graph);
+    plot(trace, 20);
+    QPalette palette = graph.palette();
+    palette.setColor(QPalette::Base, QColor(10, 20, 30));
+    palette.setColor(QPalette::Highlight, QColor(250, 200, 0));
+    graph.setPalette(palette);
+    EXPECT_TRUE(columnIs(graph.image(), 100, qRgb(10, 20, 30)));  // recoloured, not striped
+    EXPECT_EQ(graph.image().pixel(20, trace.pen().LastY), qRgb(250, 200, 0));
+
+    palette.setColor(QPalette::Highlight, QColor(10, 20, 30));
+    graph.setPalette(palette);
+    EXPECT_NE(graph.traceColor(), graph.backgroundColor());
+}
+
+TEST(GraphWidget, LinesAreClippedWhateverTheCoordinates) {
+    GraphWidget graph;
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    graph.Line(nan, 0, 10, 10);
+    graph.Line(0, 0, std::numeric_limits<float>::infinity(), 10);
+    EXPECT_TRUE(columnIs(graph.image(), 0, graph.backgroundColor()));
+    graph.Line(-1e9f, -1e9f, 1e9f, 1e9f);  // keeps its slope through the area
+    EXPECT_EQ(graph.image().pixel(200, 200), graph.traceColor());
+    EXPECT_EQ(graph.image().pixel(200, 201), graph.backgroundColor());
+}
+
+}  // namespace
+}  // namespace vitalon
