@@ -103,6 +103,9 @@ void ModuleModel::receive(std::span<const std::uint8_t> bytes) {
     commands_.clear();
     splitter_.feed(bytes, commands_);
     for (const Command& command : commands_) {
+        if (onCommand) {
+            onCommand(command);
+        }
         apply(command);
     }
 }

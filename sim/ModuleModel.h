@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -103,6 +104,9 @@ public:
     void advance(std::chrono::nanoseconds dt, std::vector<std::uint8_t>& out);
     std::vector<std::uint8_t> advance(std::chrono::nanoseconds dt);
     std::vector<std::uint8_t> advance(double seconds);
+
+    // Told of every command the module takes, before it acts on it.
+    std::function<void(const Command&)> onCommand;
 
     std::chrono::nanoseconds elapsed() const { return elapsed_; }
     double elapsedSeconds() const;

@@ -1,4 +1,5 @@
-// vitalon-sim [--heart-rate BPM] [--resp-rate BPM] [--rate-step T:BPM]... [--lead-off T[:END]]
+// vitalon-sim [--verbose] [--heart-rate BPM] [--resp-rate BPM] [--rate-step T:BPM]... [--lead-off
+// T[:END]]
 //             [--silence T[:END]] [--loss P] [--corrupt P] [--mains 50|60] [--seed N]
 //             [--link PATH] [--duration SECONDS]
 // Serves a simulated ECG acquisition module on a new pseudo-terminal, prints the
@@ -171,6 +172,7 @@ int main(int argc, char* argv[]) {
         {"seed", "Seed of the simulation (default 1).", "n"},
         {"link", "Also make a symbolic link to the device at this path.", "path"},
         {"duration", "Stop after this many seconds (0, the default, runs on).", "seconds"},
+        {"verbose", "Print every command received from the host on standard error."},
     });
 
     if (!parser.parse(QCoreApplication::arguments())) {
@@ -216,6 +218,12 @@ int main(int argc, char* argv[]) {
     std::cout << server.slavePath() << std::endl;
 
     vitalon::sim::ModuleModel model(settings.scenario);
+    if (parser.isSet("verbose")) {
+        model.onCommand = [&model](const vitalon::sim::Command& command) {
+            std::fprintf(stderr, "vitalon-sim: %.3f s: received %s\n", model.elapsedSeconds(),
+                         command.text().c_str());
+        };
+    }
     vitalon::sim::PtyServeOptions options;
     options.duration = std::chrono::nanoseconds(std::llround(settings.durationSeconds * 1e9));
     server.serve(model, stopRequested, options);
