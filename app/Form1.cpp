@@ -119,9 +119,9 @@ void Form1::Form_Load() {
         }
         PortNo_ = ports_.FindComPort();
 
-        // Port 0 has no device: start without an open port and say how to pick one.
+        // Port 0 has no device: start without an open port and say why none opened.
         if (PortNo_ == 0) {
-            status(noPortAtStartStatus());
+            status(noPortAtStartStatus(ports_.probeFailures()));
         } else {
             try {
                 ports_.configure(PortNo_);
@@ -205,7 +205,7 @@ void Form1::MSComm1_OnComm() {
                                   MSComm1.lastError()));
             return;
         }
-        receiveFromPort(MSComm1, decoder_, display_);
+        bytesDecoded_ += receiveFromPort(MSComm1, decoder_, display_);
     });
 }
 

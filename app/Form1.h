@@ -57,6 +57,8 @@ public:
     const VitalSigns& vitals() const { return panel_.state(); }
     const StreamDecoder& decoder() const { return decoder_; }
     const WaveformTrace& trace() const { return trace_; }
+    // Received bytes that went through the decoder since the window was created.
+    std::uint64_t bytesDecoded() const { return bytesDecoded_; }
     QString statusText() const;
     QTimer& watchdogTimer() { return Timer3; }
 
@@ -87,6 +89,7 @@ private:
     VitalSignPanel panel_;
     MeasurementDisplay display_;
     bool ended_ = false;
+    std::uint64_t bytesDecoded_ = 0;
 };
 
 }  // namespace vitalon

@@ -7,6 +7,7 @@
 
 #include "Form1.h"
 #include "PortMessages.h"
+#include "RunStats.h"
 #ifdef Q_OS_UNIX
 #include "SimulatedModule.h"
 #include "TerminationSignals.h"
@@ -45,6 +46,7 @@ int main(int argc, char** argv) {
         QStringLiteral("Start with a simulated module on COM1 (through a pseudo-terminal); "
                        "other numbers have a device only if --port names one."));
     parser.addOption(simulateOption);
+    vitalon::RunStats::addOptions(parser);
     parser.process(app);
 
     vitalon::PortAssignment ports;
@@ -84,6 +86,7 @@ int main(int argc, char** argv) {
 #ifdef Q_OS_UNIX
     const vitalon::TerminationSignals terminationSignals([&window] { window.menEnde(); });
 #endif
+    const auto stats = vitalon::RunStats::fromOptions(parser, window);
     window.Form_Load();
     window.show();
     return QApplication::exec();

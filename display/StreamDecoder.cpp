@@ -4,7 +4,9 @@
 
 namespace vitalon {
 
-void StreamDecoder::DecodeByte(std::uint8_t b, StreamSink& sink) {
+// The per-byte work, inlined into both entry points: in decode(), the loop of
+// every receive event, a call per byte would cost as much as the decoding.
+[[gnu::always_inline]] inline void StreamDecoder::step(std::uint8_t b, StreamSink& sink) {
     if (ExpectStatus) {
         sink.ShowStatus(b);
         ExpectStatus = false;
@@ -18,39 +20,43 @@ void StreamDecoder::DecodeByte(std::uint8_t b, StreamSink& sink) {
         sink.PlotSample(static_cast<std::int16_t>(b));
     }
 
-    switch (b) {
-        case 250:
-            sink.PulseMarker();
-            ExpectPulse = true;
-            break;
-        case 249:
-            ExpectResp = true;
-            break;
-        case 251:
-            ExpectStatus = true;
-            break;
-        default:
-            break;
+    // Marker step. The value step has cleared the one flag that was set, so
+    // the byte alone decides what is pending next; assigning all three flags
+    // from it costs no branch a marker-heavy stream could mispredict.
+    ExpectResp = b == 249;
+    ExpectStatus = b == 251;
+    if (b == 250) {
+        sink.PulseMarker();
+        ExpectPulse = true;
+    } else {
+        ExpectPulse = false;
     }
+}
+
+void StreamDecoder::DecodeByte(std::uint8_t b, StreamSink& sink) {
+    step(b, sink);
 }
 
 void StreamDecoder::decode(std::span<const std::uint8_t> bytes, StreamSink& sink) {
     for (std::uint8_t b : bytes) {
-        DecodeByte(b, sink);
+        step(b, sink);
     }
 }
 
-void receiveFromPort(SerialPort& port, StreamDecoder& decoder, StreamSink& sink) {
+std::size_t receiveFromPort(SerialPort& port, StreamDecoder& decoder, StreamSink& sink) {
     if (port.CommEvent() != comm_event::Receive) {
-        return;
+        return 0;
     }
+    std::size_t decoded = 0;
     while (port.InBufferCount() > 0) {
         const std::vector<std::uint8_t> bytes = port.Input();
         if (bytes.empty()) {
             break;  // a count without bytes must not turn into a busy loop
         }
         decoder.decode(bytes, sink);
+        decoded += bytes.size();
     }
+    return decoded;
 }
 
 }  // namespace vitalon

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -47,11 +48,15 @@ public:
     bool ExpectPulse = false;
     bool ExpectResp = false;
     bool ExpectStatus = false;
+
+private:
+    void step(std::uint8_t b, StreamSink& sink);
 };
 
 // The port's receive handler: ignores every event but received data, then
 // drains the receive buffer with the InBufferCount / Input loop and decodes
-// every byte in order. Port failures propagate to the caller.
-void receiveFromPort(SerialPort& port, StreamDecoder& decoder, StreamSink& sink);
+// every byte in order. Returns how many bytes it decoded. Port failures
+// propagate to the caller.
+std::size_t receiveFromPort(SerialPort& port, StreamDecoder& decoder, StreamSink& sink);
 
 }  // namespace vitalon

@@ -4,13 +4,23 @@ namespace vitalon {
 
 std::uint8_t PortManager::FindComPort() {
     std::uint8_t result = 0;
+    failures_ = {};
     for (std::uint8_t n = 1; n <= 8; ++n) {
         // A failing step disables the item and the probe goes on with the next step.
+        auto& failure = failures_[static_cast<std::size_t>(n - 1)];
         const auto step = [&](auto&& action) {
             try {
                 action();
-            } catch (const std::exception&) {
+            } catch (const PortError& e) {
                 item(n).Enabled(false);
+                if (!failure) {
+                    failure = e;
+                }
+            } catch (const std::exception& e) {
+                item(n).Enabled(false);
+                if (!failure) {
+                    failure = PortError(PortErrorKind::Other, e.what());
+                }
             }
         };
         step([&] { port_.CommPort(static_cast<std::int16_t>(n)); });

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 
 #include "Controls.h"
 #include "SerialPort.h"
@@ -9,6 +10,10 @@
 namespace vitalon {
 
 inline constexpr const char* LineSettingsText = "9600,n,8,1";
+
+// Why each port's probe failed in the last scan, item n-1 for port n: the error
+// of the first failing step, or nothing when the probe went through.
+using ProbeFailures = std::array<std::optional<PortError>, 8>;
 
 // The scan for a usable port, the fixed line configuration, and the reopening
 // of the link from the "&Port" menu. Ports are numbered 1..8; item n-1 of
@@ -21,6 +26,10 @@ public:
     // port whose probe had a failing step, and returns the lowest port that
     // opened, or 0. Always returns; every probe leaves the port closed.
     std::uint8_t FindComPort();
+
+    // The reasons of the last scan's failures; start-up tells the user from them
+    // why no port opened, since a failed port's item stays disabled for the run.
+    const ProbeFailures& probeFailures() const { return failures_; }
 
     // The line configuration: port number, "9600,n,8,1", binary input,
     // thresholds 1, open. Throws when a step fails; later steps are not run.
@@ -44,6 +53,7 @@ private:
 
     SerialPort& port_;
     std::array<MenuItem*, 8> items_;
+    ProbeFailures failures_;
 };
 
 }  // namespace vitalon

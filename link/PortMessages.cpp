@@ -66,16 +66,37 @@ std::string openPortStatus(std::uint8_t n, const std::string& device) {
     return comName(n) + " - " + device + " - " + LineSettingsText;
 }
 
-std::string noPortAtStartStatus() {
-    return "No serial port could be opened. Pick one from the Port menu.";
+namespace {
+
+const char* const kDialoutHint =
+    " Your user must be in the dialout group (sudo usermod -aG dialout $USER, "
+    "then log in again).";
+
+}  // namespace
+
+std::string noPortAtStartStatus(const ProbeFailures& failures) {
+    std::string reasons;
+    bool denied = false;
+    for (std::size_t i = 0; i < failures.size(); ++i) {
+        const auto& failure = failures[i];
+        if (!failure || failure->kind() == PortErrorKind::NoDevice) {
+            continue;  // eight lines of "no device" would hide the one that matters
+        }
+        reasons += " " + comName(static_cast<std::uint8_t>(i + 1)) + ": " + failure->what();
+        denied = denied || failure->kind() == PortErrorKind::PermissionDenied;
+    }
+    if (reasons.empty()) {
+        return "No serial port could be opened: this computer has no serial device. "
+               "Connect the module, then start Vitalon again.";
+    }
+    return "No serial port could be opened." + reasons + (denied ? kDialoutHint : "") +
+           " Start Vitalon again once a port is free.";
 }
 
 std::string openFailureStatus(std::uint8_t n, const PortError& error) {
     std::string text = comName(n) + " could not be opened: " + error.what();
     if (error.kind() == PortErrorKind::PermissionDenied) {
-        text +=
-            " Your user must be in the dialout group (sudo usermod -aG dialout $USER, "
-            "then log in again).";
+        text += kDialoutHint;
     }
     return text + " No port is open.";
 }

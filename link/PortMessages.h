@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "PortManager.h"
 #include "SerialPort.h"
 
 namespace vitalon {
@@ -31,7 +32,9 @@ std::string comName(std::uint8_t n);  // "COM3"
 
 // Status-bar texts for the link.
 std::string openPortStatus(std::uint8_t n, const std::string& device);
-std::string noPortAtStartStatus();
+// Start-up opened no port: why each port with a device failed, and what to do.
+// The items of failed ports stay disabled for the run, so the way out is a restart.
+std::string noPortAtStartStatus(const ProbeFailures& failures);
 std::string openFailureStatus(std::uint8_t n, const PortError& error);
 std::string portLostStatus(std::uint8_t n, const std::string& device, const std::string& reason);
 

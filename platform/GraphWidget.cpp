@@ -1,5 +1,6 @@
 #include "GraphWidget.h"
 
+#include <QAbstractEventDispatcher>
 #include <QEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -60,6 +61,12 @@ bool clipSegment(double& x1, double& y1, double& x2, double& y2, double left, do
     return true;
 }
 
+// Rounds half away from zero like std::lround, without the library call; the
+// argument is finite and within the clip box, far from the int limits.
+int roundToInt(double v) {
+    return v >= 0.0 ? static_cast<int>(v + 0.5) : -static_cast<int>(-v + 0.5);
+}
+
 QRgb opaque(QColor c) {
     return qRgb(c.red(), c.green(), c.blue());
 }
@@ -76,9 +83,13 @@ GraphWidget::GraphWidget(QWidget* parent) : QWidget(parent) {
     foreCode_ = colors::Highlight;
     ensureImage();
 
+    sinceLastPaint_.start();
     frameTimer_.setSingleShot(true);
-    frameTimer_.setInterval(kFrameMs);
-    connect(&frameTimer_, &QTimer::timeout, this, &GraphWidget::onFrame);
+    connect(&frameTimer_, &QTimer::timeout, this, &GraphWidget::repaintDirty);
+    if (auto* dispatcher = QAbstractEventDispatcher::instance(thread())) {
+        connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this,
+                &GraphWidget::onLoopIdle);
+    }
 }
 
 QSize GraphWidget::innerSize() const {
@@ -136,6 +147,7 @@ void GraphWidget::ensureImage() {
         std::memcpy(resized.scanLine(y), image_.constScanLine(y), static_cast<std::size_t>(bytes));
     }
     image_ = std::move(resized);
+    clean_.assign(static_cast<std::size_t>(size.width()), 0);
     spanCount_ = 0;
     update();
 }
@@ -151,15 +163,23 @@ void GraphWidget::Line(float x1, float y1, float x2, float y2) {
     if (!std::isfinite(ax) || !std::isfinite(ay) || !std::isfinite(bx) || !std::isfinite(by)) {
         return;
     }
-    if (!clipSegment(ax, ay, bx, by, -kClipMargin, -kClipMargin, w - 1 + kClipMargin,
-                     h - 1 + kClipMargin)) {
+    const double left = -kClipMargin;
+    const double top = -kClipMargin;
+    const double right = w - 1 + kClipMargin;
+    const double bottom = h - 1 + kClipMargin;
+    const auto inBox = [&](double x, double y) {
+        return x >= left && x <= right && y >= top && y <= bottom;
+    };
+    // The trace's lines always lie in the box; only others need clipping.
+    if (!(inBox(ax, ay) && inBox(bx, by)) &&
+        !clipSegment(ax, ay, bx, by, left, top, right, bottom)) {
         return;
     }
-    const int sx0 = static_cast<int>(std::lround(ax));
+    const int sx0 = roundToInt(ax);
     int px = sx0;
-    int py = static_cast<int>(std::lround(ay));
-    const int ex = static_cast<int>(std::lround(bx));
-    const int ey = static_cast<int>(std::lround(by));
+    int py = roundToInt(ay);
+    const int ex = roundToInt(bx);
+    const int ey = roundToInt(by);
 
     if (px == ex) {
         verticalLine(px, py, ey);  // the erase band: two of these per sample
@@ -191,7 +211,16 @@ void GraphWidget::Line(float x1, float y1, float x2, float y2) {
             py += sy;
         }
     }
+    touchColumns(std::min(sx0, ex), std::max(sx0, ex));
     markDirty(std::min(sx0, ex), std::max(sx0, ex));
+}
+
+void GraphWidget::touchColumns(int first, int last) {
+    first = std::max(first, 0);
+    last = std::min(last, static_cast<int>(clean_.size()) - 1);
+    for (int x = first; x <= last; ++x) {
+        clean_[static_cast<std::size_t>(x)] = 0;
+    }
 }
 
 void GraphWidget::verticalLine(int x, int y1, int y2) {
@@ -203,10 +232,20 @@ void GraphWidget::verticalLine(int x, int y1, int y2) {
     if (top > bottom) {
         return;
     }
+    std::uint8_t& clean = clean_[static_cast<std::size_t>(x)];
+    const bool erase = fore_ == background_;
+    if (erase && clean != 0 && top >= 1) {
+        return;  // every pixel it would write is background already
+    }
     QRgb* pixel = reinterpret_cast<QRgb*>(image_.scanLine(top)) + x;
     const std::ptrdiff_t stride = image_.bytesPerLine() / 4;
     for (int y = top; y <= bottom; ++y, pixel += stride) {
         *pixel = fore_;
+    }
+    if (!erase) {
+        clean = 0;
+    } else if (top <= 1 && bottom == image_.height() - 1) {
+        clean = 1;
     }
     markDirty(x, x);
 }
@@ -217,8 +256,9 @@ void GraphWidget::markDirty(int first, int last) {
     if (first > last) {
         return;
     }
-    if (!frameTimer_.isActive()) {
-        frameTimer_.start();
+    if (spanCount_ == 0) {  // the first dirty columns since the last repaint
+        const auto waited = static_cast<int>(sinceLastPaint_.elapsed());
+        frameTimer_.start(std::max(0, kLatestRepaintMs - waited));
     }
     for (int i = 0; i < spanCount_; ++i) {
         Span& s = spans_[static_cast<std::size_t>(i)];
@@ -253,34 +293,43 @@ QRegion GraphWidget::takeDirtyRegion() {
     return region;
 }
 
-void GraphWidget::onFrame() {
-    const QRegion region = takeDirtyRegion();
-    if (!region.isEmpty()) {
-        update(region);
+void GraphWidget::onLoopIdle() {
+    if (spanCount_ > 0 && sinceLastPaint_.elapsed() >= kFrameMs) {
+        repaintDirty();
     }
 }
 
-void GraphWidget::flushPendingRepaint() {
+void GraphWidget::repaintDirty() {
     frameTimer_.stop();
     const QRegion region = takeDirtyRegion();
     if (!region.isEmpty()) {
+        // Painted now rather than through update(): a posted update request
+        // would cost the event loop another wake-up.
         repaint(region);
     }
 }
 
+void GraphWidget::flushPendingRepaint() {
+    repaintDirty();
+}
+
 void GraphWidget::paintEvent(QPaintEvent* event) {
+    sinceLastPaint_.restart();
     ensureImage();
     QPainter painter(this);
-    // Flat border in the window-frame colour; filled rectangles scale cleanly on high DPI.
-    const QColor frame = resolveColor(colors::SystemFlag | 6u, palette());
-    const int w = width();
-    const int h = height();
-    painter.fillRect(0, 0, w, kBorder, frame);
-    painter.fillRect(0, h - kBorder, w, kBorder, frame);
-    painter.fillRect(0, 0, kBorder, h, frame);
-    painter.fillRect(w - kBorder, 0, kBorder, h, frame);
-
     const QRect inner(QPoint(kBorder, kBorder), image_.size());
+    // Flat border in the window-frame colour; filled rectangles scale cleanly on
+    // high DPI. The repaints of new samples lie inside it and skip it.
+    if (!inner.contains(event->region().boundingRect())) {
+        const QColor frame = resolveColor(colors::SystemFlag | 6u, palette());
+        const int w = width();
+        const int h = height();
+        painter.fillRect(0, 0, w, kBorder, frame);
+        painter.fillRect(0, h - kBorder, w, kBorder, frame);
+        painter.fillRect(0, 0, kBorder, h, frame);
+        painter.fillRect(w - kBorder, 0, kBorder, h, frame);
+    }
+
     for (const QRect& exposed : event->region()) {
         const QRect part = exposed.intersected(inner);
         if (!part.isEmpty()) {

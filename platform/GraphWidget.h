@@ -1,10 +1,12 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QImage>
 #include <QTimer>
 #include <QWidget>
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "DrawingSurface.h"
 
@@ -18,9 +20,17 @@ namespace vitalon {
 // The drawing is retained: lines go into an off-screen image of the inner
 // area and the widget paints from it, so a window that was covered, minimised
 // or restored shows the trace as it was drawn. Lines write pixels straight into
-// the image (a QPainter per call would cost more than the whole sample budget),
-// mark only the columns they touched and arm a one-frame timer; the dirty
-// columns reach the screen at most once per frame, however fast samples come.
+// the image (a QPainter per call would cost more than the whole sample budget)
+// and mark only the columns they touched; the dirty columns reach the screen at
+// most once per frame, however fast samples come.
+//
+// The repaint rides on the wake-up that brought the samples: when the event
+// loop has handled what woke it and is about to wait again, the dirty columns
+// are painted if a frame has passed since the last paint. Otherwise a later
+// arrival paints them, or, if none comes, a timer two frames after the last
+// paint. While data flows the graph thus adds no wake-ups of its own, which on
+// a slow line is most of what drawing would cost; a lone sample after a pause
+// is on screen at once, and none waits more than two frames.
 //
 // The image is in logical pixels; on a high-DPI screen it is scaled up without
 // smoothing, so one sample stays one logical column wide.
@@ -30,6 +40,8 @@ class GraphWidget : public QWidget, public DrawingSurface {
 public:
     static constexpr int kBorder = 1;
     static constexpr int kFrameMs = 16;  // about one display frame at 60 Hz
+    // Dirty columns never wait longer than this after the last paint.
+    static constexpr int kLatestRepaintMs = 2 * kFrameMs;
 
     explicit GraphWidget(QWidget* parent = nullptr);
 
@@ -64,9 +76,11 @@ private:
     void updateColors();
     QRgb resolve(std::uint32_t color) const;
     void verticalLine(int x, int y1, int y2);
+    void touchColumns(int first, int last);  // drawn into: no longer known clean
     void markDirty(int first, int last);
     QRegion takeDirtyRegion();
-    void onFrame();
+    void repaintDirty();
+    void onLoopIdle();
 
     QImage image_;
     QRgb background_ = 0;
@@ -74,10 +88,17 @@ private:
     std::uint32_t foreCode_ = 0;
     QRgb fore_ = 0;
 
+    // Per column of the image: 1 while rows 1 to the bottom are known to be all
+    // background. The trace wipes each column twice, once as the column ahead
+    // of the pen and again as the pen's own; the second wipe finds it clean
+    // and writes nothing.
+    std::vector<std::uint8_t> clean_;
+
     // Dirty columns of the image since the last frame, merged where they meet.
     std::array<Span, 4> spans_{};
     int spanCount_ = 0;
-    QTimer frameTimer_;
+    QElapsedTimer sinceLastPaint_;  // restarted by every paint
+    QTimer frameTimer_;             // the repaint when no further samples come
 };
 
 }  // namespace vitalon

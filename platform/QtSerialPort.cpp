@@ -32,7 +32,7 @@ QSerialPort::StopBits toQtStop(double stop) {
 }  // namespace
 
 QtSerialPort::QtSerialPort(PortAssignment devices, QObject* parent)
-    : QObject(parent), devices_(std::move(devices)) {
+    : QObject(parent), serial_(this), devices_(std::move(devices)) {
     connect(&serial_, &QSerialPort::readyRead, this, [this] {
         if (rThreshold_ > 0) {
             raise(comm_event::Receive);
@@ -171,10 +171,12 @@ std::vector<std::uint8_t> QtSerialPort::Input() {
     if (!serial_.isOpen()) {
         return {};
     }
-    const QByteArray data = serial_.readAll();
-    return std::vector<std::uint8_t>(
-        reinterpret_cast<const std::uint8_t*>(data.constData()),
-        reinterpret_cast<const std::uint8_t*>(data.constData()) + data.size());
+    // Read straight into the result: one allocation and one copy per read.
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(serial_.bytesAvailable()));
+    const qint64 got =
+        serial_.read(reinterpret_cast<char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+    bytes.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    return bytes;
 }
 
 void QtSerialPort::raise(std::int16_t event) {

@@ -41,7 +41,7 @@ private:
     void onError(QSerialPort::SerialPortError error);
     [[noreturn]] void throwOpenFailure(const std::string& device);
 
-    QSerialPort serial_;
+    QSerialPort serial_;  // a child of this object, so its signals can be found and watched
     PortAssignment devices_;
     std::int16_t commPort_ = 0;
     LineSettings settings_;

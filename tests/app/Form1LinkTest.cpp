@@ -163,7 +163,7 @@ TEST(Form1Link, NoPortAtStartIsExplainedAndClicksSayNothingWasSent) {
     form.Form_Load();
     EXPECT_EQ(form.PortNo(), 0);
     EXPECT_EQ(enabledItems(form), std::vector<bool>(8, false));
-    EXPECT_NE(form.statusText().indexOf("Port menu"), -1) << form.statusText().toStdString();
+    EXPECT_NE(form.statusText().indexOf("no serial device"), -1) << form.statusText().toStdString();
     EXPECT_FALSE(form.ui().setBeep->isChecked());
     EXPECT_EQ(form.settings().SpeedSel, 1);
 

@@ -83,5 +83,25 @@ TEST(PortStatusText, NamesPortDeviceAndReason) {
     EXPECT_EQ(busy.find("dialout"), std::string::npos);
 }
 
+TEST(PortStatusText, NoPortAtStartSaysWhyAndThatOnlyARestartHelps) {
+    ProbeFailures none;
+    none.fill(PortError(PortErrorKind::NoDevice, "no serial device on this computer."));
+    const std::string empty = noPortAtStartStatus(none);
+    EXPECT_NE(empty.find("no serial device"), std::string::npos) << empty;
+    EXPECT_NE(empty.find("start Vitalon again"), std::string::npos) << empty;
+
+    ProbeFailures some = none;
+    some[1] = PortError(PortErrorKind::Busy, "/dev/ttyUSB0 is in use by another program.");
+    some[4] = PortError(PortErrorKind::PermissionDenied, "/dev/ttyS0: permission denied.");
+    const std::string text = noPortAtStartStatus(some);
+    EXPECT_NE(text.find("COM2: /dev/ttyUSB0 is in use by another program."), std::string::npos)
+        << text;
+    EXPECT_NE(text.find("COM5: /dev/ttyS0: permission denied."), std::string::npos) << text;
+    EXPECT_NE(text.find("dialout"), std::string::npos) << text;
+    EXPECT_EQ(text.find("COM1"), std::string::npos) << text;  // numbers without a device: silent
+    // Failed items stay disabled for the run: the Port menu is no way out.
+    EXPECT_EQ(text.find("Port menu"), std::string::npos) << text;
+}
+
 }  // namespace
 }  // namespace vitalon

@@ -77,6 +77,26 @@ TEST_F(PortManagerTest, FailingProbeStepDisablesItsItemAndTheScanGoesOn) {
     EXPECT_EQ(port_.opens[6], 1);
 }
 
+TEST_F(PortManagerTest, ScanKeepsTheFirstFailureOfEachPortForTheStartMessage) {
+    port_.openable = {4};
+    port_.failing = {"4:close", "6:close"};
+    ports_.FindComPort();
+    const ProbeFailures& f = ports_.probeFailures();
+    ASSERT_TRUE(f[0] && f[3] && f[5]);
+    EXPECT_EQ(f[0]->kind(), PortErrorKind::NotFound);
+    EXPECT_STREQ(f[3]->what(), "close failed");  // opened, but its close failed
+    // Port 6 failed at its open, then at its close: the first reason is kept.
+    EXPECT_EQ(f[5]->kind(), PortErrorKind::NotFound);
+
+    // A later scan starts afresh.
+    port_.failing.clear();
+    port_.openable = {1, 2, 3, 4, 5, 6, 7, 8};
+    ports_.FindComPort();
+    for (const auto& failure : ports_.probeFailures()) {
+        EXPECT_FALSE(failure.has_value());
+    }
+}
+
 TEST_F(PortManagerTest, ScanStepsRunInOrderPerPort) {
     port_.openable = {1};
     ports_.FindComPort();

@@ -1,28 +1,36 @@
 #include <gtest/gtest.h>
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QPaintEvent>
 #include <QPixmap>
 #include <cmath>
 #include <limits>
 
+#include "Colors.h"
 #include "GraphWidget.h"
 #include "WaveformTrace.h"
 
 namespace vitalon {
 namespace {
 
-// Counts the paint events and keeps the last painted region.
+// Counts the paint events and keeps the last painted region and when it came.
 class CountingGraph : public GraphWidget {
 public:
+    CountingGraph() { sinceLastPaint.start(); }
+
     int paints = 0;
     QRegion painted;
+    QElapsedTimer sinceLastPaint;
+    qint64 lastGapMs = -1;  // between the last two paints
 
 protected:
     void paintEvent(QPaintEvent* event) override {
         ++paints;
         painted = event->region();
+        lastGapMs = sinceLastPaint.restart();
         GraphWidget::paintEvent(event);
     }
 };
@@ -109,6 +117,69 @@ TEST(GraphWidget, RepaintsOnlyTheTouchedColumnsAtMostOncePerFrame) {
     graph.flushPendingRepaint();
     EXPECT_EQ(graph.paints, paints + 2);
     EXPECT_FALSE(graph.repaintPending());
+}
+
+TEST(GraphWidget, WhenTheLoopGoesIdleAFrameAfterTheLastPaintTheSamplesArePaintedAtOnce) {
+    CountingGraph graph;
+    graph.show();
+    ASSERT_TRUE(waitForPaint(graph, 0));
+    WaveformTrace trace(graph);
+    QAbstractEventDispatcher* loop = QAbstractEventDispatcher::instance();
+    ASSERT_NE(loop, nullptr);
+
+    // A frame after the last paint, the loop's next idle moment paints, no timer needed.
+    while (graph.sinceLastPaint.elapsed() <= GraphWidget::kFrameMs) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    const int paints = graph.paints;
+    trace.PlotSample(100);
+    emit loop->aboutToBlock();
+    EXPECT_EQ(graph.paints, paints + 1);
+    EXPECT_FALSE(graph.repaintPending());
+
+    // Within the same frame the samples wait...
+    trace.PlotSample(110);
+    const bool sameFrame = graph.sinceLastPaint.elapsed() < GraphWidget::kFrameMs - 2;
+    emit loop->aboutToBlock();
+    if (sameFrame) {  // (unless this thread was held up meanwhile)
+        EXPECT_EQ(graph.paints, paints + 1);
+        EXPECT_TRUE(graph.repaintPending());
+    }
+    // ...and then reach the screen, if no further samples come, by the timer.
+    ASSERT_TRUE(waitForPaint(graph, paints + 1));
+    EXPECT_GE(graph.lastGapMs, GraphWidget::kFrameMs - 1);
+    EXPECT_FALSE(graph.repaintPending());
+}
+
+TEST(GraphWidget, AColumnDrawnIntoAfterItsWipeIsWipedAgain) {
+    GraphWidget graph;
+    WaveformTrace trace(graph);
+    const auto onlySegmentIn = [&graph](int x) {
+        for (int y = 1; y < graph.image().height(); ++y) {
+            if ((graph.image().pixel(x, y) == graph.traceColor()) != (y == 200)) {
+                return false;
+            }
+        }
+        return true;
+    };
+    for (int i = 0; i < 10; ++i) {
+        trace.PlotSample(56);  // level 200
+    }
+    ASSERT_TRUE(columnIs(graph.image(), 11, graph.backgroundColor()));  // wiped ahead of the pen
+
+    // A vertical line into the wiped column ahead of the pen...
+    graph.ForeColor(colors::Highlight);
+    graph.Line(11, 50, 11, 60);
+    trace.PlotSample(56);  // pen to 11: wipes 11 and 12, segment ends at (11, 200)
+    EXPECT_TRUE(onlySegmentIn(11));
+
+    // ...and a sloped one across it.
+    graph.ForeColor(colors::Highlight);
+    graph.Line(12, 5, 14, 120);
+    trace.PlotSample(56);  // pen to 12
+    EXPECT_TRUE(onlySegmentIn(12));
+    EXPECT_TRUE(columnIs(graph.image(), 13, graph.backgroundColor()));
+    EXPECT_EQ(graph.image().pixel(14, 120), graph.traceColor());  // beyond the band, left alone
 }
 
 TEST(GraphWidget, HighDpiKeepsOneLogicalPixelPerSample) {

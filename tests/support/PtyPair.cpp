@@ -1,16 +1,21 @@
 #include "PtyPair.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 #include <csignal>
+#include <cstdlib>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+
+extern char** environ;
 
 namespace vitalon::testing {
 
@@ -26,6 +31,9 @@ PtyPair::PtyPair() {
     tcsetattr(slave, TCSANOW, &tio);
     close(slave);
     fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+    // A child process must not inherit the module's side: closing it here
+    // would then not hang up the line.
+    fcntl(master_, F_SETFD, FD_CLOEXEC);
     slavePath_ = name;
 }
 
@@ -38,7 +46,7 @@ PtyPair::~PtyPair() {
 
 void PtyPair::holdSlave() {
     if (heldSlave_ < 0) {
-        heldSlave_ = open(slavePath_.c_str(), O_RDWR | O_NOCTTY);
+        heldSlave_ = open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     }
 }
 
@@ -92,27 +100,124 @@ void PtyPair::closeMaster() {
     }
 }
 
-ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args) {
+ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args,
+                           const ChildOptions& options) {
+    // Everything the child needs is prepared here: between fork and exec only
+    // async-signal-safe calls are allowed, and the test may have threads.
+    std::map<std::string, std::string> env;
+    for (char** e = environ; *e != nullptr; ++e) {
+        const std::string entry(*e);
+        const auto eq = entry.find('=');
+        if (eq != std::string::npos) {
+            env[entry.substr(0, eq)] = entry.substr(eq + 1);
+        }
+    }
+    env["QT_QPA_PLATFORM"] = "offscreen";
+    for (const auto& [name, value] : options.env) {
+        env[name] = value;
+    }
+    if (options.measuresMemory) {
+        std::string& asan = env["ASAN_OPTIONS"];
+        asan += (asan.empty() ? "" : ":") + std::string("quarantine_size_mb=1");
+    }
+    std::vector<std::string> envStrings;
+    for (const auto& [name, value] : env) {
+        envStrings.push_back(name + "=" + value);
+    }
+    std::vector<char*> envp;
+    for (auto& e : envStrings) {
+        envp.push_back(e.data());
+    }
+    envp.push_back(nullptr);
+    std::vector<std::string> argStrings{program};
+    argStrings.insert(argStrings.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : argStrings) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+
+    int errFd = -1;
+    if (options.captureStderr) {
+        std::string path = "/tmp/vitalon-child-stderr-XXXXXX";
+        errFd = mkstemp(path.data());
+        if (errFd < 0) {
+            throw std::runtime_error("cannot create a file for the child's standard error");
+        }
+        stderrPath_ = path;
+    }
+    const bool dropUser = options.runAs.has_value();
+    const std::string cannotStart = "cannot start " + program + "\n";
+    const uid_t uid = options.runAs.value_or(0);
+
     pid_ = fork();
     if (pid_ < 0) {
         throw std::runtime_error("fork failed");
     }
     if (pid_ == 0) {
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(program.c_str()));
-        for (const auto& a : args) {
-            argv.push_back(const_cast<char*>(a.c_str()));
+        if (errFd >= 0) {
+            dup2(errFd, STDERR_FILENO);
+            close(errFd);
         }
-        argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
+        if (dropUser && (setgroups(0, nullptr) != 0 || setgid(static_cast<gid_t>(uid)) != 0 ||
+                         setuid(uid) != 0)) {
+            _exit(126);
+        }
+        execve(program.c_str(), argv.data(), envp.data());
+        // Said where the test reads it: a user without access to the build
+        // directory is the usual cause.
+        const ssize_t ignored = write(STDERR_FILENO, cannotStart.data(), cannotStart.size());
+        (void)ignored;
         _exit(127);
+    }
+    if (errFd >= 0) {
+        close(errFd);
     }
 }
 
 ChildProcess::~ChildProcess() {
     if (!reaped_) {
         stop(SIGKILL, std::chrono::milliseconds(2000));
+    }
+    if (!stderrPath_.empty()) {
+        unlink(stderrPath_.c_str());
+    }
+}
+
+long ChildProcess::residentKb() const {
+    std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::stol(line.substr(6));
+        }
+    }
+    return -1;
+}
+
+std::string ChildProcess::stderrText() const {
+    if (stderrPath_.empty()) {
+        return {};
+    }
+    std::ifstream in(stderrPath_, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool ChildProcess::waitForStderr(const std::string& text, std::chrono::milliseconds timeout,
+                                 std::size_t from) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (true) {
+        const bool alive = running();
+        const std::string all = stderrText();
+        if (all.size() > from && all.find(text, from) != std::string::npos) {
+            return true;
+        }
+        if (!alive || std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
 }
 
