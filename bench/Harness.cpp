@@ -79,6 +79,7 @@ Child::Child(const std::string& program, const std::vector<std::string>& args,
     posix_spawn_file_actions_addopen(&actions, 1, logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND,
                                      0644);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);  // nothing else of ours leaks in
     spawnedNs_ = monotonicNs();
     const int rc = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
@@ -111,15 +112,28 @@ double Child::cpuSeconds() const {
     return 0.0;
 }
 
-double Child::residentMB() const {
-    std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+namespace {
+
+// A numeric field of /proc/<pid>/status, or -1.
+double statusField(pid_t pid, const std::string& name) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     std::string line;
     while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            return std::stod(line.substr(6)) / 1024.0;  // the figure is in kB
+        if (line.rfind(name + ":", 0) == 0) {
+            return std::stod(line.substr(name.size() + 1));
         }
     }
-    return 0.0;
+    return -1.0;
+}
+
+}  // namespace
+
+double Child::residentMB() const {
+    return std::max(0.0, statusField(pid_, "VmRSS")) / 1024.0;  // the figure is in kB
+}
+
+long Child::sleeps() const {
+    return static_cast<long>(statusField(pid_, "voluntary_ctxt_switches"));
 }
 
 bool Child::hasOpen(const std::string& path) const {

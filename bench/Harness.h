@@ -40,6 +40,9 @@ public:
     double cpuSeconds() const;
     // Resident memory now, MB (VmRSS).
     double residentMB() const;
+    // How often its main thread has gone to sleep waiting for something: for
+    // an event loop, the number of wake-ups (voluntary_ctxt_switches).
+    long sleeps() const;
     // True when one of its file descriptors is open on `path`.
     bool hasOpen(const std::string& path) const;
     // Sends `signal` and waits for the exit; kills it after `timeout`. The exit code, or -1.
