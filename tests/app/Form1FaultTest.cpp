@@ -20,6 +20,7 @@
 #include <random>
 #include <thread>
 
+#include "EventLoopWait.h"
 #include "Form1.h"
 #include "GraphWidget.h"
 #include "PtyPair.h"
@@ -28,30 +29,22 @@
 namespace vitalon {
 namespace {
 
+using testing::waitFor;
+
 using testing::PtyPair;
 
 const std::string kStart = "S1A15NG1D0";
 
-bool waitFor(const std::function<bool()>& done, int timeoutMs = 10000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > timeoutMs) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
-
 // The start commands, read while the event loop runs (the port writes asynchronously).
 bool startCommandsArrive(PtyPair& pty) {
     std::string got;
-    waitFor([&] {
-        const auto bytes = pty.read(kStart.size() - got.size(), std::chrono::milliseconds(1));
-        got.append(bytes.begin(), bytes.end());
-        return got.size() >= kStart.size();
-    });
+    waitFor(
+        [&] {
+            const auto bytes = pty.read(kStart.size() - got.size(), std::chrono::milliseconds(1));
+            got.append(bytes.begin(), bytes.end());
+            return got.size() >= kStart.size();
+        },
+        10000);
     return got == kStart;
 }
 
@@ -266,14 +259,14 @@ TEST(Form1Faults, PulledCableGoesStaleAndAPickAfterTheReplugBringsDataBack) {
     ASSERT_TRUE(startCommandsArrive(*first));
 
     first->write({250, 72, 120});
-    ASSERT_TRUE(waitFor([&] { return text(form.ui().Label1) == "72"; }));
+    ASSERT_TRUE(waitFor([&] { return text(form.ui().Label1) == "72"; }, 10000));
     EXPECT_EQ(text(form.ui().Label4), "OK!");
 
     first.reset();  // the cable is pulled
-    ASSERT_TRUE(waitFor([&] { return !form.port().PortOpen(); }));
+    ASSERT_TRUE(waitFor([&] { return !form.port().PortOpen(); }, 10000));
     EXPECT_NE(form.statusText().indexOf("COM1 - " + QString::fromStdString(link) + " was lost"), -1)
         << form.statusText().toStdString();
-    ASSERT_TRUE(waitFor([&] { return text(form.ui().Label4) == "No Data!"; }));
+    ASSERT_TRUE(waitFor([&] { return text(form.ui().Label4) == "No Data!"; }, 10000));
     EXPECT_EQ(text(form.ui().Label1), "");
 
     // The adapter is back under the same path; the user picks COM1 again.
@@ -284,7 +277,7 @@ TEST(Form1Faults, PulledCableGoesStaleAndAPickAfterTheReplugBringsDataBack) {
     EXPECT_TRUE(form.port().PortOpen());
     EXPECT_EQ(form.statusText().toStdString(), "COM1 - " + link + " - 9600,n,8,1");
     second.write({250, 80, 121});
-    EXPECT_TRUE(waitFor([&] { return text(form.ui().Label1) == "80"; }));
+    EXPECT_TRUE(waitFor([&] { return text(form.ui().Label1) == "80"; }, 10000));
     EXPECT_EQ(text(form.ui().Label4), "OK!");
     std::filesystem::remove(link);
 }
@@ -382,7 +375,7 @@ TEST(Form1Faults, GarbageKeepsTheDecoderInOneOfItsFourStatesAcrossReads) {
     const auto sendAsOneRead = [&](const std::vector<std::uint8_t>& bytes) {
         sent.insert(sent.end(), bytes.begin(), bytes.end());
         pty.write(bytes);
-        return waitFor([&] { return follower.consumed() == sent.size(); });
+        return waitFor([&] { return follower.consumed() == sent.size(); }, 10000);
     };
 
     // Every byte 248..255 in every state, the marker alone at the end of one
@@ -451,7 +444,7 @@ TEST(Form1Faults, ShutdownInEveryStateClosesThePortOnceAndHandlesNothingAfter) {
         ASSERT_TRUE(countCloses(form, closes));
         ASSERT_TRUE(startCommandsArrive(*pty));
         pty.reset();
-        ASSERT_TRUE(waitFor([&] { return !form.port().PortOpen(); }));
+        ASSERT_TRUE(waitFor([&] { return !form.port().PortOpen(); }, 10000));
         EXPECT_EQ(closes, 1);
         form.menEnde();
         EXPECT_EQ(closes, 1);
@@ -466,7 +459,7 @@ TEST(Form1Faults, ShutdownInEveryStateClosesThePortOnceAndHandlesNothingAfter) {
         pty.holdSlave();  // the line stays up after the program lets go
         const std::vector<std::uint8_t> stream = numberedStream(1 << 20);
         FloodWriter writer(pty.masterFd(), stream);
-        ASSERT_TRUE(waitFor([&] { return form.trace().pen().PlotX > 100; }));
+        ASSERT_TRUE(waitFor([&] { return form.trace().pen().PlotX > 100; }, 10000));
         form.menEnde();
         EXPECT_EQ(closes, 1);
         const auto pen = form.trace().pen();

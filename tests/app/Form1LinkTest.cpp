@@ -9,27 +9,17 @@
 #include <filesystem>
 #include <functional>
 
+#include "EventLoopWait.h"
 #include "Form1.h"
 #include "PtyPair.h"
 
 namespace vitalon {
 namespace {
 
+using testing::waitFor;
+
 using namespace std::chrono_literals;
 using testing::PtyPair;
-
-// Runs the event loop until `done` holds or the timeout passes.
-bool waitFor(const std::function<bool()>& done, int timeoutMs = 5000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > timeoutMs) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
 
 // Reads from the module's side while the program's event loop runs, since the
 // port writes asynchronously.

@@ -8,6 +8,7 @@
 #include <functional>
 #include <sstream>
 
+#include "EventLoopWait.h"
 #include "Form1.h"
 #include "PtyPair.h"
 #include "RunStats.h"
@@ -15,19 +16,9 @@
 namespace vitalon {
 namespace {
 
-using namespace std::chrono_literals;
+using testing::waitFor;
 
-bool runUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > timeoutMs) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
+using namespace std::chrono_literals;
 
 std::string slurp(const std::string& path) {
     std::ifstream in(path);
@@ -52,16 +43,16 @@ TEST(RunStats, ReportsFirstPaintLabel1TextsLagAndDecodedBytes) {
         RunStats stats(form, path, true);
         form.Form_Load();
         form.show();
-        ASSERT_TRUE(runUntil([&] { return stats.report().rfind("shown ", 0) == 0; }));
+        ASSERT_TRUE(waitFor([&] { return stats.report().rfind("shown ", 0) == 0; }));
 
         // A pulse report through the line: decoded, shown in Label1, painted.
         pty.write({120, 250, 72, 121});
-        ASSERT_TRUE(runUntil([&] {
+        ASSERT_TRUE(waitFor([&] {
             return stats.report().find("label1 ") != std::string::npos && form.bytesDecoded() == 4;
         }));
         QElapsedTimer idle;  // long enough for the 10 ms lag timer to fire a few times
         idle.start();
-        runUntil([&] { return idle.elapsed() > 100; });
+        waitFor([&] { return idle.elapsed() > 100; });
     }  // the report is written when the recorder goes
 
     std::istringstream lines(slurp(path));
@@ -98,7 +89,7 @@ TEST(RunStats, WithoutTheLagOptionRunsNoTimer) {
         RunStats stats(form, path, false);
         QElapsedTimer idle;
         idle.start();
-        runUntil([&] { return idle.elapsed() > 60; });
+        waitFor([&] { return idle.elapsed() > 60; });
         EXPECT_EQ(stats.report().find("lag "), std::string::npos);
         EXPECT_NE(stats.report().find("decoded 0"), std::string::npos);
     }

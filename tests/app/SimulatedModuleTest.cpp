@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <functional>
 
+#include "EventLoopWait.h"
 #include "Form1.h"
 #include "GraphWidget.h"
 #include "SimProcess.h"
@@ -14,19 +15,9 @@
 namespace vitalon {
 namespace {
 
-using namespace std::chrono_literals;
+using testing::waitFor;
 
-bool runUntil(const std::function<bool()>& done, int timeoutMs) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > timeoutMs) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
+using namespace std::chrono_literals;
 
 // Samples drawn per second of wall time, from the pen's progress (it wraps every 576).
 double samplesPerSecond(const Form1& form, int windowMs) {
@@ -34,7 +25,7 @@ double samplesPerSecond(const Form1& form, int windowMs) {
     long total = 0;
     QElapsedTimer t;
     t.start();
-    runUntil(
+    waitFor(
         [&] {
             const int now = form.trace().pen().PlotX;
             total += (now - last + 576) % 576;
@@ -61,7 +52,7 @@ TEST(SimulatedModule, ShowsTheSetRateDrawsTheTraceAndFollowsTheSpeedButton) {
     form.Form_Load();
     ASSERT_EQ(form.PortNo(), 1);
 
-    ASSERT_TRUE(runUntil([&] { return form.vitals().PulseRate != 0; }, 15000));
+    ASSERT_TRUE(waitFor([&] { return form.vitals().PulseRate != 0; }, 15000));
     EXPECT_NEAR(form.vitals().PulseRate, 75, 2);
     EXPECT_EQ(text(form.ui().Label1), std::to_string(form.vitals().PulseRate));
     EXPECT_EQ(text(form.ui().Label4), "OK!");
@@ -79,7 +70,7 @@ TEST(SimulatedModule, ShowsTheSetRateDrawsTheTraceAndFollowsTheSpeedButton) {
     form.ui().Speed->click();  // "S0"
     ASSERT_EQ(text(form.ui().Labelspeed), "300/sec");
     ASSERT_TRUE(
-        runUntil([&] { return sim.errorOutput().find("received S0") != std::string::npos; }, 5000));
+        waitFor([&] { return sim.errorOutput().find("received S0") != std::string::npos; }, 5000));
     const double atS0 = samplesPerSecond(form, 1500);
     EXPECT_NEAR(atS1, 100, 25);
     EXPECT_NEAR(atS0 / atS1, 3.0, 0.6) << atS1 << " then " << atS0 << " samples a second";
@@ -90,12 +81,12 @@ TEST(SimulatedModule, SilenceTurnsTheDisplayStaleAtTheFourthWatchdogTick) {
     Form1 form(simulatorOn(sim.devicePath()));
     form.watchdogTimer().stop();  // the test drives the ticks itself
     form.Form_Load();
-    ASSERT_TRUE(runUntil([&] { return form.vitals().PulseRate != 0; }, 15000));
+    ASSERT_TRUE(waitFor([&] { return form.vitals().PulseRate != 0; }, 15000));
 
     // Silence: the pen stops moving.
     int last = -1;
     QElapsedTimer still;
-    ASSERT_TRUE(runUntil(
+    ASSERT_TRUE(waitFor(
         [&] {
             if (form.trace().pen().PlotX != last) {
                 last = form.trace().pen().PlotX;
@@ -121,12 +112,12 @@ TEST(SimulatedModule, InProcessModuleServesThePortAndTakesTheStartCommands) {
     Form1 form(simulatorOn(module.devicePath()));
     form.Form_Load();
     ASSERT_EQ(form.PortNo(), 1);
-    ASSERT_TRUE(runUntil([&] { return module.model().counters().commands >= 6; }, 5000));
-    ASSERT_TRUE(runUntil([&] { return form.trace().pen().PlotX > 20; }, 5000));
+    ASSERT_TRUE(waitFor([&] { return module.model().counters().commands >= 6; }, 5000));
+    ASSERT_TRUE(waitFor([&] { return form.trace().pen().PlotX > 20; }, 5000));
 
     form.ui().Curve->click();  // "D1": the module now sends the respiration curve
     ASSERT_TRUE(
-        runUntil([&] { return module.model().settings().curve == sim::Curve::Respiration; }, 5000));
+        waitFor([&] { return module.model().settings().curve == sim::Curve::Respiration; }, 5000));
 }
 
 }  // namespace
