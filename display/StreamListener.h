@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstdint>
+
+namespace vitalon {
+
+// Receives what the stream decoder recognises, one call per decoded event, in
+// the order the bytes arrived, on the event-loop thread. Any number of
+// listeners can follow one decoder; each overrides only what it needs.
+class StreamListener {
+public:
+    virtual ~StreamListener() = default;
+    virtual void onSample(std::uint8_t sample) { (void)sample; }   // 0..247
+    virtual void onPulse(std::uint8_t rate) { (void)rate; }        // beats per minute
+    virtual void onRespiration(std::uint8_t rate) { (void)rate; }  // breaths per minute
+    virtual void onStatus(std::uint8_t code) { (void)code; }       // 17: a lead is off
+    virtual void onPulseMarker() {}  // a pulse marker arrived: the no-data watchdog restarts
+};
+
+}  // namespace vitalon
