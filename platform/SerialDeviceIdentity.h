@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "DeviceIdentity.h"
+
+namespace vitalon {
+
+// Device identities from the system's serial-device list (QSerialPortInfo):
+// USB vendor, product and serial number; for an adapter without a serial
+// number, the /dev/serial/by-path link of its socket; for anything else the
+// resolved device path. A path given as a link (a /dev/serial/by-id name, a
+// link of the user's own) is resolved first.
+//
+// Reading the list walks the system's tty devices, so the list is read again
+// only when a device node may have come or gone: when the modification time
+// of /dev or of the /dev/serial link folders has changed since the last read.
+// A check while nothing changes costs three stat calls.
+class SerialDeviceIdentityProvider : public DeviceIdentityProvider {
+public:
+    // The folders are parameters so tests can point them elsewhere.
+    explicit SerialDeviceIdentityProvider(QString deviceDir = QStringLiteral("/dev"),
+                                          QString linkDir = QStringLiteral("/dev/serial"));
+
+    DeviceIdentity identityOf(const std::string& path) override;
+    std::vector<SerialDevice> presentDevices() override;
+
+    // How often the system's list was actually read (the rest came from the cache).
+    int listReads() const { return listReads_; }
+
+private:
+    const std::vector<SerialDevice>& devices();
+    std::vector<std::int64_t> folderTimes() const;
+
+    QString deviceDir_;
+    QString linkDir_;
+    std::vector<std::int64_t> cachedTimes_;
+    std::optional<std::vector<SerialDevice>> cached_;
+    int listReads_ = 0;
+};
+
+}  // namespace vitalon
