@@ -49,21 +49,25 @@ std::vector<SerialDevice> SerialDeviceIdentityProvider::presentDevices() {
     return devices();
 }
 
-std::vector<std::int64_t> SerialDeviceIdentityProvider::folderTimes() const {
+std::vector<std::int64_t> SerialDeviceIdentityProvider::folderTimes(bool& settled) const {
     std::vector<std::int64_t> times;
+    settled = true;
+    const auto settledBefore = fs::file_time_type::clock::now() - settleTime;
     const fs::path links = linkDir_.toStdString();
     for (const fs::path& dir :
          {fs::path(deviceDir_.toStdString()), links / "by-id", links / "by-path"}) {
         std::error_code error;
         const auto time = fs::last_write_time(dir, error);
         times.push_back(error ? -1 : static_cast<std::int64_t>(time.time_since_epoch().count()));
+        settled = settled && (error || time < settledBefore);
     }
     return times;
 }
 
 const std::vector<SerialDevice>& SerialDeviceIdentityProvider::devices() {
-    std::vector<std::int64_t> times = folderTimes();
-    if (cached_ && times == cachedTimes_) {
+    bool settled = false;
+    std::vector<std::int64_t> times = folderTimes(settled);
+    if (cached_ && cacheSettled_ && times == cachedTimes_) {
         return *cached_;
     }
     ++listReads_;
@@ -96,6 +100,7 @@ const std::vector<SerialDevice>& SerialDeviceIdentityProvider::devices() {
     }
     cached_ = std::move(list);
     cachedTimes_ = std::move(times);
+    cacheSettled_ = settled;
     return *cached_;
 }
 

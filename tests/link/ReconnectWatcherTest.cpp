@@ -1,0 +1,286 @@
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "DeviceSettings.h"
+#include "Fakes.h"
+#include "Protocol.h"
+#include "ReconnectWatcher.h"
+
+namespace vitalon {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = ReconnectWatcher::Clock;
+
+const DeviceIdentity kModule = DeviceIdentity::usbAdapter(0x0403, 0x6001, "A5XK3RJT", {});
+const DeviceIdentity kOtherAdapter = DeviceIdentity::usbAdapter(0x0403, 0x6001, "B7QQ01", {});
+
+TEST(DeviceIdentity, OnlyTheSameDeviceMatches) {
+    const auto usb = [](const char* serial, const char* place) {
+        return DeviceIdentity::usbAdapter(0x1a86, 0x7523, serial, place);
+    };
+    // Same adapter under another path or socket.
+    EXPECT_TRUE(sameDevice(usb("X1", "/dev/ttyUSB0"), usb("X1", "/dev/ttyUSB3")));
+    EXPECT_TRUE(sameDevice(DeviceIdentity::devicePath("/dev/ttyS0"),
+                           DeviceIdentity::devicePath("/dev/ttyS0")));
+    // Without serial numbers only the socket tells two adapters of one make apart.
+    EXPECT_TRUE(sameDevice(usb("", "pci-0:1.0-usb-0:2"), usb("", "pci-0:1.0-usb-0:2")));
+    EXPECT_FALSE(sameDevice(usb("", "pci-0:1.0-usb-0:2"), usb("", "pci-0:1.0-usb-0:3")));
+    EXPECT_FALSE(sameDevice(usb("", ""), usb("", "")));
+
+    EXPECT_FALSE(sameDevice(usb("X1", "p"), usb("X2", "p")));
+    EXPECT_FALSE(sameDevice(usb("X1", "p"), usb("", "p")));
+    EXPECT_FALSE(sameDevice(usb("X1", "p"), DeviceIdentity::usbAdapter(0x1a86, 0x7524, "X1", "p")));
+    EXPECT_FALSE(sameDevice(usb("X1", "p"), DeviceIdentity::usbAdapter(0x0403, 0x7523, "X1", "p")));
+    // A path identity never stands in for an adapter at that path.
+    EXPECT_FALSE(sameDevice(usb("", "/dev/ttyUSB0"), DeviceIdentity::devicePath("/dev/ttyUSB0")));
+    EXPECT_FALSE(sameDevice(DeviceIdentity{}, DeviceIdentity{}));
+    EXPECT_EQ(usb("X1", "").text(), "USB 1a86:7523 serial X1");
+}
+
+// The watcher with a fake device list and a reopen that records its calls
+// and fails while `openFailure` is set.
+class ReconnectWatcherTest : public ::testing::Test {
+protected:
+    ReconnectWatcherTest() {
+        devices.plug("/dev/ttyUSB0", kModule);
+        watcher.linkOpened(1, "/dev/ttyUSB0");
+    }
+
+    // Pulls the device and reports the loss at t0.
+    void pull() {
+        devices.unplug("/dev/ttyUSB0");
+        watcher.linkLost(t0);
+    }
+
+    FakeDeviceIdentityProvider devices;
+    std::vector<std::string> reopened;
+    std::optional<PortError> openFailure;
+    ReconnectWatcher watcher{devices, [this](const std::string& path) {
+                                 reopened.push_back(path);
+                                 if (openFailure) {
+                                     throw *openFailure;
+                                 }
+                             }};
+    const Clock::time_point t0 = Clock::time_point{} + 1h;
+};
+
+TEST_F(ReconnectWatcherTest, DeviceBackUnderTheSameLinkIsReopenedThere) {
+    pull();
+    EXPECT_TRUE(watcher.watching());
+    EXPECT_EQ(watcher.tick(t0 + 1s).kind, ReconnectOutcome::Kind::None);
+
+    devices.plug("/dev/ttyUSB0", kModule);
+    const auto outcome = watcher.tick(t0 + 2s);
+    EXPECT_EQ(outcome.kind, ReconnectOutcome::Kind::Reconnected);
+    EXPECT_EQ(outcome.status, "COM1 - /dev/ttyUSB0 - 9600,n,8,1 (reconnected)");
+    EXPECT_EQ(reopened, std::vector<std::string>{"/dev/ttyUSB0"});
+    EXPECT_FALSE(watcher.watching());
+    EXPECT_EQ(watcher.tick(t0 + 3s).kind, ReconnectOutcome::Kind::None);
+    EXPECT_EQ(reopened.size(), 1u);
+}
+
+TEST_F(ReconnectWatcherTest, DeviceBackUnderAnotherPathIsReopenedThere) {
+    pull();
+    devices.plug("/dev/ttyS0", DeviceIdentity::devicePath("/dev/ttyS0"));
+    devices.plug("/dev/ttyUSB1", kModule);
+    const auto outcome = watcher.tick(t0 + 1s);
+    EXPECT_EQ(outcome.kind, ReconnectOutcome::Kind::Reconnected);
+    EXPECT_EQ(outcome.status, "COM1 - /dev/ttyUSB1 - 9600,n,8,1 (reconnected)");
+    EXPECT_EQ(reopened, std::vector<std::string>{"/dev/ttyUSB1"});
+    EXPECT_EQ(watcher.path(), "/dev/ttyUSB1");
+    EXPECT_EQ(watcher.port(), 1);
+}
+
+TEST_F(ReconnectWatcherTest, AnotherDeviceAtTheLostPathIsNeverOpened) {
+    pull();
+    devices.plug("/dev/ttyUSB0", kOtherAdapter);
+    auto outcome = watcher.tick(t0 + 1s);
+    EXPECT_EQ(outcome.kind, ReconnectOutcome::Kind::OtherDevice);
+    EXPECT_NE(outcome.status.find("another device is there now (USB 0403:6001 serial B7QQ01)"),
+              std::string::npos)
+        << outcome.status;
+    // Said once; the watch goes on without repeating it.
+    EXPECT_EQ(watcher.tick(t0 + 2s).status, "");
+    EXPECT_TRUE(reopened.empty());
+    EXPECT_TRUE(watcher.watching());
+
+    devices.plug("/dev/ttyUSB2", kModule);
+    outcome = watcher.tick(t0 + 3s);
+    EXPECT_EQ(outcome.kind, ReconnectOutcome::Kind::Reconnected);
+    EXPECT_EQ(reopened, std::vector<std::string>{"/dev/ttyUSB2"});
+}
+
+TEST_F(ReconnectWatcherTest, BusyOrForbiddenDeviceIsReportedAndRetriedUntilItOpens) {
+    const std::vector<std::pair<PortError, std::string>> failures = {
+        {PortError(PortErrorKind::Busy, "/dev/ttyUSB0 is in use by another program (x)."),
+         "in use by another program"},
+        {PortError(PortErrorKind::PermissionDenied, "/dev/ttyUSB0: permission denied (x)."),
+         "dialout group"}};
+    for (const auto& [error, reason] : failures) {
+        SCOPED_TRACE(reason);
+        reopened.clear();
+        devices.plug("/dev/ttyUSB0", kModule);
+        watcher.linkOpened(1, "/dev/ttyUSB0");
+        pull();
+        devices.plug("/dev/ttyUSB0", kModule);
+        openFailure = error;
+
+        auto outcome = watcher.tick(t0 + 1s);
+        EXPECT_EQ(outcome.kind, ReconnectOutcome::Kind::OpenFailed);
+        EXPECT_NE(outcome.status.find(reason), std::string::npos) << outcome.status;
+        EXPECT_NE(outcome.status.find("tried again"), std::string::npos) << outcome.status;
+        EXPECT_TRUE(watcher.watching());
+        EXPECT_EQ(watcher.tick(t0 + 1500ms).kind, ReconnectOutcome::Kind::None);
+        EXPECT_EQ(reopened.size(), 1u);  // not retried before the next check
+
+        outcome = watcher.tick(t0 + 2s);
+        EXPECT_EQ(outcome.kind, ReconnectOutcome::Kind::OpenFailed);
+        EXPECT_EQ(outcome.status, "");  // the same reason is not said again
+
+        openFailure.reset();
+        outcome = watcher.tick(t0 + 3s);
+        EXPECT_EQ(outcome.kind, ReconnectOutcome::Kind::Reconnected);
+        EXPECT_EQ(reopened.size(), 3u);
+        EXPECT_FALSE(watcher.watching());
+    }
+}
+
+TEST_F(ReconnectWatcherTest, AnyFailingOpenKeepsTheWatchAlive) {
+    pull();
+    devices.plug("/dev/ttyUSB0", kModule);
+    ReconnectWatcher throwing(devices,
+                              [](const std::string&) { throw std::runtime_error("boom"); });
+    throwing.linkOpened(1, "/dev/ttyUSB0");
+    throwing.linkLost(t0);
+    const auto outcome = throwing.tick(t0 + 1s);
+    EXPECT_EQ(outcome.kind, ReconnectOutcome::Kind::OpenFailed);
+    EXPECT_NE(outcome.status.find("boom"), std::string::npos);
+    EXPECT_TRUE(throwing.watching());
+}
+
+TEST_F(ReconnectWatcherTest, SwitchedOffNothingIsWatchedOrReopened) {
+    watcher.setEnabled(false, t0);
+    pull();
+    devices.plug("/dev/ttyUSB0", kModule);
+    for (auto t = t0; t < t0 + 5s; t += 500ms) {
+        watcher.tick(t);
+    }
+    EXPECT_FALSE(watcher.watching());
+    EXPECT_TRUE(reopened.empty());
+    EXPECT_EQ(devices.listChecks, 0);
+
+    // Switched on after the loss: the lost device is watched for after all.
+    watcher.setEnabled(true, t0 + 5s);
+    EXPECT_EQ(watcher.tick(t0 + 6s).kind, ReconnectOutcome::Kind::Reconnected);
+}
+
+TEST_F(ReconnectWatcherTest, SwitchingOffEndsARunningWatch) {
+    pull();
+    watcher.setEnabled(false, t0 + 500ms);
+    devices.plug("/dev/ttyUSB0", kModule);
+    watcher.tick(t0 + 2s);
+    EXPECT_FALSE(watcher.watching());
+    EXPECT_TRUE(reopened.empty());
+}
+
+TEST_F(ReconnectWatcherTest, AManualPickEndsTheWatchForGood) {
+    pull();
+    watcher.portPicked();
+    devices.plug("/dev/ttyUSB0", kModule);
+    watcher.setEnabled(false, t0 + 1s);
+    watcher.setEnabled(true, t0 + 1s);
+    watcher.tick(t0 + 3s);
+    watcher.linkLost(t0 + 3s);  // a loss with nothing identified starts nothing
+    watcher.tick(t0 + 5s);
+    EXPECT_FALSE(watcher.watching());
+    EXPECT_TRUE(reopened.empty());
+}
+
+TEST_F(ReconnectWatcherTest, ChecksTheDeviceListAtMostOnceASecond) {
+    pull();
+    const int before = devices.identityChecks;
+    for (auto t = t0; t <= t0 + 10s; t += 100ms) {
+        watcher.tick(t);
+    }
+    EXPECT_EQ(devices.listChecks, 10);
+    EXPECT_EQ(devices.identityChecks - before, 10);
+    EXPECT_EQ(watcher.nextCheck(), t0 + 11s);
+}
+
+TEST_F(ReconnectWatcherTest, TheWaitingTextComesBackWhenTheDeviceGoesAwayAgain) {
+    EXPECT_EQ(waitingForDeviceStatus(1, "/dev/ttyUSB0", "Input/output error"),
+              "COM1 - /dev/ttyUSB0 was lost (Input/output error). Waiting for the same device to "
+              "come back; it is reopened by itself.");
+    pull();
+    devices.plug("/dev/ttyUSB0", kModule);
+    openFailure = PortError(PortErrorKind::Busy, "busy");
+    watcher.tick(t0 + 1s);
+    devices.unplug("/dev/ttyUSB0");
+    EXPECT_EQ(watcher.tick(t0 + 2s).status,
+              "COM1 - /dev/ttyUSB0: waiting for the same device to come back; it is reopened by "
+              "itself.");
+}
+
+TEST(RestoreCommands, EachSelectorsExplicitCommandInStartUpOrder) {
+    using Commands = std::vector<std::string>;
+    DeviceSettings start;
+    start.SpeedSel = 1;
+    start.AmpSel = 1;
+    start.FilterSel = 5;
+    start.ChannelSel = 1;
+    const auto startCommands = restoreCommands(start);
+    EXPECT_EQ(startCommands,
+              Commands(protocol::kStartCommands.begin(), protocol::kStartCommands.end()));
+
+    EXPECT_EQ(restoreCommands({.AmpSel = 0,
+                               .SpeedSel = 2,
+                               .FilterSel = 6,
+                               .SimSel = 1,
+                               .ChannelSel = 2,
+                               .CurveSel = 1}),
+              (Commands{"S2", "A0", "6", "M", "G2", "D1"}));
+    EXPECT_EQ(restoreCommands({.AmpSel = 2,
+                               .SpeedSel = 0,
+                               .FilterSel = 5,
+                               .SimSel = 0,
+                               .ChannelSel = 0,
+                               .CurveSel = 0}),
+              (Commands{"S0", "A2", "5", "N", "G0", "D0"}));
+    // A filter selector never set (0) has no command; the others still go.
+    EXPECT_EQ(restoreCommands({}), (Commands{"S0", "A0", "N", "G0", "D0"}));
+}
+
+// Whatever the buttons did, the restore commands are exactly the last command
+// each button sent: the module ends up where the clicks put it.
+TEST(RestoreCommands, MatchTheLastCommandOfEveryButton) {
+    testing::FakeLabel labels[6];
+    testing::FakeSerialPort port;
+    port.openable = {1};
+    port.CommPort(1);
+    port.PortOpen(true);
+    SettingSelectors selectors({labels[0], labels[1], labels[2], labels[3], labels[4], labels[5]},
+                               port);
+    selectors.applyStartValues();
+    std::array<std::string, 6> last = {"S1", "A1", "5", "N", "G1", "D0"};
+    const std::array<void (SettingSelectors::*)(), 6> clicks = {
+        &SettingSelectors::Speed_Click,   &SettingSelectors::Amplification_Click,
+        &SettingSelectors::Filter_Click,  &SettingSelectors::Simmode_Click,
+        &SettingSelectors::Channel_Click, &SettingSelectors::Curve_Click};
+    // Every selector goes through its whole cycle, in interleaved orders.
+    for (int round = 0; round < 12; ++round) {
+        for (std::size_t b = 0; b < clicks.size(); ++b) {
+            if ((round + static_cast<int>(b)) % 3 == 0) {
+                continue;
+            }
+            (selectors.*clicks[b])();
+            last[b] = port.writes.back();
+            EXPECT_EQ(restoreCommands(selectors.settings()),
+                      std::vector<std::string>(last.begin(), last.end()));
+        }
+    }
+}
+
+}  // namespace
+}  // namespace vitalon
