@@ -96,10 +96,5 @@ TEST_F(HotplugPortsTest, WithAllEightNumbersBoundAFurtherDeviceGetsNoItem) {
     EXPECT_EQ(ports.portOf(adapter("Z9")), 0);
 }
 
-TEST(PortItemTip, NamesTheDevice) {
-    EXPECT_EQ(portItemTip(std::nullopt, false), "no serial device");
-    EXPECT_EQ(portItemTip(PortDevice{"/dev/ttyS0", ""}, true), "/dev/ttyS0");
-}
-
 }  // namespace
 }  // namespace vitalon
