@@ -93,16 +93,15 @@ bool EdfRecorder::openFile(const std::string& path, double moduleSecondsBefore) 
                             : orX(setup_.port) + " " + orX(setup_.device);
     edf_set_recording_additional(handle, where.c_str());
 
+    // Whole seconds: some readers (BioSig) place annotations without the
+    // sub-second start, so a file that starts on a whole second reads the same
+    // everywhere. A continuation file starts at the second its data begins in.
     using namespace std::chrono;
-    auto start = setup_.startTime + duration_cast<system_clock::duration>(
-                                        duration<double>(moduleSecondsBefore));
-    auto wholeSeconds = floor<seconds>(start);
-    std::tm calendar = localCalendarTime(system_clock::to_time_t(wholeSeconds));
+    auto start = floor<seconds>(setup_.startTime + duration_cast<system_clock::duration>(
+                                                       duration<double>(moduleSecondsBefore)));
+    std::tm calendar = localCalendarTime(system_clock::to_time_t(start));
     edf_set_startdatetime(handle, calendar.tm_year + 1900, calendar.tm_mon + 1, calendar.tm_mday,
                           calendar.tm_hour, calendar.tm_min, calendar.tm_sec);
-    // Whole 100 us, as EDFlib advises for the sub-second part.
-    auto subsecond = duration_cast<microseconds>(start - wholeSeconds).count() / 100 * 1000;
-    edf_set_subsecond_starttime(handle, static_cast<int>(subsecond));
 
     if (auto problem = journal_.open(journalPath(path), true); !problem.empty()) {
         edfclose_file(handle);

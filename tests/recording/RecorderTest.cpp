@@ -1,0 +1,349 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "EdfReader.h"
+#include "EdfRepair.h"
+#include "RecordingTestSupport.h"
+
+namespace vitalon::testing {
+namespace {
+
+using recording::EdfReader;
+using recording::EdfRecorder;
+using recording::EdfRecord;
+
+constexpr std::time_t kStart = 1'800'000'000;
+
+// A file as an independent reader (BioSig's save2gdf, from Debian) sees it:
+// the waveform's values and the events with their sample positions.
+struct IndependentRead {
+    double rate = 0;
+    std::vector<int> samples;
+    std::multimap<std::uint64_t, std::string> events;
+};
+
+IndependentRead readWithBiosig(const std::string& edf, const TempDir& dir) {
+    const std::string out = dir.file("biosig-out");
+    const std::string command = "save2gdf -f=ASCII '" + edf + "' '" + out + "' >/dev/null 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    IndependentRead read;
+    std::ifstream header(out);
+    std::string line;
+    bool events = false;
+    while (std::getline(header, line)) {
+        if (line.starts_with("SamplingRate")) {
+            read.rate = std::stod(line.substr(line.find('=') + 1));
+        } else if (line.starts_with("[EVENT TABLE]")) {
+            events = true;
+            std::getline(header, line);  // column names
+        } else if (events && !line.empty()) {
+            std::istringstream fields(line);
+            std::string type, position, duration, channel, text;
+            std::getline(fields, type, '\t');
+            std::getline(fields, position, '\t');
+            std::getline(fields, duration, '\t');
+            std::getline(fields, channel, '\t');
+            std::getline(fields, text);
+            read.events.emplace(std::llround(std::stod(position) * read.rate), text);
+        }
+    }
+    std::ifstream values(out + ".a01");
+    double value = 0;
+    while (values >> value) {
+        read.samples.push_back(static_cast<int>(std::lround(value)));
+    }
+    return read;
+}
+
+bool hasEvent(const IndependentRead& read, std::uint64_t sample, const std::string& text) {
+    auto [from, to] = read.events.equal_range(sample);
+    return std::any_of(from, to, [&](const auto& e) { return e.second == text; });
+}
+
+TEST(EdfRecorder, ModelStreamReadsBackIdenticallyWithAnIndependentReader) {
+    TempDir dir;
+    sim::Scenario scenario;
+    scenario.leadOff = {4.0, 6.5};
+    ModelSession session(scenario);
+    session.model.receive("S0");  // 300 a second
+    EdfRecorder recorder;
+    ExpectedStream expected;
+    session.sink.listeners = {&recorder, &expected};
+    ASSERT_TRUE(recorder.start(setupFor(dir.file("session.edf")), session.now));
+    session.run(9.3, &recorder);
+    recorder.annotate("S2: 50/sec");
+    const auto commandAt = expected.before();
+    recorder.stop();
+    ASSERT_EQ(recorder.error(), "");
+
+    auto read = readWithBiosig(dir.file("session.edf"), dir);
+    EXPECT_EQ(read.rate, 300);
+    ASSERT_EQ(read.samples.size(), 10u * 300) << "nine full seconds and the padded tenth";
+    EXPECT_TRUE(std::equal(expected.samples.begin(), expected.samples.end(), read.samples.begin()));
+    ASSERT_GT(expected.reports.size(), 10u);
+    for (const auto& report : expected.reports) {
+        EXPECT_TRUE(hasEvent(read, report.sample, report.text))
+            << report.text << " at sample " << report.sample;
+    }
+    EXPECT_TRUE(hasEvent(read, 0, "Amp 1"));
+    EXPECT_TRUE(hasEvent(read, commandAt, "S2: 50/sec"));
+    EXPECT_TRUE(hasEvent(read, expected.samples.size(), "Recording ends"));
+    EXPECT_EQ(read.events.count(4 * 300) + read.events.size() > 0, true);
+    auto leadOff = std::find_if(read.events.begin(), read.events.end(),
+                                [](const auto& e) { return e.second == "Lead off"; });
+    auto leadBack = std::find_if(read.events.begin(), read.events.end(),
+                                 [](const auto& e) { return e.second == "Lead back"; });
+    ASSERT_NE(leadOff, read.events.end());
+    ASSERT_NE(leadBack, read.events.end());
+    EXPECT_NEAR(double(leadOff->first) / 300, 4.0, 0.05);
+    EXPECT_NEAR(double(leadBack->first) / 300, 6.5, 0.05);
+    EXPECT_FALSE(std::filesystem::exists(recording::journalPath(dir.file("session.edf"))));
+}
+
+TEST(EdfRecorder, HeaderNamesTheProgramPortDeviceAndAnHonestScale) {
+    TempDir dir;
+    ModelSession session;
+    EdfRecorder recorder;
+    session.sink.listeners = {&recorder};
+    auto setup = setupFor(dir.file("h.edf"), 100);
+    setup.waveform = recording::Waveform::Respiration;
+    ASSERT_TRUE(recorder.start(setup, session.now));
+    session.run(1.0, &recorder);
+    recorder.stop();
+
+    EdfReader reader;
+    ASSERT_EQ(reader.open(dir.file("h.edf")), "");
+    const auto& h = reader.header();
+    EXPECT_TRUE(h.edfPlus);
+    EXPECT_FALSE(h.discontinuous);
+    EXPECT_TRUE(h.consistent());
+    EXPECT_EQ(h.patient, "X X X X");
+    EXPECT_NE(h.recording.find("Vitalon_1.4.0"), std::string::npos) << h.recording;
+    EXPECT_NE(h.recording.find("COM1 /dev/pts/7"), std::string::npos) << h.recording;
+    ASSERT_EQ(reader.ordinarySignals().size(), 1u);
+    const auto& s = h.signals[reader.ordinarySignals()[0]];
+    EXPECT_EQ(s.label, "Resp");
+    EXPECT_EQ(s.dimension, "counts");
+    EXPECT_EQ(s.digitalMinimum, 0);
+    EXPECT_EQ(s.digitalMaximum, 255);
+    EXPECT_EQ(s.physicalMinimum, 0);
+    EXPECT_EQ(s.physicalMaximum, 255);
+    EXPECT_EQ(s.samplesPerRecord, 100u);
+    EXPECT_EQ(h.recordSeconds, 1.0);
+}
+
+TEST(EdfRecorder, RateChangeContinuesInTheNextFileWhichTheLastAnnotationNames) {
+    TempDir dir;
+    ModelSession session;
+    EdfRecorder recorder;
+    ExpectedStream first, second;
+    session.sink.listeners = {&recorder, &first};
+    auto setup = setupFor(dir.file("chain.edf"), 100);
+    setup.startTime = std::chrono::system_clock::from_time_t(kStart);
+    ASSERT_TRUE(recorder.start(setup, session.now));
+    session.run(2.5, &recorder);
+    recorder.annotate("S2: 50/sec");
+    session.model.receive("S2");
+    recorder.setSampleRate(50);
+    recorder.annotate("A2: Amp 2");  // amplification stays in the same file
+    session.sink.listeners = {&recorder, &second};
+    session.run(2.0, &recorder);
+    recorder.stop();
+
+    ASSERT_EQ(recorder.files(),
+              (std::vector<std::string>{dir.file("chain.edf"), dir.file("chain-2.edf")}));
+    auto one = readWithBiosig(dir.file("chain.edf"), dir);
+    EXPECT_EQ(one.rate, 100);
+    ASSERT_GE(one.samples.size(), first.samples.size());
+    EXPECT_TRUE(std::equal(first.samples.begin(), first.samples.end(), one.samples.begin()));
+    const auto end = first.samples.size();
+    ASSERT_FALSE(one.events.empty());
+    EXPECT_EQ(one.events.rbegin()->second, "Next file chain-2.edf");
+    EXPECT_EQ(one.events.rbegin()->first, end);
+
+    auto two = readWithBiosig(dir.file("chain-2.edf"), dir);
+    EXPECT_EQ(two.rate, 50);
+    EXPECT_TRUE(std::equal(second.samples.begin(), second.samples.end(), two.samples.begin()));
+    EXPECT_TRUE(hasEvent(two, 0, "Follows chain.edf"));
+    EXPECT_TRUE(hasEvent(two, 0, "A2: Amp 2"));
+    EXPECT_EQ(two.events.rbegin()->second, "Recording ends");
+
+    // The second file starts in the second where the first one's samples end.
+    EdfReader b;
+    ASSERT_EQ(b.open(dir.file("chain-2.edf")), "");
+    std::time_t continued = kStart + 2;
+    std::tm local{};
+    localtime_r(&continued, &local);
+    char expectedTime[16];
+    std::strftime(expectedTime, sizeof expectedTime, "%H.%M.%S", &local);
+    EXPECT_EQ(b.header().startTime, expectedTime);
+}
+
+TEST(EdfRecorder, SilencesHostTextsAndAFloodOfReportsAreAllAccountedFor) {
+    TempDir dir;
+    EdfRecorder recorder;
+    auto now = EdfRecorder::Clock::time_point{} + std::chrono::hours(1);
+    ASSERT_TRUE(recorder.start(setupFor(dir.file("kinds.edf"), 50), now));
+    for (int i = 0; i < 60; ++i) recorder.onSample(100);
+    recorder.annotate("Watchdog: No Data!");
+    now += std::chrono::seconds(7);  // nothing arrives for 7 s
+    recorder.advanceTime(now);
+    recorder.annotate("Watchdog: data again");
+    recorder.onSample(101);
+    // A stream of nothing but pulse reports: far more than the file has room for.
+    for (int i = 0; i < 5000; ++i) recorder.onPulse(static_cast<std::uint8_t>(i));
+    for (int i = 0; i < 39; ++i) recorder.onSample(102);
+    recorder.annotate("Link lost: COM1");
+    recorder.stop();
+    ASSERT_EQ(recorder.error(), "");
+
+    auto read = readWithBiosig(dir.file("kinds.edf"), dir);
+    EXPECT_TRUE(hasEvent(read, 59, "Watchdog: No Data!"));
+    EXPECT_TRUE(hasEvent(read, 59, "No data for 7 s")) << "at the last sample before the silence";
+    EXPECT_TRUE(hasEvent(read, 59, "Watchdog: data again"));
+    std::uint64_t inFile = 0, leftOut = 0;
+    for (const auto& [at, text] : read.events) {
+        if (text.starts_with("Pulse ") || text == "Link lost: COM1") ++inFile;
+        if (text.ends_with(" annotations left out")) leftOut += std::stoull(text);
+    }
+    EXPECT_GT(inFile, 0u);
+    EXPECT_GT(leftOut, 0u);
+    EXPECT_EQ(inFile + leftOut, 5000u + 1) << "every event is either in the file or counted";
+    EXPECT_EQ(read.events.rbegin()->second, "Recording ends");
+}
+
+// Runs `body` in a child process and returns its wait status.
+template <typename Body>
+int inChild(Body body) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        body();
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return status;
+}
+
+TEST(EdfRecorder, KilledMidRecordingKeepsEveryFlushedSecondAndRepairRestoresTheRest) {
+    TempDir dir;
+    const std::string path = dir.file("killed.edf");
+    ExpectedStream expected;
+    int status = inChild([&] {
+        ModelSession session;
+        session.model.receive("S0");
+        EdfRecorder recorder;
+        session.sink.listeners = {&recorder};
+        recorder.start(setupFor(path), session.now);
+        session.run(6.5, &recorder);  // flushes once a second on the way
+        raise(SIGKILL);
+    });
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    // The same stream again, to know what the file should hold.
+    ModelSession again;
+    again.model.receive("S0");
+    again.sink.listeners = {&expected};
+    again.run(6.5, nullptr);
+
+    EdfReader before;
+    ASSERT_EQ(before.open(path), "");
+    EXPECT_EQ(before.header().declaredRecords, -1);
+    EXPECT_FALSE(before.header().consistent());
+    EXPECT_GE(before.header().recordsOnDisk, 5u) << "every second up to the last flush";
+    ASSERT_TRUE(std::filesystem::exists(recording::journalPath(path)));
+
+    auto result = recording::repairRecording(path);
+    ASSERT_EQ(result.outcome, recording::RepairResult::Outcome::Repaired) << result.message;
+    EXPECT_GT(result.restoredAnnotations, 5u);
+    EXPECT_FALSE(std::filesystem::exists(recording::journalPath(path)));
+    EXPECT_EQ(recording::repairRecording(path).outcome,
+              recording::RepairResult::Outcome::AlreadyConsistent);
+
+    auto read = readWithBiosig(path, dir);
+    ASSERT_EQ(read.samples.size(), result.records * 300);
+    EXPECT_TRUE(std::equal(read.samples.begin(), read.samples.end(), expected.samples.begin()));
+    // A report right after the last sample of the last record may have come
+    // after the last flush; all before it were flushed with their records.
+    for (const auto& report : expected.reports) {
+        if (report.sample + 1 < read.samples.size()) {
+            EXPECT_TRUE(hasEvent(read, report.sample, report.text)) << report.text;
+        }
+    }
+}
+
+TEST(EdfRecorder, FullDiskStopsTheRecordingWithAMessageAndLeavesAValidFile) {
+    TempDir dir;
+    const std::string path = dir.file("full.edf");
+    const std::string messageFile = dir.file("message");
+    int status = inChild([&] {
+        signal(SIGXFSZ, SIG_IGN);  // writes past the limit fail with EFBIG instead
+        rlimit limit{20000, 20000};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        ModelSession session;
+        session.model.receive("S0");
+        EdfRecorder recorder;
+        std::string told;
+        recorder.onError = [&](const std::string& text) { told = text; };
+        session.sink.listeners = {&recorder};
+        recorder.start(setupFor(path), session.now);
+        session.run(30, &recorder);
+        std::ofstream(messageFile) << (recorder.isRecording() ? "still recording" : told);
+    });
+    ASSERT_TRUE(WIFEXITED(status));
+    std::string message;
+    std::getline(std::ifstream(messageFile), message);
+    EXPECT_TRUE(message.starts_with("Recording stopped: cannot write " + path)) << message;
+
+    EdfReader reader;
+    ASSERT_EQ(reader.open(path), "");
+    EXPECT_TRUE(reader.header().consistent()) << "header and size agree";
+    EXPECT_GE(reader.header().recordsOnDisk, 10u);
+    EXPECT_FALSE(std::filesystem::exists(recording::journalPath(path)));
+    auto read = readWithBiosig(path, dir);
+    EXPECT_EQ(read.samples.size(), reader.header().recordsOnDisk * 300);
+}
+
+TEST(EdfRecorder, PermissionDeniedIsReportedWithItsReason) {
+    TempDir dir;
+    std::filesystem::create_directory(dir.path / "locked");
+    using std::filesystem::perms;
+    const auto readOnly = perms::owner_read | perms::owner_exec | perms::group_read |
+                          perms::group_exec | perms::others_read | perms::others_exec;
+    std::filesystem::permissions(dir.path / "locked", readOnly);
+    // The child may run as nobody: it must reach the folder and its message.
+    std::filesystem::permissions(dir.path, readOnly | perms::owner_write);
+    const std::string messageFile = dir.file("message");
+    std::ofstream(messageFile).close();
+    std::filesystem::permissions(messageFile, perms::all & ~perms::owner_exec & ~perms::group_exec &
+                                                  ~perms::others_exec);
+    int status = inChild([&] {
+        std::string text;
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) {
+            text = "could not drop root";
+        } else {
+            EdfRecorder recorder;
+            bool started = recorder.start(setupFor(dir.file("locked/x.edf")),
+                                          EdfRecorder::Clock::now());
+            text = started ? "started" : recorder.error();
+        }
+        std::ofstream(messageFile) << text;
+    });
+    ASSERT_TRUE(WIFEXITED(status));
+    std::filesystem::permissions(dir.path / "locked", std::filesystem::perms::owner_all);
+    std::string message;
+    std::getline(std::ifstream(messageFile), message);
+    EXPECT_EQ(message, "Cannot record to " + dir.file("locked/x.edf") + ": Permission denied");
+}
+
+}  // namespace
+}  // namespace vitalon::testing
