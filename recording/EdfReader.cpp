@@ -72,6 +72,9 @@ std::optional<double> parseTalNumber(std::string_view text, bool signRequired) {
         return std::nullopt;
     }
     auto value = parseNumber(digits);
+    if (value && *value > 1e12) {
+        return std::nullopt;  // beyond any real recording, and beyond exact arithmetic
+    }
     if (value && signRequired && text.front() == '-') {
         *value = -*value;
     }

@@ -39,6 +39,22 @@ std::uint8_t markerOf(ReportKind kind) {
     return protocol::kStatusMarker;
 }
 
+// Sample numbers and times from arithmetic on header values, kept in range.
+constexpr double kLimit = 4e18;
+
+std::uint64_t sampleIndex(double at) {
+    return !(at > 0) ? 0 : std::uint64_t(std::llround(std::min(at, kLimit)));
+}
+
+std::chrono::nanoseconds nanosecondsOf(double seconds) {
+    return std::chrono::nanoseconds(std::llround(std::clamp(seconds * 1e9, 0.0, kLimit)));
+}
+
+// Both parts are at most kLimit, so the sum cannot overflow before the cut.
+std::chrono::nanoseconds saturatedSum(std::chrono::nanoseconds a, std::chrono::nanoseconds b) {
+    return std::chrono::nanoseconds(std::min<long long>(a.count() + b.count(), (long long)kLimit));
+}
+
 }  // namespace
 
 std::string ReplaySource::open(const std::string& path) {
@@ -55,14 +71,25 @@ std::string ReplaySource::open(const std::string& path) {
     return problem;
 }
 
-std::string ReplaySource::openSegment(const std::string& path) {
-    path_ = path;
+std::string ReplaySource::open(std::unique_ptr<ByteSource> bytes, const std::string& name) {
+    firstPath_.clear();
+    fileIndex_ = 1;
+    finished_ = false;
+    error_.clear();
+    notes_.clear();
+    segmentStart_ = pause_ = std::chrono::nanoseconds(0);
+    auto problem = reader_.open(std::move(bytes));
+    if (problem.empty()) {
+        problem = startSegment(name);
+    }
     nextName_.clear();
-    events_.clear();
-    nextEvent_ = 0;
-    next_ = 0;
-    recordIndex_[0] = recordIndex_[1] = UINT64_MAX;
+    if (!problem.empty()) {
+        finished_ = true;
+    }
+    return problem;
+}
 
+std::string ReplaySource::openSegment(const std::string& path) {
     EdfReader probe;
     if (auto problem = probe.open(path); !problem.empty()) {
         return problem;
@@ -78,6 +105,16 @@ std::string ReplaySource::openSegment(const std::string& path) {
     if (auto problem = reader_.open(path); !problem.empty()) {
         return problem;
     }
+    return startSegment(path);
+}
+
+std::string ReplaySource::startSegment(const std::string& path) {
+    path_ = path;
+    nextName_.clear();
+    events_.clear();
+    nextEvent_ = 0;
+    next_ = 0;
+    recordIndex_[0] = recordIndex_[1] = UINT64_MAX;
     const EdfHeader& h = reader_.header();
     const auto& ordinary = reader_.ordinarySignals();
     if (ordinary.empty()) {
@@ -138,14 +175,13 @@ std::string ReplaySource::openSegment(const std::string& path) {
     inputSamples_ = h.usableRecords * samplesPerRecord_;
     outputEnd_ = inRate_ == outRate_
                      ? inputSamples_
-                     : std::uint64_t(double(inputSamples_ - 1) * outRate_ / inRate_) + 1;
+                     : sampleIndex(double(inputSamples_ - 1) * outRate_ / inRate_) + 1;
 
     // The annotations, all read now: a writer may put them in any record.
     EdfRecord record;
     std::optional<double> origin;
     auto toSample = [&](double onset) -> std::uint64_t {
-        double at = (onset - origin.value_or(0.0)) * outRate_;
-        return at <= 0 ? 0 : std::uint64_t(std::llround(at));
+        return sampleIndex((onset - origin.value_or(0.0)) * outRate_);
     };
     std::vector<EdfAnnotation> annotations;
     for (std::uint64_t r = 0; r < h.usableRecords; ++r) {
@@ -208,6 +244,9 @@ std::uint8_t ReplaySource::outputSample(std::uint64_t index, bool& ok) {
         digital = first.value_or(0) * (1 - fraction) + second.value_or(0) * fraction;
     }
     const double value = native_ ? digital : digital * scale_ + offset_;
+    if (!std::isfinite(value)) {
+        return 0;
+    }
     return static_cast<std::uint8_t>(std::clamp(std::lround(value), 0L, long(protocol::kMaxSample)));
 }
 
@@ -249,15 +288,16 @@ void ReplaySource::advance(std::chrono::nanoseconds elapsed, std::vector<std::ui
                     out.push_back(e.value);
                 }
             }
-            segmentStart_ += nanoseconds(std::llround(double(outputEnd_) * 1e9 / outRate_)) + pause_;
+            segmentStart_ = saturatedSum(segmentStart_,
+                                         saturatedSum(nanosecondsOf(double(outputEnd_) / outRate_), pause_));
             pause_ = nanoseconds(0);
             if (!nextSegment()) {
                 finished_ = true;
             }
             continue;
         }
-        const auto due =
-            segmentStart_ + nanoseconds(std::llround(double(next_) * 1e9 / outRate_)) + pause_;
+        const auto due = saturatedSum(saturatedSum(segmentStart_, nanosecondsOf(double(next_) / outRate_)),
+                                      pause_);
         if (due > elapsed) {
             return;
         }
@@ -275,7 +315,7 @@ void ReplaySource::advance(std::chrono::nanoseconds elapsed, std::vector<std::ui
                 out.push_back(e.marker);
                 out.push_back(e.value);
             } else {
-                pause_ += seconds(e.seconds);
+                pause_ = saturatedSum(pause_, seconds(e.seconds));
             }
         }
         ++next_;

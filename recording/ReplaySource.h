@@ -31,6 +31,9 @@ public:
 
     // Empty on success, otherwise a message naming what is wrong or missing.
     std::string open(const std::string& path);
+    // Serves bytes already in memory, named `name` in messages: no repair and
+    // no next file.
+    std::string open(std::unique_ptr<ByteSource> bytes, const std::string& name);
 
     // Appends the bytes due by `elapsed` (since the replay began) to `out`.
     void advance(std::chrono::nanoseconds elapsed, std::vector<std::uint8_t>& out);
@@ -53,6 +56,7 @@ private:
     };
 
     std::string openSegment(const std::string& path);
+    std::string startSegment(const std::string& name);
     bool nextSegment();
     std::optional<std::int16_t> inputSample(std::uint64_t index);
     std::uint8_t outputSample(std::uint64_t index, bool& ok);
