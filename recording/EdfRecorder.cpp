@@ -17,7 +17,6 @@ namespace {
 
 constexpr long long kUnitsPerSecond = 10000;  // EDFlib's annotation onsets: 100 us
 constexpr std::uint64_t kAnnotationBytes = 114;  // EDFlib's space per annotation signal and record
-constexpr short kBaseline = 128;
 
 std::string orX(const std::string& text) { return text.empty() ? "X" : text; }
 

@@ -128,7 +128,7 @@ private:
     std::uint64_t leftOut_ = 0;
     std::uint64_t headerBytes_ = 0;
     std::uint64_t recordBytes_ = 0;
-    short lastSample_ = 128;
+    short lastSample_ = 128;  // the baseline, for padding before any sample
 
     Clock::time_point now_{};
     Clock::time_point lastSampleTime_{};

@@ -89,7 +89,7 @@ RepairResult repairRecording(const std::string& path) {
                 recordStarts[r] = r ? recordStarts[r - 1] + header.recordSeconds : 0;
                 continue;
             }
-            if (!full.readRecord(r, record)) {
+            if (!full.readAnnotations(r, record)) {
                 result.message = path + " could not be read";
                 return result;
             }

@@ -94,8 +94,10 @@ std::string ReplaySource::openSegment(const std::string& path) {
     if (auto problem = probe.open(path); !problem.empty()) {
         return problem;
     }
+    // A recording whose writer never finished it: EDFlib leaves the record
+    // count at -1 until the close, and the annotations in the journal.
     std::error_code ec;
-    if (!probe.header().consistent() || std::filesystem::exists(journalPath(path), ec)) {
+    if (probe.header().declaredRecords < 0 || std::filesystem::exists(journalPath(path), ec)) {
         auto repaired = repairRecording(path);
         notes_.push_back(repaired.outcome == RepairResult::Outcome::Failed
                              ? path + " was not finished and could not be repaired (" +
@@ -184,7 +186,9 @@ std::string ReplaySource::startSegment(const std::string& path) {
         return sampleIndex((onset - origin.value_or(0.0)) * outRate_);
     };
     std::vector<EdfAnnotation> annotations;
-    for (std::uint64_t r = 0; r < h.usableRecords; ++r) {
+    const bool hasAnnotations = std::any_of(h.signals.begin(), h.signals.end(),
+                                            [](const EdfSignal& s) { return s.annotations; });
+    for (std::uint64_t r = 0; hasAnnotations && r < h.usableRecords; ++r) {
         if (!reader_.readAnnotations(r, record)) {
             return path + " could not be read";
         }

@@ -23,8 +23,9 @@ namespace vitalon::recording {
 // of the module's rates, 300, 100 or 50 a second, and scaled from its
 // physical range into the sample range 0..247.
 //
-// A recording whose writer was killed is repaired first where the file can
-// be written; otherwise what is valid is served.
+// A recording whose writer was killed (record count -1, or its annotation
+// journal still beside it) is repaired first where the file can be written;
+// otherwise, and for any other file, what is valid is served.
 class ReplaySource {
 public:
     static constexpr int kModuleRates[] = {300, 100, 50};
