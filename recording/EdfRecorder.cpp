@@ -68,6 +68,7 @@ bool EdfRecorder::openFile(const std::string& path, double moduleSecondsBefore) 
         error_ = "Cannot record to " + path + ": " + problem;
         return false;
     }
+    errno = 0;
     int handle = edfopen_file_writeonly(path.c_str(), EDFLIB_FILETYPE_EDFPLUS, 1);
     if (handle < 0) {
         data_.close();
@@ -102,6 +103,8 @@ bool EdfRecorder::openFile(const std::string& path, double moduleSecondsBefore) 
     edf_set_startdatetime(handle, calendar.tm_year + 1900, calendar.tm_mon + 1, calendar.tm_mday,
                           calendar.tm_hour, calendar.tm_min, calendar.tm_sec);
 
+    std::error_code ec;
+    std::filesystem::remove(journalPath(path), ec);  // one left by an earlier recording of this name
     if (auto problem = journal_.open(journalPath(path), true); !problem.empty()) {
         edfclose_file(handle);
         data_.close();

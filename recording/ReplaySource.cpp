@@ -187,7 +187,7 @@ std::string ReplaySource::startSegment(const std::string& path) {
     };
     std::vector<EdfAnnotation> annotations;
     const bool hasAnnotations = std::any_of(h.signals.begin(), h.signals.end(),
-                                            [](const EdfSignal& s) { return s.annotations; });
+                                            [](const EdfSignal& each) { return each.annotations; });
     for (std::uint64_t r = 0; hasAnnotations && r < h.usableRecords; ++r) {
         if (!reader_.readAnnotations(r, record)) {
             return path + " could not be read";

@@ -222,6 +222,71 @@ TEST(EdfRecorder, SilencesHostTextsAndAFloodOfReportsAreAllAccountedFor) {
     EXPECT_EQ(read.events.rbegin()->second, "Recording ends");
 }
 
+TEST(EdfRecorder, EveryCompleteSecondIsOnDiskWithinTwoSeconds) {
+    TempDir dir;
+    const std::string path = dir.file("flush.edf");
+    EdfRecorder recorder;
+    auto now = EdfRecorder::Clock::time_point{} + std::chrono::hours(1);
+    ASSERT_TRUE(recorder.start(setupFor(path, 100), now));
+    const std::uint64_t header = 256 * 8, record = 200 + 6 * 114;
+    std::vector<EdfRecorder::Clock::time_point> completed;  // when each record was complete
+    // Reads of 130 ms each, the host's clock call before each.
+    for (int read = 0; read < 120; ++read) {
+        now += std::chrono::milliseconds(130);
+        recorder.advanceTime(now);
+        const auto onDisk = std::filesystem::file_size(path);
+        for (std::size_t k = 0; k < completed.size(); ++k) {
+            if (now - completed[k] >= std::chrono::seconds(2)) {
+                ASSERT_GE(onDisk, header + (k + 1) * record) << "record " << k << " at read " << read;
+            }
+        }
+        for (int i = 0; i < 13; ++i) {
+            recorder.onSample(100);
+            if (recorder.recordedSeconds() == double(completed.size() + 1)) {
+                completed.push_back(now);
+            }
+        }
+    }
+    EXPECT_GE(completed.size(), 15u);
+}
+
+TEST(EdfRecorder, AMinuteOfBurstsAt96000BytesASecondIsAllWritten) {
+    TempDir dir;
+    ModelSession session;
+    session.model.receive("S0");
+    auto stream = session.model.advance(320.0);  // what 96,000 bytes a second carry at 300 a second
+    EdfRecorder recorder;
+    ExpectedStream expected;
+    session.sink.listeners = {&recorder, &expected};
+    ASSERT_TRUE(recorder.start(setupFor(dir.file("burst.edf")), session.now));
+    std::size_t sent = 0;
+    for (int second = 0; second < 60; ++second) {
+        for (int burst = 0; burst < 6; ++burst) {  // six bursts of 16,000 bytes
+            std::span<const std::uint8_t> bytes(stream.data() + sent % stream.size(),
+                                                std::min<std::size_t>(16'000, stream.size() - sent % stream.size()));
+            session.decoder.decode(bytes, session.sink);
+            sent += bytes.size();
+        }
+        session.now += std::chrono::seconds(1);
+        recorder.advanceTime(session.now);
+    }
+    recorder.stop();
+    ASSERT_EQ(recorder.error(), "");
+    ASSERT_GT(sent, 5'000'000u);
+
+    EdfReader reader;
+    ASSERT_EQ(reader.open(dir.file("burst.edf")), "");
+    ASSERT_TRUE(reader.header().consistent());
+    std::vector<int> samples;
+    EdfRecord record;
+    for (std::uint64_t r = 0; r < reader.header().usableRecords; ++r) {
+        ASSERT_TRUE(reader.readRecord(r, record));
+        samples.insert(samples.end(), record.samples[0].begin(), record.samples[0].end());
+    }
+    ASSERT_GE(samples.size(), expected.samples.size());
+    EXPECT_TRUE(std::equal(expected.samples.begin(), expected.samples.end(), samples.begin()));
+}
+
 // Runs `body` in a child process and returns its wait status.
 template <typename Body>
 int inChild(Body body) {
