@@ -22,16 +22,20 @@ class ForwardingSink : public StreamSink {
 public:
     StreamListener* listener = nullptr;
     void PlotSample(std::int16_t s) override {
-        if (listener) listener->onSample(static_cast<std::uint8_t>(s));
+        if (listener)
+            listener->onSample(static_cast<std::uint8_t>(s));
     }
     void ShowPulse(std::uint8_t r) override {
-        if (listener) listener->onPulse(r);
+        if (listener)
+            listener->onPulse(r);
     }
     void ShowResp(std::uint8_t r) override {
-        if (listener) listener->onRespiration(r);
+        if (listener)
+            listener->onRespiration(r);
     }
     void ShowStatus(std::uint8_t c) override {
-        if (listener) listener->onStatus(c);
+        if (listener)
+            listener->onStatus(c);
     }
     void PulseMarker() override {}
 };
@@ -44,7 +48,8 @@ std::vector<std::uint8_t> secondOf(std::size_t bytesPerSecond) {
 
 void run(benchmark::State& state, std::size_t bytesPerSecond, bool record) {
     const auto second = secondOf(bytesPerSecond);
-    std::string pattern = (std::filesystem::temp_directory_path() / "vitalon-bench-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "vitalon-bench-XXXXXX").string();
     const std::filesystem::path dir = mkdtemp(pattern.data());
     StreamDecoder decoder;
     ForwardingSink sink;
@@ -81,10 +86,18 @@ void run(benchmark::State& state, std::size_t bytesPerSecond, bool record) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * second.size()));
 }
 
-void DecodeOnly300(benchmark::State& state) { run(state, 300, false); }
-void Record300(benchmark::State& state) { run(state, 300, true); }
-void DecodeOnly96000(benchmark::State& state) { run(state, 96'000, false); }
-void Record96000(benchmark::State& state) { run(state, 96'000, true); }
+void DecodeOnly300(benchmark::State& state) {
+    run(state, 300, false);
+}
+void Record300(benchmark::State& state) {
+    run(state, 300, true);
+}
+void DecodeOnly96000(benchmark::State& state) {
+    run(state, 96'000, false);
+}
+void Record96000(benchmark::State& state) {
+    run(state, 96'000, true);
+}
 
 BENCHMARK(DecodeOnly300)->Unit(benchmark::kMicrosecond);
 BENCHMARK(Record300)->Unit(benchmark::kMicrosecond);

@@ -40,8 +40,8 @@ std::string leftOutText(std::uint64_t count);
 // after "Next file ...", which replay matches against the expected next name.
 std::string nextFileText(std::string_view fileName);
 struct NextFile {
-    std::string name;   // the whole name, or the end of it
-    bool partial;       // only the end is known
+    std::string name;  // the whole name, or the end of it
+    bool partial;      // only the end is known
 };
 std::optional<NextFile> parseNextFile(std::string_view text);
 

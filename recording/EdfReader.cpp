@@ -186,7 +186,8 @@ std::string EdfReader::parseHeader() {
     h.declaredRecords = *records;
     auto duration = parseNumber(field(244, 8));
     if (!duration || *duration < 0 || *duration > 1e6) {
-        return "The EDF header's record duration (" + field(244, 8) + ") is not a number of seconds";
+        return "The EDF header's record duration (" + field(244, 8) +
+               ") is not a number of seconds";
     }
     h.recordSeconds = *duration;
 
@@ -201,9 +202,16 @@ std::string EdfReader::parseHeader() {
     h.signals.resize(ns);
     std::vector<std::string> physMin(ns), physMax(ns), digMin(ns), digMax(ns), samples(ns);
     for (auto [width, target] :
-         std::initializer_list<std::pair<std::size_t, std::vector<std::string>*>>{
-             {16, nullptr}, {80, nullptr}, {8, nullptr}, {8, &physMin}, {8, &physMax},
-             {8, &digMin},  {8, &digMax},  {80, nullptr}, {8, &samples}, {32, nullptr}}) {
+         std::initializer_list<std::pair<std::size_t, std::vector<std::string>*>>{{16, nullptr},
+                                                                                  {80, nullptr},
+                                                                                  {8, nullptr},
+                                                                                  {8, &physMin},
+                                                                                  {8, &physMax},
+                                                                                  {8, &digMin},
+                                                                                  {8, &digMax},
+                                                                                  {80, nullptr},
+                                                                                  {8, &samples},
+                                                                                  {32, nullptr}}) {
         for (std::size_t i = 0; i < ns; ++i) {
             std::string value = column(width, i);
             if (target) {
@@ -259,13 +267,16 @@ std::string EdfReader::parseHeader() {
     }
     h.recordBytes = recordBytes;
     h.recordsOnDisk = (h.fileBytes - h.headerBytes) / recordBytes;
-    h.usableRecords = h.declaredRecords < 0
-                          ? h.recordsOnDisk
-                          : std::min<std::uint64_t>(std::uint64_t(h.declaredRecords), h.recordsOnDisk);
+    h.usableRecords =
+        h.declaredRecords < 0
+            ? h.recordsOnDisk
+            : std::min<std::uint64_t>(std::uint64_t(h.declaredRecords), h.recordsOnDisk);
     return {};
 }
 
-bool EdfReader::readRecord(std::uint64_t index, EdfRecord& out) { return read(index, out, true); }
+bool EdfReader::readRecord(std::uint64_t index, EdfRecord& out) {
+    return read(index, out, true);
+}
 
 bool EdfReader::readAnnotations(std::uint64_t index, EdfRecord& out) {
     return read(index, out, false);

@@ -56,7 +56,7 @@ struct EdfSignal {
     int digitalMinimum = 0;
     int digitalMaximum = 0;
     std::uint32_t samplesPerRecord = 0;
-    bool annotations = false;      // an "EDF Annotations" signal
+    bool annotations = false;          // an "EDF Annotations" signal
     std::uint64_t offsetInRecord = 0;  // bytes from the record's start
 
     double samplesPerSecond(double recordSeconds) const {
@@ -97,7 +97,7 @@ struct EdfAnnotation {
 struct EdfRecord {
     std::vector<std::vector<std::int16_t>> samples;  // per ordinary signal, digital values
     std::vector<EdfAnnotation> annotations;          // timekeeping entries left out
-    double start = 0;          // the record's timekeeping onset; index x duration without one
+    double start = 0;  // the record's timekeeping onset; index x duration without one
     bool hasTimekeeping = false;
     std::uint64_t unreadableBytes = 0;  // annotation bytes that were not a valid entry
 };

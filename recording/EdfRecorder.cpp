@@ -15,10 +15,12 @@ namespace vitalon::recording {
 
 namespace {
 
-constexpr long long kUnitsPerSecond = 10000;  // EDFlib's annotation onsets: 100 us
+constexpr long long kUnitsPerSecond = 10000;     // EDFlib's annotation onsets: 100 us
 constexpr std::uint64_t kAnnotationBytes = 114;  // EDFlib's space per annotation signal and record
 
-std::string orX(const std::string& text) { return text.empty() ? "X" : text; }
+std::string orX(const std::string& text) {
+    return text.empty() ? "X" : text;
+}
 
 std::string fileName(const std::string& path) {
     return std::filesystem::path(path).filename().string();
@@ -28,10 +30,14 @@ std::string fileName(const std::string& path) {
 
 std::string_view waveformLabel(Waveform waveform) {
     switch (waveform) {
-    case Waveform::EcgI: return "ECG I";
-    case Waveform::EcgII: return "ECG II";
-    case Waveform::EcgIII: return "ECG III";
-    case Waveform::Respiration: return "Resp";
+        case Waveform::EcgI:
+            return "ECG I";
+        case Waveform::EcgII:
+            return "ECG II";
+        case Waveform::EcgIII:
+            return "ECG III";
+        case Waveform::Respiration:
+            return "Resp";
     }
     return "ECG";
 }
@@ -43,7 +49,9 @@ std::string chainedFileName(const std::string& firstPath, int index) {
     return path.string();
 }
 
-EdfRecorder::~EdfRecorder() { stop(); }
+EdfRecorder::~EdfRecorder() {
+    stop();
+}
 
 bool EdfRecorder::start(const RecordingSetup& setup, Clock::time_point now) {
     stop();
@@ -104,7 +112,8 @@ bool EdfRecorder::openFile(const std::string& path, double moduleSecondsBefore) 
                           calendar.tm_hour, calendar.tm_min, calendar.tm_sec);
 
     std::error_code ec;
-    std::filesystem::remove(journalPath(path), ec);  // one left by an earlier recording of this name
+    std::filesystem::remove(journalPath(path),
+                            ec);  // one left by an earlier recording of this name
     if (auto problem = journal_.open(journalPath(path), true); !problem.empty()) {
         edfclose_file(handle);
         data_.close();

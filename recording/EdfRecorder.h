@@ -57,7 +57,8 @@ struct RecordingSetup {
 class EdfRecorder : public StreamListener {
 public:
     using Clock = std::chrono::steady_clock;
-    static constexpr int kAnnotationSignals = 6;  // EDFlib holds one annotation per signal and record
+    static constexpr int kAnnotationSignals =
+        6;  // EDFlib holds one annotation per signal and record
     static constexpr auto kFlushInterval = std::chrono::seconds(1);
     static constexpr auto kSilence = std::chrono::seconds(1);
 

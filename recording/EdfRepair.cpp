@@ -53,7 +53,9 @@ std::string onsetText(long long units) {
 
 }  // namespace
 
-std::string journalPath(const std::string& edfPath) { return edfPath + ".annotations"; }
+std::string journalPath(const std::string& edfPath) {
+    return edfPath + ".annotations";
+}
 
 RepairResult repairRecording(const std::string& path) {
     RepairResult result;
@@ -93,7 +95,8 @@ RepairResult repairRecording(const std::string& path) {
                 result.message = path + " could not be read";
                 return result;
             }
-            recordStarts[r] = record.hasTimekeeping ? record.start : double(r) * header.recordSeconds;
+            recordStarts[r] =
+                record.hasTimekeeping ? record.start : double(r) * header.recordSeconds;
             for (const auto& a : record.annotations) {
                 ++inFile[{std::llround(a.onset * kUnitsPerSecond), a.text}];
             }
@@ -116,8 +119,8 @@ RepairResult repairRecording(const std::string& path) {
     if (header.fileBytes != keepBytes) {
         std::filesystem::resize_file(path, keepBytes, resizeError);
         if (resizeError) {
-            result.message = path + " could not be cut to its complete records (" +
-                             resizeError.message() + ")";
+            result.message =
+                path + " could not be cut to its complete records (" + resizeError.message() + ")";
             return result;
         }
     }
@@ -146,14 +149,14 @@ RepairResult repairRecording(const std::string& path) {
                 std::string slot;
                 const std::size_t room = s.samplesPerRecord * 2ULL;
                 if (first) {
-                    slot = onsetText(std::llround(recordStarts[r] * kUnitsPerSecond)) +
-                           "\x14\x14" + std::string(1, '\0');
+                    slot = onsetText(std::llround(recordStarts[r] * kUnitsPerSecond)) + "\x14\x14" +
+                           std::string(1, '\0');
                     first = false;
                 }
                 while (next < pending.size()) {
                     const auto& [key, times] = pending[next];
-                    std::string tal = onsetText(key.first) + "\x14" + key.second + "\x14" +
-                                      std::string(1, '\0');
+                    std::string tal =
+                        onsetText(key.first) + "\x14" + key.second + "\x14" + std::string(1, '\0');
                     if (slot.size() + tal.size() >= room) {
                         break;
                     }

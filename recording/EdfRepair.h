@@ -14,7 +14,7 @@ std::string journalPath(const std::string& edfPath);
 
 struct RepairResult {
     enum class Outcome { AlreadyConsistent, Repaired, Failed } outcome = Outcome::Failed;
-    std::string message;  // for the user: what was done, or why it could not be
+    std::string message;                    // for the user: what was done, or why it could not be
     std::uint64_t records = 0;              // complete data records the file holds now
     std::uint64_t restoredAnnotations = 0;  // taken from the journal into the file
 };

@@ -22,7 +22,8 @@ std::string upper(std::string text) {
 }
 
 bool isVitalonLabel(const std::string& label) {
-    for (auto waveform : {Waveform::EcgI, Waveform::EcgII, Waveform::EcgIII, Waveform::Respiration}) {
+    for (auto waveform :
+         {Waveform::EcgI, Waveform::EcgII, Waveform::EcgIII, Waveform::Respiration}) {
         if (label == waveformLabel(waveform)) {
             return true;
         }
@@ -32,9 +33,12 @@ bool isVitalonLabel(const std::string& label) {
 
 std::uint8_t markerOf(ReportKind kind) {
     switch (kind) {
-    case ReportKind::Pulse: return protocol::kPulseMarker;
-    case ReportKind::Respiration: return protocol::kRespirationMarker;
-    case ReportKind::Status: return protocol::kStatusMarker;
+        case ReportKind::Pulse:
+            return protocol::kPulseMarker;
+        case ReportKind::Respiration:
+            return protocol::kRespirationMarker;
+        case ReportKind::Status:
+            return protocol::kStatusMarker;
     }
     return protocol::kStatusMarker;
 }
@@ -137,8 +141,9 @@ std::string ReplaySource::startSegment(const std::string& path) {
         for (auto i : ordinary) {
             labels += (labels.empty() ? "" : ", ") + h.signals[i].label;
         }
-        return path + " has no ECG signal to replay (no label holds ECG or EKG; its signals: " +
-               labels + ")";
+        return path +
+               " has no ECG signal to replay (no label holds ECG or EKG; its signals: " + labels +
+               ")";
     }
     if (h.usableRecords == 0) {
         return path + " holds no complete data record";
@@ -153,8 +158,8 @@ std::string ReplaySource::startSegment(const std::string& path) {
             outRate_ = rate;
         }
     }
-    native_ = ours && isVitalonLabel(s.label) && s.digitalMinimum == 0 &&
-              s.digitalMaximum == 255 && inRate_ == outRate_;
+    native_ = ours && isVitalonLabel(s.label) && s.digitalMinimum == 0 && s.digitalMaximum == 255 &&
+              inRate_ == outRate_;
     if (!native_) {
         // Physical value, then its place in the physical range, as 0..247.
         const double unitsPerStep =
@@ -170,9 +175,9 @@ std::string ReplaySource::startSegment(const std::string& path) {
         }
     }
     if (h.declaredRecords >= 0 && std::uint64_t(h.declaredRecords) > h.recordsOnDisk) {
-        notes_.push_back(path + " is shorter than its header says: " +
-                         std::to_string(h.recordsOnDisk) + " of " +
-                         std::to_string(h.declaredRecords) + " records are replayed");
+        notes_.push_back(path +
+                         " is shorter than its header says: " + std::to_string(h.recordsOnDisk) +
+                         " of " + std::to_string(h.declaredRecords) + " records are replayed");
     }
     inputSamples_ = h.usableRecords * samplesPerRecord_;
     outputEnd_ = inRate_ == outRate_
@@ -251,7 +256,8 @@ std::uint8_t ReplaySource::outputSample(std::uint64_t index, bool& ok) {
     if (!std::isfinite(value)) {
         return 0;
     }
-    return static_cast<std::uint8_t>(std::clamp(std::lround(value), 0L, long(protocol::kMaxSample)));
+    return static_cast<std::uint8_t>(
+        std::clamp(std::lround(value), 0L, long(protocol::kMaxSample)));
 }
 
 bool ReplaySource::nextSegment() {
@@ -292,16 +298,16 @@ void ReplaySource::advance(std::chrono::nanoseconds elapsed, std::vector<std::ui
                     out.push_back(e.value);
                 }
             }
-            segmentStart_ = saturatedSum(segmentStart_,
-                                         saturatedSum(nanosecondsOf(double(outputEnd_) / outRate_), pause_));
+            segmentStart_ = saturatedSum(
+                segmentStart_, saturatedSum(nanosecondsOf(double(outputEnd_) / outRate_), pause_));
             pause_ = nanoseconds(0);
             if (!nextSegment()) {
                 finished_ = true;
             }
             continue;
         }
-        const auto due = saturatedSum(saturatedSum(segmentStart_, nanosecondsOf(double(next_) / outRate_)),
-                                      pause_);
+        const auto due = saturatedSum(
+            saturatedSum(segmentStart_, nanosecondsOf(double(next_) / outRate_)), pause_);
         if (due > elapsed) {
             return;
         }

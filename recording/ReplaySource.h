@@ -50,8 +50,8 @@ public:
 
 private:
     struct Event {
-        std::uint64_t sample;    // emitted right after this output sample
-        std::uint8_t marker;     // 0: a silence of `seconds`
+        std::uint64_t sample;  // emitted right after this output sample
+        std::uint8_t marker;   // 0: a silence of `seconds`
         std::uint8_t value;
         long long seconds;
     };

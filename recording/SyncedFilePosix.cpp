@@ -9,7 +9,9 @@
 
 namespace vitalon::recording {
 
-std::string errorText(int error) { return std::strerror(error); }
+std::string errorText(int error) {
+    return std::strerror(error);
+}
 
 std::tm localCalendarTime(std::time_t time) {
     std::tm calendar{};
@@ -17,7 +19,9 @@ std::tm localCalendarTime(std::time_t time) {
     return calendar;
 }
 
-SyncedFile::~SyncedFile() { close(); }
+SyncedFile::~SyncedFile() {
+    close();
+}
 
 std::string SyncedFile::open(const std::string& path, bool append) {
     close();

@@ -19,7 +19,8 @@ std::vector<std::uint8_t> recordingBytes() {
     EdfRecorder recorder;
     auto now = EdfRecorder::Clock::time_point{} + std::chrono::hours(1);
     EXPECT_TRUE(recorder.start(setupFor(dir.file("small.edf"), 50), now));
-    for (int i = 0; i < 130; ++i) recorder.onSample(static_cast<std::uint8_t>(i));
+    for (int i = 0; i < 130; ++i)
+        recorder.onSample(static_cast<std::uint8_t>(i));
     recorder.onPulse(72);
     recorder.stop();
     std::ifstream in(dir.file("small.edf"), std::ios::binary);
@@ -59,7 +60,8 @@ TEST(EdfReader, CutAnywhereTheFileGivesAClearErrorOrItsCompleteRecords) {
         }
         EXPECT_FALSE(r.readRecord(r.header().usableRecords, record));
     }
-    EXPECT_EQ(openBytes({}, reader), "Not an EDF file: 0 bytes are too few for its 256-byte header");
+    EXPECT_EQ(openBytes({}, reader),
+              "Not an EDF file: 0 bytes are too few for its 256-byte header");
 }
 
 TEST(EdfReader, HeaderFieldsThatLieAreRefusedOrCutToWhatTheFileHolds) {
@@ -75,18 +77,21 @@ TEST(EdfReader, HeaderFieldsThatLieAreRefusedOrCutToWhatTheFileHolds) {
          "The EDF header's length field (99999999) does not match its 7 signals, which need "
          "2048 bytes"},
         {252, 4, "0", "The EDF header's number of signals is not a number from 1 to 9999"},
-        {252, 4, "900", "The EDF header's length field (2048) does not match its 900 signals, "
-                        "which need 230656 bytes"},
+        {252, 4, "900",
+         "The EDF header's length field (2048) does not match its 900 signals, "
+         "which need 230656 bytes"},
         {252, 4, "x", "The EDF header's number of signals is not a number from 1 to 9999"},
         {236, 8, "-7", "The EDF header's number of data records (-7) is not a number"},
         {244, 8, "-1", "The EDF header's record duration (-1) is not a number of seconds"},
         {244, 8, "0", "The EDF header's record duration is 0, so its signals have no sample rate"},
         {256 + 7 * 216, 8, "0",
          "Signal 1 (ECG II): the number of samples per record (0) is not a number from 1 up"},
-        {256 + 7 * 120, 8, "300", "Signal 1 (ECG II): the digital range (300 to 255) is not a "
-                                  "range of 16-bit values"},
-        {256 + 7 * 104, 8, "255", "Signal 1 (ECG II): the physical range (255 to 255) is not a "
-                                  "range of numbers"},
+        {256 + 7 * 120, 8, "300",
+         "Signal 1 (ECG II): the digital range (300 to 255) is not a "
+         "range of 16-bit values"},
+        {256 + 7 * 104, 8, "255",
+         "Signal 1 (ECG II): the physical range (255 to 255) is not a "
+         "range of numbers"},
     };
     for (const auto& c : refused) {
         auto bytes = whole;
@@ -95,7 +100,8 @@ TEST(EdfReader, HeaderFieldsThatLieAreRefusedOrCutToWhatTheFileHolds) {
     }
     auto bdf = whole;
     bdf[0] = 0xFF;
-    EXPECT_EQ(openBytes(bdf, reader), "BDF files (24-bit samples) are not supported, only EDF and EDF+");
+    EXPECT_EQ(openBytes(bdf, reader),
+              "BDF files (24-bit samples) are not supported, only EDF and EDF+");
 
     // More records than bytes: the ones on disk are served.
     auto more = whole;
@@ -113,18 +119,18 @@ TEST(EdfReader, HeaderFieldsThatLieAreRefusedOrCutToWhatTheFileHolds) {
 }
 
 TEST(EdfReader, AnnotationBytesItCannotReadAreSkippedAndTheRestKept) {
-    const std::string bytes =
-        std::string("+0\x14\x14\0", 5) + "+1.5\x14Pulse 72\x14" + std::string(1, '\0') +
-        "\x01\x02garbage" + std::string(1, '\0') + "+x\x14nope\x14" + std::string(1, '\0') +
-        "+2\x15" + "0.5\x14" + "Arousal\x14Second\x14" + std::string(1, '\0') + "+3\x14unclosed";
+    const std::string bytes = std::string("+0\x14\x14\0", 5) + "+1.5\x14Pulse 72\x14" +
+                              std::string(1, '\0') + "\x01\x02garbage" + std::string(1, '\0') +
+                              "+x\x14nope\x14" + std::string(1, '\0') + "+2\x15" + "0.5\x14" +
+                              "Arousal\x14Second\x14" + std::string(1, '\0') + "+3\x14unclosed";
     EdfRecord record;
     EdfReader::parseAnnotations(
         std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), record);
     EXPECT_TRUE(record.hasTimekeeping);
     EXPECT_EQ(record.start, 0);
-    EXPECT_EQ(record.annotations, (std::vector<EdfAnnotation>{{1.5, -1, "Pulse 72"},
-                                                              {2, 0.5, "Arousal"},
-                                                              {2, 0.5, "Second"}}));
+    EXPECT_EQ(record.annotations,
+              (std::vector<EdfAnnotation>{
+                  {1.5, -1, "Pulse 72"}, {2, 0.5, "Arousal"}, {2, 0.5, "Second"}}));
     EXPECT_GT(record.unreadableBytes, 20u);
 }
 

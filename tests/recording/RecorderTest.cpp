@@ -19,8 +19,8 @@ namespace vitalon::testing {
 namespace {
 
 using recording::EdfReader;
-using recording::EdfRecorder;
 using recording::EdfRecord;
+using recording::EdfRecorder;
 
 constexpr std::time_t kStart = 1'800'000'000;
 
@@ -194,15 +194,18 @@ TEST(EdfRecorder, SilencesHostTextsAndAFloodOfReportsAreAllAccountedFor) {
     EdfRecorder recorder;
     auto now = EdfRecorder::Clock::time_point{} + std::chrono::hours(1);
     ASSERT_TRUE(recorder.start(setupFor(dir.file("kinds.edf"), 50), now));
-    for (int i = 0; i < 60; ++i) recorder.onSample(100);
+    for (int i = 0; i < 60; ++i)
+        recorder.onSample(100);
     recorder.annotate("Watchdog: No Data!");
     now += std::chrono::seconds(7);  // nothing arrives for 7 s
     recorder.advanceTime(now);
     recorder.annotate("Watchdog: data again");
     recorder.onSample(101);
     // A stream of nothing but pulse reports: far more than the file has room for.
-    for (int i = 0; i < 5000; ++i) recorder.onPulse(static_cast<std::uint8_t>(i));
-    for (int i = 0; i < 39; ++i) recorder.onSample(102);
+    for (int i = 0; i < 5000; ++i)
+        recorder.onPulse(static_cast<std::uint8_t>(i));
+    for (int i = 0; i < 39; ++i)
+        recorder.onSample(102);
     recorder.annotate("Link lost: COM1");
     recorder.stop();
     ASSERT_EQ(recorder.error(), "");
@@ -213,8 +216,10 @@ TEST(EdfRecorder, SilencesHostTextsAndAFloodOfReportsAreAllAccountedFor) {
     EXPECT_TRUE(hasEvent(read, 59, "Watchdog: data again"));
     std::uint64_t inFile = 0, leftOut = 0;
     for (const auto& [at, text] : read.events) {
-        if (text.starts_with("Pulse ") || text == "Link lost: COM1") ++inFile;
-        if (text.ends_with(" annotations left out")) leftOut += std::stoull(text);
+        if (text.starts_with("Pulse ") || text == "Link lost: COM1")
+            ++inFile;
+        if (text.ends_with(" annotations left out"))
+            leftOut += std::stoull(text);
     }
     EXPECT_GT(inFile, 0u);
     EXPECT_GT(leftOut, 0u);
@@ -237,7 +242,8 @@ TEST(EdfRecorder, EveryCompleteSecondIsOnDiskWithinTwoSeconds) {
         const auto onDisk = std::filesystem::file_size(path);
         for (std::size_t k = 0; k < completed.size(); ++k) {
             if (now - completed[k] >= std::chrono::seconds(2)) {
-                ASSERT_GE(onDisk, header + (k + 1) * record) << "record " << k << " at read " << read;
+                ASSERT_GE(onDisk, header + (k + 1) * record)
+                    << "record " << k << " at read " << read;
             }
         }
         for (int i = 0; i < 13; ++i) {
@@ -262,8 +268,9 @@ TEST(EdfRecorder, AMinuteOfBurstsAt96000BytesASecondIsAllWritten) {
     std::size_t sent = 0;
     for (int second = 0; second < 60; ++second) {
         for (int burst = 0; burst < 6; ++burst) {  // six bursts of 16,000 bytes
-            std::span<const std::uint8_t> bytes(stream.data() + sent % stream.size(),
-                                                std::min<std::size_t>(16'000, stream.size() - sent % stream.size()));
+            std::span<const std::uint8_t> bytes(
+                stream.data() + sent % stream.size(),
+                std::min<std::size_t>(16'000, stream.size() - sent % stream.size()));
             session.decoder.decode(bytes, session.sink);
             sent += bytes.size();
         }
@@ -389,16 +396,16 @@ TEST(EdfRecorder, PermissionDeniedIsReportedWithItsReason) {
     std::filesystem::permissions(dir.path, readOnly | perms::owner_write);
     const std::string messageFile = dir.file("message");
     std::ofstream(messageFile).close();
-    std::filesystem::permissions(messageFile, perms::all & ~perms::owner_exec & ~perms::group_exec &
-                                                  ~perms::others_exec);
+    std::filesystem::permissions(
+        messageFile, perms::all & ~perms::owner_exec & ~perms::group_exec & ~perms::others_exec);
     int status = inChild([&] {
         std::string text;
         if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) {
             text = "could not drop root";
         } else {
             EdfRecorder recorder;
-            bool started = recorder.start(setupFor(dir.file("locked/x.edf")),
-                                          EdfRecorder::Clock::now());
+            bool started =
+                recorder.start(setupFor(dir.file("locked/x.edf")), EdfRecorder::Clock::now());
             text = started ? "started" : recorder.error();
         }
         std::ofstream(messageFile) << text;

@@ -24,19 +24,24 @@ class ListenerSink : public StreamSink {
 public:
     std::vector<StreamListener*> listeners;
     void PlotSample(std::int16_t s) override {
-        for (auto* l : listeners) l->onSample(static_cast<std::uint8_t>(s));
+        for (auto* l : listeners)
+            l->onSample(static_cast<std::uint8_t>(s));
     }
     void ShowPulse(std::uint8_t r) override {
-        for (auto* l : listeners) l->onPulse(r);
+        for (auto* l : listeners)
+            l->onPulse(r);
     }
     void ShowResp(std::uint8_t r) override {
-        for (auto* l : listeners) l->onRespiration(r);
+        for (auto* l : listeners)
+            l->onRespiration(r);
     }
     void ShowStatus(std::uint8_t c) override {
-        for (auto* l : listeners) l->onStatus(c);
+        for (auto* l : listeners)
+            l->onStatus(c);
     }
     void PulseMarker() override {
-        for (auto* l : listeners) l->onPulseMarker();
+        for (auto* l : listeners)
+            l->onPulseMarker();
     }
 };
 
@@ -79,7 +84,8 @@ struct ModelSession {
         for (auto left = std::chrono::duration<double>(seconds); left.count() > 1e-9;
              left -= step) {
             now += step;
-            if (recorder) recorder->advanceTime(now);
+            if (recorder)
+                recorder->advanceTime(now);
             auto chunk = model.advance(step);
             bytes.insert(bytes.end(), chunk.begin(), chunk.end());
             decoder.decode(chunk, sink);
@@ -90,7 +96,8 @@ struct ModelSession {
 class TempDir {
 public:
     TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vitalon-rec-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "vitalon-rec-XXXXXX").string();
         path = mkdtemp(pattern.data());
     }
     ~TempDir() {

@@ -71,13 +71,15 @@ TEST(Replay, FollowsTheRecordingIntoTheFileAfterARateChangeAndHoldsItsSilences) 
     EdfRecorder recorder;
     auto now = EdfRecorder::Clock::time_point{} + 1h;
     ASSERT_TRUE(recorder.start(setupFor(dir.file("c.edf"), 100), now));
-    for (int i = 0; i < 150; ++i) recorder.onSample(static_cast<std::uint8_t>(i));
+    for (int i = 0; i < 150; ++i)
+        recorder.onSample(static_cast<std::uint8_t>(i));
     recorder.onPulse(80);
     now += 3s;
     recorder.advanceTime(now);
     recorder.onSample(200);  // after a 3 s silence
     recorder.setSampleRate(50);
-    for (int i = 0; i < 75; ++i) recorder.onSample(static_cast<std::uint8_t>(i + 1));
+    for (int i = 0; i < 75; ++i)
+        recorder.onSample(static_cast<std::uint8_t>(i + 1));
     recorder.onStatus(17);
     recorder.stop();
     ASSERT_EQ(recorder.files().size(), 2u);
@@ -172,7 +174,8 @@ TEST(Replay, UnfinishedRecordingIsRepairedWhenOpened) {
         EdfRecorder recorder;
         auto now = EdfRecorder::Clock::time_point{} + 1h;
         ASSERT_TRUE(recorder.start(setupFor(path, 50), now));
-        for (int i = 0; i < 120; ++i) recorder.onSample(static_cast<std::uint8_t>(i));
+        for (int i = 0; i < 120; ++i)
+            recorder.onSample(static_cast<std::uint8_t>(i));
         recorder.onPulse(61);
         recorder.advanceTime(now + 1s);
         std::filesystem::copy_file(path, dir.file("copy.edf"));
@@ -182,7 +185,8 @@ TEST(Replay, UnfinishedRecordingIsRepairedWhenOpened) {
     ReplaySource replay;
     ASSERT_EQ(replay.open(dir.file("copy.edf")), "");
     ASSERT_EQ(replay.notes().size(), 1u);
-    EXPECT_EQ(replay.notes()[0], dir.file("copy.edf") + " repaired: 2 complete seconds, 2 annotations restored");
+    EXPECT_EQ(replay.notes()[0],
+              dir.file("copy.edf") + " repaired: 2 complete seconds, 2 annotations restored");
     ReplayedStream replayed;
     replayed.play(replay, 100ms);
     EXPECT_EQ(replayed.stream.samples.size(), 100u);
