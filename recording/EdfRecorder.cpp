@@ -151,9 +151,10 @@ void EdfRecorder::addAnnotation(long long onsetUnits, std::string_view text, boo
     }
     // EDFlib writes at close at most one annotation per annotation signal and
     // record and silently drops the rest. Keep within what the records written
-    // so far and the one in progress can hold, with room for the summary of
-    // what was left out and for the closing annotation.
-    const std::uint64_t capacity = (records_ + 1) * kAnnotationSignals;
+    // so far and the one in progress can hold, plus a few padding records'
+    // worth for bursts (the start commands, a lead coming off), with room for
+    // the summary of what was left out and for the closing annotation.
+    const std::uint64_t capacity = (records_ + 1 + kBurstRecords) * kAnnotationSignals;
     if (!essential) {
         if (annotations_ + 2 >= capacity) {
             ++leftOut_;
@@ -301,7 +302,7 @@ void EdfRecorder::finishFile(std::string_view endText) {
     }
     addAnnotation(endOnset(), endText, true);
     // The partial last second, padded; and as many padding records as the
-    // annotations need (at most one, given the limit in addAnnotation).
+    // annotations need (at most kBurstRecords + 1, given the limit in addAnnotation).
     if (!record_.empty() && isRecording()) {
         writeRecord();
     }
@@ -343,8 +344,10 @@ void EdfRecorder::fail(const std::string& reason) {
     journal_.close();
     journalPending_.clear();
     auto repaired = repairRecording(path);
-    error_ = "Recording stopped: cannot write " + path + " (" + reason + "). It keeps " +
-             std::to_string(repaired.records) + " s.";
+    error_ = "Recording stopped: cannot write " + path + " (" + reason + "). " +
+             (repaired.outcome == RepairResult::Outcome::Failed
+                  ? repaired.message
+                  : "It keeps the first " + std::to_string(repaired.records) + " s.");
     if (onError) {
         onError(error_);
     }

@@ -41,15 +41,16 @@ struct RecordingSetup {
 // Time in the file is the module's clock, the number of samples at the
 // declared rate. Every annotation takes the onset of the sample received
 // before it (0 before the first). "Recording ends" and "Next file NAME" take
-// the end of the data. A silence of a second or more leaves no samples and
-// the annotation "No data for N s" at the last sample before it.
+// the end of the data. A silence of 2 s or more leaves no samples and the
+// annotation "No data for N s" at the last sample before it.
 //
 // The host's time is a parameter (advanceTime): it dates the samples for the
 // silences and paces the flushes. Every complete second is handed to the
 // kernel and synced to the disk at the first advanceTime a second or more
 // after the previous flush, so calls at least once a second keep it within
 // 2 s. A stopped recording writes its last partial second padded with the
-// last sample after "Recording ends".
+// last sample after "Recording ends", and a few more padding seconds when a
+// burst of annotations at the end needs their room.
 //
 // A write that fails (disk full, drive gone) stops the recording: the file is
 // closed, cut back to its complete records and its header made to match, and
@@ -60,7 +61,10 @@ public:
     static constexpr int kAnnotationSignals =
         6;  // EDFlib holds one annotation per signal and record
     static constexpr auto kFlushInterval = std::chrono::seconds(1);
-    static constexpr auto kSilence = std::chrono::seconds(1);
+    static constexpr int kBurstRecords = 4;
+    // Longer than the host's clock steps, so that a host that calls
+    // advanceTime only once a second sees no silences that were not there.
+    static constexpr auto kSilence = std::chrono::seconds(2);
 
     EdfRecorder() = default;
     EdfRecorder(const EdfRecorder&) = delete;

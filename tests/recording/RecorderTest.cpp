@@ -194,6 +194,11 @@ TEST(EdfRecorder, SilencesHostTextsAndAFloodOfReportsAreAllAccountedFor) {
     EdfRecorder recorder;
     auto now = EdfRecorder::Clock::time_point{} + std::chrono::hours(1);
     ASSERT_TRUE(recorder.start(setupFor(dir.file("kinds.edf"), 50), now));
+    // A burst before the first record: the start commands, as recorded from start-up.
+    const std::vector<std::string> commands = {"S1: 100/sec", "A1: Amp 1", "5: 50 Hz",
+                                               "N: Normal",   "G1: II",    "D0: EKG"};
+    for (const auto& command : commands)
+        recorder.annotate(command);
     for (int i = 0; i < 60; ++i)
         recorder.onSample(100);
     recorder.annotate("Watchdog: No Data!");
@@ -211,6 +216,8 @@ TEST(EdfRecorder, SilencesHostTextsAndAFloodOfReportsAreAllAccountedFor) {
     ASSERT_EQ(recorder.error(), "");
 
     auto read = readWithBiosig(dir.file("kinds.edf"), dir);
+    for (const auto& command : commands)
+        EXPECT_TRUE(hasEvent(read, 0, command)) << command;
     EXPECT_TRUE(hasEvent(read, 59, "Watchdog: No Data!"));
     EXPECT_TRUE(hasEvent(read, 59, "No data for 7 s")) << "at the last sample before the silence";
     EXPECT_TRUE(hasEvent(read, 59, "Watchdog: data again"));
