@@ -92,8 +92,8 @@ ModuleModel::ModuleModel(Scenario scenario)
       testBreaths_(kBreathIntervals, kInternalRate),
       notch_(kInternalRate, settings_.filterHz),
       decimator_(decimationFor(settings_.samplesPerSecond)),
-      lineFaults_(scenario_.byteLossRate, scenario_.byteCorruptionRate,
-                  subSeed(scenario_.seed, 2)) {
+      lineFaults_(scenario_.byteLossRate, scenario_.byteCorruptionRate, subSeed(scenario_.seed, 2)),
+      burstBytes_(subSeed(scenario_.seed, 4)) {
     Random phases(subSeed(scenario_.seed, 3));
     humPhaseI_ = 2.0 * std::numbers::pi * phases.uniform();
     humPhaseII_ = 2.0 * std::numbers::pi * phases.uniform();
@@ -127,6 +127,10 @@ void ModuleModel::apply(const Command& command) {
             if (rate != settings_.samplesPerSecond) {
                 settings_.samplesPerSecond = rate;
                 decimator_.setFactor(decimationFor(rate));
+                if (has(ModuleDefect::CorruptBurst)) {
+                    burstTick_ =
+                        ticks_ + static_cast<std::uint64_t>(kBurstDelaySeconds * kInternalRate);
+                }
             }
             break;
         }
@@ -139,7 +143,7 @@ void ModuleModel::apply(const Command& command) {
         case CommandKind::Lead: {
             static constexpr Lead kLeads[] = {Lead::III, Lead::II, Lead::I};
             accepted = command.digit >= 0 && command.digit <= 2;
-            if (accepted) {
+            if (accepted && !has(ModuleDefect::IgnoresLeadCommand)) {
                 settings_.lead = kLeads[command.digit];
             }
             break;
@@ -163,7 +167,7 @@ void ModuleModel::apply(const Command& command) {
             break;
         case CommandKind::Calibrate:
             // A calibration already under way runs to its end.
-            if (calibration_ == Calibration::Idle) {
+            if (calibration_ == Calibration::Idle && !has(ModuleDefect::NoCalibration)) {
                 calibration_ = Calibration::Pending;
             }
             break;
@@ -180,10 +184,7 @@ void ModuleModel::advance(std::chrono::nanoseconds dt, std::vector<std::uint8_t>
         return;
     }
     elapsed_ += dt;
-    const std::int64_t ns = elapsed_.count();
-    const auto due =
-        static_cast<std::uint64_t>((ns / kNanosPerSecond) * kInternalRate +
-                                   (ns % kNanosPerSecond) * kInternalRate / kNanosPerSecond);
+    const std::uint64_t due = ticksDue();
     const std::size_t start = out.size();
     while (ticks_ < due) {
         tick(out);
@@ -192,6 +193,19 @@ void ModuleModel::advance(std::chrono::nanoseconds dt, std::vector<std::uint8_t>
     const std::uint64_t lostBefore = lineFaults_.lost();
     lineFaults_.apply(out, start);
     counters_.lostBytes += lineFaults_.lost() - lostBefore;
+}
+
+// The ticks the module's own clock has counted by now. A fast clock counts more
+// of them: the patient, the rates it measures and the samples all run on it, so
+// only the host's count of samples against its own clock shows the fault.
+std::uint64_t ModuleModel::ticksDue() const {
+    std::int64_t ns = elapsed_.count();
+    if (has(ModuleDefect::RateFast)) {
+        constexpr auto kPercent = static_cast<std::int64_t>((kRateFastFactor - 1.0) * 100.0 + 0.5);
+        ns += ns / 100 * kPercent + ns % 100 * kPercent / 100;
+    }
+    return static_cast<std::uint64_t>((ns / kNanosPerSecond) * kInternalRate +
+                                      (ns % kNanosPerSecond) * kInternalRate / kNanosPerSecond);
 }
 
 std::vector<std::uint8_t> ModuleModel::advance(std::chrono::nanoseconds dt) {
@@ -228,7 +242,7 @@ void ModuleModel::tick(std::vector<std::uint8_t>& out) {
     silent_ = scenario_.silence.contains(t);
 
     // The patient lives on whatever the module is set to.
-    const bool leadOff = scenario_.leadOff.contains(t);
+    const bool leadOff = scenario_.leadOff.contains(t) || leadPulled_;
     if (leadOff && !leadWasOff_) {
         // Detection starts afresh once the electrode is back.
         patientPulse_.reset();
@@ -274,11 +288,17 @@ void ModuleModel::tick(std::vector<std::uint8_t>& out) {
         nextStatusTick_ = k + static_cast<std::uint64_t>(kStatusIntervalSeconds * kInternalRate);
     }
 
+    if (burstTick_ == k) {
+        emitBurst(out);
+        burstTick_.reset();
+    }
+
     // Beats and breaths. Both sources are measured all along (the patient's only
     // while the electrodes are on); only the one shown is reported.
+    const double pulseOffset = has(ModuleDefect::PulseHigh) ? kPulseHighOffset : 0.0;
     if (testBeat.rPeak) {
         if (const auto rate = testPulse_.onEvent(k); rate && settings_.simulation) {
-            emitReport(out, kPulseMarker, rateByte(*rate));
+            emitReport(out, kPulseMarker, rateByte(*rate + pulseOffset));
         }
     }
     if (testBreath) {
@@ -288,7 +308,7 @@ void ModuleModel::tick(std::vector<std::uint8_t>& out) {
     }
     if (!leadOff && patientBeat.rPeak) {
         if (const auto rate = patientPulse_.onEvent(k); rate && !settings_.simulation) {
-            emitReport(out, kPulseMarker, rateByte(*rate));
+            emitReport(out, kPulseMarker, rateByte(*rate + pulseOffset));
         }
     }
     if (!leadOff && patientBreath) {
@@ -301,7 +321,11 @@ void ModuleModel::tick(std::vector<std::uint8_t>& out) {
     // The calibration reference is switched in after the notch, which would
     // otherwise ring on its edges; the notch keeps filtering the patient
     // meanwhile, so the trace resumes without a jump of its own.
-    double value = notch_.process(signalMillivolts(leadOff));
+    const double input = signalMillivolts(leadOff);
+    double value = notch_.process(input);
+    if (has(ModuleDefect::MainsFilterOff)) {
+        value = input;
+    }
     if (calibration_ == Calibration::Pending && decimator_.atWindowStart()) {
         calibration_ = Calibration::Running;
         calibrationTick_ = 0;
@@ -335,7 +359,11 @@ double ModuleModel::signalMillivolts(bool leadOff) {
     if (settings_.curve == Curve::Respiration) {
         return kRespirationMillivolts * patientBreathing_.value() + respirationNoise_;
     }
-    switch (settings_.lead) {
+    Lead shown = settings_.lead;
+    if (has(ModuleDefect::LeadsSwapped) && shown != Lead::II) {
+        shown = shown == Lead::I ? Lead::III : Lead::I;
+    }
+    switch (shown) {
         case Lead::I:
             return leadI_;
         case Lead::II:
@@ -348,6 +376,9 @@ double ModuleModel::signalMillivolts(bool leadOff) {
 
 void ModuleModel::emitReport(std::vector<std::uint8_t>& out, std::uint8_t marker,
                              std::uint8_t value) {
+    if (marker == kPulseMarker && has(ModuleDefect::NoPulseReports)) {
+        return;
+    }
     if (silent_) {
         counters_.silencedBytes += 2;
         return;
@@ -361,9 +392,29 @@ void ModuleModel::emitSample(std::vector<std::uint8_t>& out, double millivolts) 
         ++counters_.silencedBytes;
         return;
     }
-    const double counts = kBaseline + countsPerMillivolt(settings_.amplification) * millivolts;
+    if (has(ModuleDefect::StuckSample)) {
+        out.push_back(0);
+        return;
+    }
+    const int step = has(ModuleDefect::Amplification2As1) && settings_.amplification == 2
+                         ? 1
+                         : settings_.amplification;
+    const double counts = kBaseline + countsPerMillivolt(step) * millivolts;
     const double clipped = std::clamp(std::round(counts), 0.0, static_cast<double>(kMaxSample));
     out.push_back(static_cast<std::uint8_t>(clipped));
+}
+
+// Any byte values, markers and the never-sent 248 and 252..255 included: the
+// host must live with them, and a test must notice.
+void ModuleModel::emitBurst(std::vector<std::uint8_t>& out) {
+    for (std::size_t i = 0; i < kBurstBytes; ++i) {
+        const auto byte = static_cast<std::uint8_t>(burstBytes_.next() >> 56);
+        if (silent_) {
+            ++counters_.silencedBytes;
+        } else {
+            out.push_back(byte);
+        }
+    }
 }
 
 }  // namespace vitalon::sim

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "EcgModel.h"
 #include "HeartRhythm.h"
 #include "LineFaults.h"
+#include "ModuleDefect.h"
 #include "NotchFilter.h"
 #include "Random.h"
 #include "RateMeter.h"
@@ -66,6 +68,9 @@ struct ModuleCounters {
 // rectangle of 0.2 s with 0.1 s of baseline before and after, in place of the
 // signal. Simulation mode ("M") shows the internal test signal, 80 beats and 20
 // breaths a minute, without noise or hum, and ignores the electrodes.
+//
+// The scenario's defects make it a faulty module (see ModuleDefect); the
+// settings it reports stay those the host commanded, whatever the fault does.
 class ModuleModel {
 public:
     static constexpr int kInternalRate = 600;
@@ -105,6 +110,11 @@ public:
     std::vector<std::uint8_t> advance(std::chrono::nanoseconds dt);
     std::vector<std::uint8_t> advance(double seconds);
 
+    // Takes an electrode off the patient (true) or puts it back, as a technician
+    // does to check the lead-off report; acts from the next tick on, in
+    // addition to the scenario's lead-off span.
+    void setLeadPulled(bool pulled) { leadPulled_ = pulled; }
+
     // Told of every command the module takes, before it acts on it.
     std::function<void(const Command&)> onCommand;
 
@@ -116,12 +126,20 @@ public:
     ModuleCounters counters() const;
     std::uint8_t statusCode() const { return status_; }
 
+    static constexpr double kRateFastFactor = 1.03;    // ModuleDefect::RateFast
+    static constexpr int kPulseHighOffset = 15;        // ModuleDefect::PulseHigh
+    static constexpr double kBurstDelaySeconds = 2.0;  // ModuleDefect::CorruptBurst
+    static constexpr std::size_t kBurstBytes = 64;
+
 private:
+    bool has(ModuleDefect defect) const { return scenario_.defects.has(defect); }
+    std::uint64_t ticksDue() const;
     void apply(const Command& command);
     void tick(std::vector<std::uint8_t>& out);
     double signalMillivolts(bool leadOff);
     void emitReport(std::vector<std::uint8_t>& out, std::uint8_t marker, std::uint8_t value);
     void emitSample(std::vector<std::uint8_t>& out, double millivolts);
+    void emitBurst(std::vector<std::uint8_t>& out);
 
     Scenario scenario_;
     ModuleSettings settings_;
@@ -138,6 +156,7 @@ private:
     RateMeter patientPulse_;
     RateMeter patientBreaths_;
     bool leadWasOff_ = false;
+    bool leadPulled_ = false;
 
     // The internal test signal of simulation mode.
     EcgModel testHeart_;
@@ -155,6 +174,8 @@ private:
     std::uint64_t nextStatusTick_ = 0;
     bool silent_ = false;
     LineFaults lineFaults_;
+    Random burstBytes_;
+    std::optional<std::uint64_t> burstTick_;  // when the next corrupt burst goes out
 
     std::chrono::nanoseconds elapsed_{0};
     std::uint64_t ticks_ = 0;  // ticks done; tick k covers [k, k+1) / 600 s

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "ModuleDefect.h"
+
 namespace vitalon::sim {
 
 inline constexpr double kNever = std::numeric_limits<double>::infinity();
@@ -23,8 +25,9 @@ struct RateStep {
     double beatsPerMinute = 72.0;
 };
 
-// What the simulated patient and line do, in simulated seconds from power-on.
-// The defaults are a calm adult on a clean line.
+// What the simulated patient and line do, in simulated seconds from power-on,
+// and what is wrong with the module itself. The defaults are a calm adult on a
+// clean line and a healthy module.
 struct Scenario {
     double heartRate = 72.0;        // per minute, until the first rate step
     double respirationRate = 15.0;  // breaths per minute
@@ -41,6 +44,8 @@ struct Scenario {
     double noiseMillivolts = 0.012;  // white noise, rms, per electrode pair
     double baselineWanderMillivolts = 0.1;  // respiratory drift of the baseline
     bool variability = true;                // beat-to-beat variation of the heart rate
+
+    ModuleDefects defects;
 
     std::uint64_t seed = 1;
 

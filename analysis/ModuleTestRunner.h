@@ -1,0 +1,196 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "BeatAnalysis.h"
+#include "CalibrationPulse.h"
+#include "CheckResult.h"
+#include "CommandChannel.h"
+#include "HostTime.h"
+#include "SampleRateCounter.h"
+#include "StreamListener.h"
+#include "TestLimits.h"
+
+namespace vitalon::analysis {
+
+enum class TestOutcome {
+    NotStarted,
+    Running,
+    Passed,
+    Failed,
+    Cancelled,
+    NoModule,  // no command could be written, or no sample came after the start commands
+};
+
+// What the report draws: the recorded calibration pulses and one averaged beat
+// per lead.
+struct CalibrationTrace {
+    int amplification = 0;  // A0, A1, A2
+    double samplesPerSecond = 0.0;
+    std::vector<std::uint8_t> samples;      // as recorded after "C"
+    std::optional<CalibrationPulse> pulse;  // where the rectangle was found in them
+};
+
+struct LeadBeat {
+    std::string lead;  // "I", "II", "III"
+    std::size_t beatsFound = 0;
+    AveragedBeat average;
+};
+
+struct TestPictures {
+    std::vector<CalibrationTrace> calibration;
+    std::vector<LeadBeat> leads;
+};
+
+// The module acceptance test: eight steps, each sending commands, settling,
+// measuring the decoded stream and judging the measurements against limits.
+//
+//   1 Link and start state   the start commands, a first sample, status OK
+//   2 Sample rate            S1, S2, S0 counted against the host clock
+//   3 Calibration pulse      A0, A1, A2, each with "C"; then A1
+//   4 Leads                  G2, G1, G0: beats averaged per lead, Einthoven,
+//                            each lead's R wave against lead II's; then G1
+//   5 Mains filter           at 300/s, hum at 50 and 60 Hz with "6" and "5"
+//   6 Simulation mode        "M": rate, steadiness and reports; then "N"
+//   7 Reports                pulse reports against the detected heart rate,
+//                            respiration reports with "D1", status intervals,
+//                            optionally a lead pulled by the technician
+//   8 Restore                the start commands again, samples still coming
+//
+// It reads no clock: the caller passes the host's monotonic time to start,
+// tick, cancel and confirmPrompt. It is a StreamListener on the decoder and
+// stamps every event with the time of the latest call, so the caller ticks
+// with the arrival time before handing each delivery of bytes to the decoder,
+// and also ticks from a timer so that waits end when nothing arrives.
+//
+// Steps 2 to 7 end early, and the test goes on to step 8, when the stream
+// stops for longer than the limits allow or a command cannot be written.
+// cancel() ends the running step the same way: step 8 always runs.
+class ModuleTestRunner : public StreamListener {
+public:
+    ModuleTestRunner(CommandChannel& module, TestLimits limits);
+
+    void start(HostTime now);
+    void tick(HostTime now);
+    void cancel(HostTime now);
+    // The technician has done what prompt() asked.
+    void confirmPrompt(HostTime now);
+
+    TestOutcome outcome() const { return outcome_; }
+    bool finished() const;
+    const std::vector<StepResult>& steps() const { return steps_; }
+    // The step under way; nothing before the start and after the end.
+    const StepResult* currentStep() const;
+    // What the technician is asked to do now; empty for nothing.
+    const std::string& prompt() const { return prompt_; }
+    // From 0 to 1, and the seconds left, by the planned length of every phase;
+    // prompts count with a few seconds each.
+    double progress(HostTime now) const;
+    double secondsLeft(HostTime now) const;
+    const TestPictures& pictures() const { return pictures_; }
+    const TestLimits& limits() const { return limits_; }
+
+    // Told when a step starts and when it has its verdict, e.g. for the
+    // recording's annotations and the dialog's rows.
+    std::function<void(const StepResult&)> onStepStarted;
+    std::function<void(const StepResult&)> onStepFinished;
+
+    void onSample(std::uint8_t sample) override;
+    void onPulse(std::uint8_t rate) override;
+    void onRespiration(std::uint8_t rate) override;
+    void onStatus(std::uint8_t code) override;
+
+    static constexpr int kStepCount = 8;
+
+private:
+    struct Phase {
+        double plannedSeconds = 0.0;
+        std::function<void()> begin;  // on entering the phase
+        std::function<bool()> done;   // asked on every tick; none: done at once
+    };
+    using Plan = std::vector<Phase>;
+
+    // Everything received while a capture is open.
+    struct Capture {
+        bool open = false;
+        std::vector<std::uint8_t> samples;
+        SampleRateCounter rate;
+        std::vector<int> pulses;
+        std::vector<int> respirations;
+    };
+    struct StatusReport {
+        HostTime at;
+        std::uint8_t code;
+    };
+
+    void buildPlans();
+    Plan linkStep();
+    Plan sampleRateStep();
+    Plan calibrationStep();
+    Plan leadsStep();
+    Plan mainsFilterStep();
+    Plan simulationStep();
+    Plan reportsStep();
+    Plan restoreStep();
+
+    // Phase builders.
+    Phase send(std::vector<std::string> commands);
+    Phase settle();
+    Phase collect(double seconds);
+    Phase collectRate(double seconds);
+    Phase action(std::function<void()> work);
+    Phase waitFor(double plannedSeconds, std::function<bool()> arrived, double timeoutSeconds,
+                  std::function<void()> onTimeout);
+    Phase ask(std::string text);
+
+    void run();
+    void watchStream();
+    void beginStep(std::size_t index);
+    void finishStep();
+    void abortStep();
+    void abortToRestore();
+    void addCheck(CheckResult check);
+    bool sendCommand(const std::string& command);
+    double elapsedInPhase() const;
+    double nominalRate() const;
+    std::optional<HostTime> statusSince(HostTime since, std::optional<std::uint8_t> code) const;
+
+    CommandChannel& module_;
+    TestLimits limits_;
+    std::vector<StepResult> steps_;
+    std::vector<Plan> plans_;
+    double plannedTotal_ = 0.0;
+
+    TestOutcome outcome_ = TestOutcome::NotStarted;
+    bool cancelled_ = false;
+    bool noModule_ = false;
+    std::size_t stepIndex_ = 0;
+    std::size_t phaseIndex_ = 0;
+    bool phaseBegun_ = false;
+    bool moved_ = false;  // the position was changed under a running phase
+    HostTime now_{};
+    HostTime phaseStarted_{};
+
+    Capture capture_;
+    std::vector<StatusReport> statuses_;
+    std::optional<HostTime> lastSampleAt_;
+    std::string lastSpeed_ = "S1";
+    std::string prompt_;
+    HostTime promptShownAt_{};
+    std::optional<HostTime> confirmedAt_;
+
+    // Measurements that several phases of one step share.
+    HostTime commandsSentAt_{};
+    std::size_t railSamples_ = 0;
+    double hum50Unfiltered_ = 0.0, hum60Filtered_ = 0.0;
+    HostTime reportsStartedAt_{};
+
+    TestPictures pictures_;
+};
+
+}  // namespace vitalon::analysis

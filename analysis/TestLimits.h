@@ -1,0 +1,109 @@
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "CheckResult.h"
+
+namespace vitalon::analysis {
+
+// The limits of the module acceptance test. The defaults describe the built-in
+// module model; limits/module-model.json holds the same values as a file, and
+// docs/module-test-limits.md documents the file format.
+struct TestLimits {
+    static constexpr int kFormatVersion = 1;
+    static constexpr std::string_view kFormatName = "vitalon-module-test-limits";
+
+    std::string description =
+        "Describes the built-in module model (vitalon-sim with its default patient), not a "
+        "real module: copy this file and adjust it to the modules and the patient simulator "
+        "of a test bench.";
+
+    // After every command the stream is ignored this long: the module switches,
+    // its filters ring out, and bytes sent before the switch drain from the line.
+    double settleSeconds = 1.0;
+
+    struct Link {
+        double samplesWithinSeconds = 2.0;  // first sample after the start commands,
+                                            // and the longest pause in the stream
+        double statusWithinSeconds = 3.0;   // first status report after them
+        bool operator==(const Link&) const = default;
+    } link;
+
+    struct SampleRate {
+        double measureSeconds = 10.0;  // at each speed
+        double tolerancePercent = 1.0;
+        bool operator==(const SampleRate&) const = default;
+    } sampleRate;
+
+    struct Calibration {
+        double recordSeconds = 1.5;  // after "C", at each amplification
+        std::array<Range, 3> heightCounts{{{18.0, 22.0}, {36.0, 44.0}, {72.0, 88.0}}};  // A0..A2
+        Range widthSeconds{0.18, 0.22};
+        double maxDroopPercent = 10.0;
+        Range stepRatio{1.8, 2.2};  // the height at each step over the one below
+        int maxRailSamples = 0;     // samples at 0 or 247 while the pulses are recorded
+        bool operator==(const Calibration&) const = default;
+    } calibration;
+
+    struct Leads {
+        double measureSeconds = 10.0;  // per lead
+        int minBeats = 6;
+        double maxEinthovenPercent = 5.0;
+        Range leadIRatio{0.5, 0.85};    // R wave of lead I over that of lead II
+        Range leadIIIRatio{0.15, 0.5};  // R wave of lead III over that of lead II
+        bool operator==(const Leads&) const = default;
+    } leads;
+
+    struct MainsFilter {
+        double measureSeconds = 5.0;  // with each filter, at 300 samples a second
+        double minSuppressionDb = 20.0;
+        double minHumCounts = 1.0;  // hum needed without the filter to judge it by
+        bool operator==(const MainsFilter&) const = default;
+    } mainsFilter;
+
+    struct Simulation {
+        double measureSeconds = 10.0;
+        double heartRate = 80.0;  // the module's internal test signal
+        double maxIntervalDeviationPercent = 5.0;
+        bool operator==(const Simulation&) const = default;
+    } simulation;
+
+    struct Reports {
+        // A reported rate agrees with a measured one within the larger of these.
+        double rateToleranceBpm = 5.0;
+        double rateTolerancePercent = 5.0;
+        double pulseMeasureSeconds = 15.0;
+        double respirationMeasureSeconds = 10.0;  // with "D1"
+        int minRespirationReports = 1;
+        double maxStatusIntervalSeconds = 3.0;
+        bool leadOffCheck = false;  // asks the technician to pull a lead
+        double leadOffWithinSeconds = 2.0;
+        double promptTimeoutSeconds = 120.0;
+        bool operator==(const Reports&) const = default;
+    } reports;
+
+    // The accepted difference between a reported and a measured rate.
+    double rateTolerance(double measuredPerMinute) const;
+
+    bool operator==(const TestLimits&) const = default;
+};
+
+// The result of reading a limits file: the limits, or what is wrong with it.
+struct LimitsLoad {
+    std::optional<TestLimits> limits;
+    std::string error;  // names the key and the problem
+};
+
+// Reads the JSON limits format. Keys left out keep their defaults; an unknown
+// key, a value of the wrong type or out of range, and a version other than
+// kFormatVersion are errors, so a typing mistake cannot pass as a limit.
+LimitsLoad parseLimits(std::string_view json);
+LimitsLoad loadLimitsFile(const std::string& path);
+
+// Every value, in the format parseLimits reads.
+std::string limitsToJson(const TestLimits& limits);
+
+}  // namespace vitalon::analysis

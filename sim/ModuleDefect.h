@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <optional>
+#include <span>
+#include <string_view>
+
+namespace vitalon::sim {
+
+// Faults a module can have. The model can carry any of them, so that an
+// acceptance test can be shown to catch each one.
+enum class ModuleDefect : std::uint8_t {
+    RateFast,            // the module's clock, and so every rate, runs 3 % fast
+    Amplification2As1,   // A2 gives the gain of A1
+    LeadsSwapped,        // G2 shows lead III and G0 lead I
+    NoCalibration,       // "C" sends no rectangle
+    StuckSample,         // every sample reads 0, whatever the input
+    NoPulseReports,      // no pulse report is ever sent
+    PulseHigh,           // pulse reports are 15 per minute above the measured rate
+    MainsFilterOff,      // the mains filter lets everything through
+    IgnoresLeadCommand,  // the lead command G is taken but does nothing
+    CorruptBurst,        // 2 s after each change of speed, a burst of random bytes
+};
+
+struct ModuleDefectInfo {
+    ModuleDefect defect;
+    std::string_view name;  // as a command line names it, e.g. "leads-swapped"
+    std::string_view description;
+};
+
+// Every defect, in the order above.
+std::span<const ModuleDefectInfo> moduleDefects();
+std::optional<ModuleDefect> moduleDefectNamed(std::string_view name);
+std::string_view moduleDefectName(ModuleDefect defect);
+
+// A set of defects; empty for a healthy module.
+class ModuleDefects {
+public:
+    ModuleDefects() = default;
+    ModuleDefects(std::initializer_list<ModuleDefect> defects) {
+        for (ModuleDefect d : defects) {
+            add(d);
+        }
+    }
+
+    void add(ModuleDefect defect) { bits_ |= bit(defect); }
+    bool has(ModuleDefect defect) const { return (bits_ & bit(defect)) != 0; }
+    bool empty() const { return bits_ == 0; }
+
+    bool operator==(const ModuleDefects&) const = default;
+
+private:
+    static std::uint32_t bit(ModuleDefect defect) {
+        return std::uint32_t{1} << static_cast<unsigned>(defect);
+    }
+    std::uint32_t bits_ = 0;
+};
+
+}  // namespace vitalon::sim
