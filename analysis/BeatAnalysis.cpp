@@ -184,9 +184,15 @@ std::optional<EinthovenFit> fitEinthoven(const AveragedBeat& leadI, const Averag
     if (n <= 2 * maxShift + 2) {
         return std::nullopt;
     }
-    const auto [low, high] = std::minmax_element(two.begin(), two.end());
-    const double peakToPeak = *high - *low;
-    if (peakToPeak <= 0.0) {
+    double twoSum = 0.0, twoSquares = 0.0;
+    for (long i = maxShift; i < n - maxShift; ++i) {
+        twoSum += two[static_cast<std::size_t>(i)];
+        twoSquares += two[static_cast<std::size_t>(i)] * two[static_cast<std::size_t>(i)];
+    }
+    const auto count = static_cast<double>(n - 2 * maxShift);
+    const double twoMean = twoSum / count;
+    const double twoRms = std::sqrt(std::max(0.0, twoSquares / count - twoMean * twoMean));
+    if (twoRms <= 0.0) {
         return std::nullopt;
     }
 
@@ -201,10 +207,9 @@ std::optional<EinthovenFit> fitEinthoven(const AveragedBeat& leadI, const Averag
                 sum += d;
                 sumSquares += d * d;
             }
-            const auto count = static_cast<double>(n - 2 * maxShift);
             const double mean = sum / count;
             const double rms = std::sqrt(std::max(0.0, sumSquares / count - mean * mean));
-            const double percent = 100.0 * rms / peakToPeak;
+            const double percent = 100.0 * rms / twoRms;
             if (percent < best.residualPercent) {
                 best = {percent, static_cast<int>(sI), static_cast<int>(sIII)};
             }

@@ -54,7 +54,8 @@ AveragedBeat averageBeats(std::span<const std::uint8_t> samples, const Beats& be
 // The leads are recorded one after the other and each is aligned on its own R
 // wave, which in each lead peaks a few milliseconds apart; I and III are
 // therefore shifted by up to 20 ms against II to fit best. The residual is the
-// rms of II - (I + III), offset removed, as a percentage of II's peak-to-peak.
+// rms of II - (I + III) as a percentage of the rms of II, offsets removed:
+// near 0 when the law holds, 100 when I + III is twice lead II or nothing.
 struct EinthovenFit {
     double residualPercent = 0.0;
     int shiftI = 0;  // samples

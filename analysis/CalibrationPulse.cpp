@@ -49,12 +49,13 @@ Line fitLine(std::span<const std::uint8_t> y) {
 
 std::optional<CalibrationPulse> findCalibrationPulse(std::span<const std::uint8_t> x,
                                                      double samplesPerSecond,
+                                                     double minimumTopSeconds,
                                                      double minimumStepCounts) {
     const std::size_t n = x.size();
-    const auto minimumTop =
-        std::max<std::size_t>(3, static_cast<std::size_t>(std::lround(0.05 * samplesPerSecond)));
+    const auto minimumTop = std::max<std::size_t>(
+        3, static_cast<std::size_t>(std::ceil(minimumTopSeconds * samplesPerSecond)));
     const auto baselineLength =
-        std::max<std::size_t>(2, static_cast<std::size_t>(std::lround(0.04 * samplesPerSecond)));
+        std::max<std::size_t>(3, static_cast<std::size_t>(std::lround(0.05 * samplesPerSecond)));
 
     std::optional<CalibrationPulse> best;
     std::size_t bestTop = 0;
@@ -75,14 +76,20 @@ std::optional<CalibrationPulse> findCalibrationPulse(std::span<const std::uint8_
             continue;  // too short, or still on top when the samples end
         }
 
+        // The baseline before the rise is level too: a T wave rises out of a slope.
         const std::size_t from = a - 1 >= baselineLength ? a - 1 - baselineLength : 0;
-        const double baseline =
-            median({x.begin() + static_cast<long>(from), x.begin() + static_cast<long>(a - 1)});
+        const auto before = x.subspan(from, a - 1 - from);
+        const double baseline = median({before.begin(), before.end()});
+        if (!std::ranges::all_of(
+                before, [&](std::uint8_t v) { return std::abs(v - baseline) <= tolerance; })) {
+            continue;
+        }
         const Line line = fitLine(x.subspan(a, top));
         const double height = line.start - baseline;
         const double end = line.start + line.slope * static_cast<double>(top - 1);
         const double afterTop = b + 1 < n ? std::min(x[b], x[b + 1]) : x[b];
-        if (height < minimumStepCounts || afterTop > end - 0.5 * height) {
+        // Both edges are steep: three quarters of the height within two samples.
+        if (height < minimumStepCounts || step < 0.75 * height || afterTop > end - 0.75 * height) {
             continue;
         }
         if (top > bestTop || (top == bestTop && height > best->heightCounts)) {

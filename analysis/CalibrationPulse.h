@@ -19,13 +19,16 @@ struct CalibrationPulse {
     std::size_t fall = 0;       // index of the first sample after it
 };
 
-// Finds the rectangle with the longest top. The top must last at least 50 ms
-// (and three samples), rise by at least `minimumStepCounts` over two samples and
-// end in a fall of at least half its height within two samples; an R wave is
-// too narrow and a T wave too slow to pass. Nothing when no such shape is there,
-// e.g. on a flat or stuck signal.
+// Finds the rectangle with the longest top. The top must last
+// `minimumTopSeconds` (and three samples) and stand at least
+// `minimumStepCounts` above a level baseline; three quarters of its height must
+// rise within two samples before it and fall away within two samples after it.
+// An R wave is too narrow to pass, and so is a T wave, which at 50 samples a
+// second can otherwise look square. Nothing when no such shape is there, e.g.
+// on a flat or stuck signal.
 std::optional<CalibrationPulse> findCalibrationPulse(std::span<const std::uint8_t> samples,
                                                      double samplesPerSecond,
+                                                     double minimumTopSeconds = 0.12,
                                                      double minimumStepCounts = 4.0);
 
 // Samples at either end of the range (0 or 247): a clipped or stuck input.

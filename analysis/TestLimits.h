@@ -51,7 +51,7 @@ struct TestLimits {
     struct Leads {
         double measureSeconds = 10.0;  // per lead
         int minBeats = 6;
-        double maxEinthovenPercent = 5.0;
+        double maxEinthovenPercent = 10.0;
         Range leadIRatio{0.5, 0.85};    // R wave of lead I over that of lead II
         Range leadIIIRatio{0.15, 0.5};  // R wave of lead III over that of lead II
         bool operator==(const Leads&) const = default;

@@ -1,0 +1,244 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+
+#include "ModelBench.h"
+
+namespace vitalon::analysis {
+namespace {
+
+using testing::ModelBench;
+
+std::set<int> failedSteps(const ModuleTestRunner& runner) {
+    std::set<int> failed;
+    for (const StepResult& step : runner.steps()) {
+        if (step.verdict == Verdict::Failed) {
+            failed.insert(step.number);
+        }
+    }
+    return failed;
+}
+
+std::string describe(const ModuleTestRunner& runner) {
+    std::string text;
+    for (const StepResult& step : runner.steps()) {
+        text += std::to_string(step.number) + " " + std::string(verdictText(step.verdict)) + " " +
+                step.reason + "\n";
+    }
+    return text;
+}
+
+const CheckResult* findCheck(const ModuleTestRunner& runner, std::string_view name) {
+    for (const StepResult& step : runner.steps()) {
+        for (const CheckResult& check : step.checks) {
+            if (check.name == name) {
+                return &check;
+            }
+        }
+    }
+    return nullptr;
+}
+
+TEST(ModuleTestRun, HealthyModelPassesEveryStepWithinThreeMinutes) {
+    ModelBench bench;
+    double lastProgress = 0.0;
+    double plannedAtStart = 0.0;
+    bool progressFell = false;
+    bench.during = [&](ModelBench& b) {
+        const double progress = b.runner.progress(b.now);
+        progressFell = progressFell || progress < lastProgress;
+        lastProgress = progress;
+        if (plannedAtStart == 0.0) {
+            plannedAtStart = b.runner.secondsLeft(b.now);
+        }
+    };
+    bench.run();
+
+    ASSERT_EQ(bench.runner.outcome(), TestOutcome::Passed) << describe(bench.runner);
+    for (const StepResult& step : bench.runner.steps()) {
+        EXPECT_EQ(step.verdict, Verdict::Passed) << step.number << " " << step.reason;
+        EXPECT_FALSE(step.checks.empty()) << step.number;
+    }
+    EXPECT_LT(bench.seconds(), 180.0);
+    EXPECT_NEAR(plannedAtStart, bench.seconds(), 0.1 * bench.seconds());
+    EXPECT_FALSE(progressFell);
+    EXPECT_EQ(bench.runner.progress(bench.now), 1.0);
+    EXPECT_EQ(bench.runner.secondsLeft(bench.now), 0.0);
+
+    // It begins and ends with the start commands, and leaves the module as it found it.
+    EXPECT_TRUE(bench.channel.sent.starts_with("S1 A1 5 N G1 D0 S1 "));
+    EXPECT_TRUE(bench.channel.sent.ends_with("S1 A1 5 N G1 D0 "));
+    EXPECT_EQ(bench.model.settings(), sim::ModuleSettings{});
+
+    const TestPictures& pictures = bench.runner.pictures();
+    ASSERT_EQ(pictures.calibration.size(), 3u);
+    for (const CalibrationTrace& trace : pictures.calibration) {
+        EXPECT_TRUE(trace.pulse.has_value()) << "A" << trace.amplification;
+    }
+    ASSERT_EQ(pictures.leads.size(), 3u);
+    for (const LeadBeat& lead : pictures.leads) {
+        EXPECT_GE(lead.average.beats, 6u) << lead.lead;
+    }
+}
+
+struct DefectCase {
+    const char* defect;
+    std::set<int> failingSteps;
+    const char* reason;  // part of the failed step's reason: measured value and limit
+};
+
+class DefectRun : public ::testing::TestWithParam<DefectCase> {};
+
+TEST_P(DefectRun, FailsExactlyItsStepsAndNamesValueAndLimit) {
+    const DefectCase& c = GetParam();
+    sim::Scenario scenario;
+    scenario.defects.add(*sim::moduleDefectNamed(c.defect));
+    ModelBench bench(scenario);
+    bench.run();
+
+    ASSERT_EQ(bench.runner.outcome(), TestOutcome::Failed) << describe(bench.runner);
+    EXPECT_EQ(failedSteps(bench.runner), c.failingSteps) << describe(bench.runner);
+    const StepResult& first = bench.runner.steps()[*c.failingSteps.begin() - 1];
+    EXPECT_NE(first.reason.find(c.reason), std::string::npos) << first.reason;
+    for (int number : c.failingSteps) {
+        EXPECT_NE(bench.runner.steps()[number - 1].reason.find(", limit "), std::string::npos);
+    }
+    EXPECT_EQ(bench.model.settings(), sim::ModuleSettings{}) << "restored";
+}
+
+const DefectCase kDefectCases[] = {
+    {"rate-3-percent-fast", {2}, "sample rate at S1: 103.0"},
+    {"amplification-2-as-1", {3}, "calibration height at A2: 40.0 counts, limit 72.0 to 88.0"},
+    {"leads-swapped", {4}, "R wave of lead I over lead II: 0.3"},
+    {"no-calibration", {3}, "calibration pulse at A0: no rectangle found, limit 18.0 to 22.0"},
+    {"stuck-sample", {3, 4, 5, 6, 7}, "samples at 0 or 247: "},
+    {"no-pulse-reports", {6, 7}, "pulse reports in simulation mode: none in 10.0 s"},
+    {"pulse-15-high", {6, 7}, "pulse reports in simulation mode: 95.0 /min"},
+    {"mains-filter-off", {5}, "50 Hz suppression by \"5\": "},
+    {"ignores-lead-command", {4}, "R wave of lead I over lead II: 1.0"},
+    {"corrupt-burst", {2}, "sample rate at S2: "},
+};
+
+INSTANTIATE_TEST_SUITE_P(EveryDefect, DefectRun, ::testing::ValuesIn(kDefectCases),
+                         [](const ::testing::TestParamInfo<DefectCase>& param) {
+                             std::string name = param.param.defect;
+                             std::ranges::replace(name, '-', '_');
+                             return name;
+                         });
+
+TEST(ModuleTestRun, EveryDefectOfTheModelHasItsCase) {
+    for (const sim::ModuleDefectInfo& info : sim::moduleDefects()) {
+        EXPECT_EQ(sim::moduleDefectNamed(info.name), info.defect);
+        EXPECT_TRUE(std::ranges::any_of(kDefectCases, [&](const DefectCase& c) {
+            return c.defect == info.name;
+        })) << info.name;
+    }
+    EXPECT_FALSE(sim::moduleDefectNamed("no-such-defect"));
+}
+
+// Cancelled in simulation mode: the module must not be left there.
+TEST(ModuleTestRun, CancelStillRestoresTheStartState) {
+    ModelBench bench;
+    bench.during = [](ModelBench& b) {
+        const StepResult* step = b.runner.currentStep();
+        if (step && step->number == 6 && b.model.settings().simulation) {
+            b.runner.cancel(b.now);
+        }
+    };
+    bench.run();
+
+    EXPECT_EQ(bench.runner.outcome(), TestOutcome::Cancelled);
+    const auto& steps = bench.runner.steps();
+    EXPECT_EQ(steps[5].verdict, Verdict::Cancelled);
+    EXPECT_EQ(steps[6].verdict, Verdict::Skipped);
+    EXPECT_EQ(steps[7].verdict, Verdict::Passed) << steps[7].reason;
+    EXPECT_EQ(bench.model.settings(), sim::ModuleSettings{});
+}
+
+TEST(ModuleTestRun, WithoutAModuleItSaysSoAndSkipsToRestore) {
+    {
+        ModelBench bench;
+        bench.channel.failWrites = true;
+        bench.run();
+        EXPECT_EQ(bench.runner.outcome(), TestOutcome::NoModule);
+        EXPECT_EQ(bench.runner.steps()[0].reason, "command \"S1\" could not be written");
+        EXPECT_LT(bench.seconds(), 10.0);
+    }
+    {
+        sim::Scenario silent;
+        silent.silence = {0.0, sim::kNever};
+        ModelBench bench(silent);
+        bench.run();
+        EXPECT_EQ(bench.runner.outcome(), TestOutcome::NoModule);
+        EXPECT_EQ(bench.runner.steps()[0].reason,
+                  "first sample after the start commands: none, limit at most 2.00 s");
+        for (int i = 1; i < 7; ++i) {
+            EXPECT_EQ(bench.runner.steps()[i].verdict, Verdict::Skipped) << i + 1;
+        }
+        EXPECT_EQ(bench.runner.steps()[7].verdict, Verdict::Failed);
+    }
+}
+
+TEST(ModuleTestRun, AStreamThatStopsEndsTheRunningStepAtOnce) {
+    sim::Scenario scenario;
+    scenario.silence = {40.0, sim::kNever};
+    ModelBench bench(scenario);
+    bench.run();
+
+    EXPECT_EQ(bench.runner.outcome(), TestOutcome::Failed);
+    const auto failed = failedSteps(bench.runner);
+    ASSERT_EQ(failed.size(), 2u) << describe(bench.runner);
+    const StepResult& stopped = bench.runner.steps()[*failed.begin() - 1];
+    EXPECT_TRUE(stopped.reason.starts_with("time without samples: 2.0")) << stopped.reason;
+    EXPECT_TRUE(failed.contains(8));
+    EXPECT_LT(bench.seconds(), 60.0);
+}
+
+TEST(ModuleTestRun, PulledLeadIsReportedWhenTheLimitsAskForIt) {
+    struct Case {
+        bool modulePullsLead;
+        Verdict reports;
+    };
+    for (const Case c : {Case{true, Verdict::Passed}, Case{false, Verdict::Failed}}) {
+        TestLimits limits;
+        limits.reports.leadOffCheck = true;
+        ModelBench bench({}, limits);
+        std::vector<std::string> prompts;
+        bench.during = [&](ModelBench& b) {
+            if (!b.runner.prompt().empty()) {
+                prompts.push_back(b.runner.prompt());
+                // Playing the technician; without the pull, the module sees no lead off.
+                b.model.setLeadPulled(c.modulePullsLead && prompts.size() == 1);
+                b.runner.confirmPrompt(b.now);
+            }
+        };
+        bench.run();
+
+        // Put back on whether or not the pull was reported.
+        EXPECT_EQ(prompts.size(), 2u);
+        EXPECT_EQ(bench.runner.steps()[6].verdict, c.reports) << describe(bench.runner);
+        const CheckResult* leadOff =
+            findCheck(bench.runner, "lead-off report after the electrode was taken off");
+        ASSERT_NE(leadOff, nullptr);
+        EXPECT_EQ(leadOff->passed, c.modulePullsLead) << leadOff->reason;
+        EXPECT_EQ(bench.runner.steps()[7].verdict, Verdict::Passed);
+    }
+}
+
+TEST(ModuleTestRun, UnansweredPromptFailsTheStepAndTheTestGoesOn) {
+    TestLimits limits;
+    limits.reports.leadOffCheck = true;
+    limits.reports.promptTimeoutSeconds = 5.0;
+    ModelBench bench({}, limits);
+    bench.run();
+
+    EXPECT_EQ(failedSteps(bench.runner), std::set<int>{7});
+    EXPECT_NE(bench.runner.steps()[6].reason.find("confirmation by the technician: none"),
+              std::string::npos);
+    EXPECT_TRUE(bench.runner.prompt().empty());
+}
+
+}  // namespace
+}  // namespace vitalon::analysis

@@ -1,0 +1,177 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <vector>
+
+#include "BeatAnalysis.h"
+#include "CalibrationPulse.h"
+#include "MainsTone.h"
+#include "ModelBench.h"
+#include "SampleRateCounter.h"
+
+namespace vitalon::analysis {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The samples the module model sends in `seconds` after `commands`, decoded
+// by the real decoder; the first second after the commands is left out.
+std::vector<std::uint8_t> record(std::string_view commands, double seconds,
+                                 sim::Scenario scenario = {}) {
+    struct Samples : StreamListener {
+        void onSample(std::uint8_t s) override { values.push_back(s); }
+        std::vector<std::uint8_t> values;
+    } samples;
+    sim::ModuleModel model(std::move(scenario));
+    model.receive(commands);
+    model.advance(1.0);
+    StreamDecoder decoder;
+    testing::ListenerSink sink(samples);
+    decoder.decode(model.advance(seconds), sink);
+    return samples.values;
+}
+
+TEST(SampleRateCounter, CountsFromTheEndOfOneDeliveryToTheEndOfAnother) {
+    // 100 samples a second, handed over every 16 ms and once after a 150 ms
+    // stall; the first delivery brings a backlog of 50 that predates the window.
+    SampleRateCounter counter;
+    const HostTime start{};
+    counter.add(start, 50);
+    std::size_t made = 0;
+    for (int ms = 16; ms <= 10'000; ms += (ms % 1000 == 0) ? 150 : 16) {
+        const std::size_t due = static_cast<std::size_t>(ms) / 10;
+        counter.add(start + std::chrono::milliseconds(ms), due - made);
+        made = due;
+    }
+    ASSERT_TRUE(counter.samplesPerSecond());
+    EXPECT_NEAR(*counter.samplesPerSecond(), 100.0, 0.2);
+    EXPECT_EQ(counter.samplesInWindow(), made);
+
+    SampleRateCounter single;
+    single.add(start, 3);
+    single.add(start, 3);
+    EXPECT_FALSE(single.samplesPerSecond());
+}
+
+// A rectangle with the flaws of a real input: edges that straddle a sample,
+// a top that droops, noise, and narrow R-wave spikes around it.
+std::vector<std::uint8_t> rectangleAmidSpikes(double rate, double height, double droopPercent) {
+    std::vector<std::uint8_t> x;
+    const auto n = static_cast<std::size_t>(rate * 1.5);
+    const double rise = 0.5 * rate + 0.5;  // half a sample past a sample
+    const double fall = rise + 0.2 * rate;
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto t = static_cast<double>(i);
+        double v = 127.0 + static_cast<double>((i * 7) % 3);
+        if (t >= rise && t < fall) {
+            v += height * (1.0 - droopPercent / 100.0 * (t - rise) / (fall - rise));
+        } else if (t + 1.0 > rise && t < rise) {
+            v += height * (t + 1.0 - rise);  // the sample the edge passes through
+        }
+        if (i == n / 10 || i == n - n / 10) {
+            v += 1.2 * height;  // R waves: tall, one sample wide
+        }
+        x.push_back(static_cast<std::uint8_t>(std::lround(v)));
+    }
+    return x;
+}
+
+TEST(CalibrationPulse, FindsHeightWidthAndDroopAtSlowAndFastRates) {
+    for (const double rate : {50.0, 300.0}) {
+        const auto x = rectangleAmidSpikes(rate, 40.0, 5.0);
+        const auto pulse = findCalibrationPulse(x, rate);
+        ASSERT_TRUE(pulse) << rate;
+        EXPECT_NEAR(pulse->heightCounts, 40.0, 1.5) << rate;
+        EXPECT_NEAR(pulse->widthSeconds, 0.2, 1.0 / rate) << rate;
+        EXPECT_NEAR(pulse->droopPercent, 5.0, 2.0) << rate;
+        EXPECT_NEAR(pulse->baseline, 128.0, 1.0) << rate;
+    }
+}
+
+TEST(CalibrationPulse, NoneInFlatStuckOrPlainEcgSignals) {
+    EXPECT_FALSE(findCalibrationPulse(std::vector<std::uint8_t>(300, 128), 300.0));
+    EXPECT_FALSE(findCalibrationPulse(std::vector<std::uint8_t>(300, 0), 300.0));
+    EXPECT_FALSE(findCalibrationPulse(std::vector<std::uint8_t>{}, 300.0));
+    for (const char* speed : {"S0", "S1", "S2"}) {
+        const double rate = std::string_view(speed) == "S0"   ? 300.0
+                            : std::string_view(speed) == "S1" ? 100.0
+                                                              : 50.0;
+        const auto ecg = record(std::string(speed) + "A2", 4.0);
+        EXPECT_FALSE(findCalibrationPulse(ecg, rate)) << speed;
+    }
+    const std::vector<std::uint8_t> rails = {0, 1, 128, 246, 247, 0};
+    EXPECT_EQ(countRailSamples(rails), 3u);
+}
+
+TEST(BeatDetection, FindsTheHeartRateOnAnyLeadPolarityAndSpeed) {
+    struct Case {
+        const char* commands;
+        double rate;
+    };
+    for (const Case c : {Case{"S2G0", 50.0}, Case{"S1G1", 100.0}, Case{"S0G2", 300.0}}) {
+        const auto x = record(c.commands, 20.0);
+        const Beats beats = detectBeats(x, c.rate);
+        ASSERT_TRUE(beats.heartRate()) << c.commands;
+        EXPECT_NEAR(*beats.heartRate(), 72.0, 3.0) << c.commands;
+
+        // Upside down, as from electrodes the other way round.
+        std::vector<std::uint8_t> inverted;
+        for (std::uint8_t s : x) {
+            inverted.push_back(static_cast<std::uint8_t>(247 - s));
+        }
+        EXPECT_EQ(detectBeats(inverted, c.rate).rWaves.size(), beats.rWaves.size()) << c.commands;
+
+        // One huge glitch must not raise the threshold above every beat.
+        std::vector<std::uint8_t> glitched = x;
+        glitched[glitched.size() / 2] = 0;
+        glitched[glitched.size() / 2 + 1] = 247;
+        EXPECT_NEAR(static_cast<double>(detectBeats(glitched, c.rate).rWaves.size()),
+                    static_cast<double>(beats.rWaves.size()), 1.0)
+            << c.commands;
+    }
+    EXPECT_TRUE(detectBeats(std::vector<std::uint8_t>(3000, 128), 300.0).rWaves.empty());
+}
+
+TEST(BeatAveraging, EinthovenHoldsForTheLimbLeadsAndNotWithADeadOne) {
+    std::vector<AveragedBeat> leads;
+    for (const char* lead : {"G2", "G1", "G0"}) {
+        const auto x = record(std::string("S0") + lead, 10.0);
+        leads.push_back(averageBeats(x, detectBeats(x, 300.0)));
+        EXPECT_GE(leads.back().beats, 10u) << lead;
+    }
+    const auto fit = fitEinthoven(leads[0], leads[1], leads[2]);
+    ASSERT_TRUE(fit);
+    EXPECT_LT(fit->residualPercent, 6.0);
+
+    AveragedBeat dead = leads[2];
+    std::ranges::fill(dead.samples, 0.0);
+    const auto deadFit = fitEinthoven(leads[0], leads[1], dead);
+    ASSERT_TRUE(deadFit);
+    EXPECT_GT(deadFit->residualPercent, 25.0);
+
+    EXPECT_FALSE(fitEinthoven(leads[0], leads[1], AveragedBeat{}));
+}
+
+TEST(MainsTone, MeasuresHumBesideLargeSlowWavesAndFindsItOffFrequency) {
+    const auto synthesize = [](double hz) {
+        std::vector<std::uint8_t> x;
+        for (int i = 0; i < 1500; ++i) {
+            const double t = i / 300.0;
+            const double v = 128.0 + 30.0 * std::sin(2.0 * std::numbers::pi * 1.2 * t) +
+                             3.0 * std::sin(2.0 * std::numbers::pi * hz * t + 0.7);
+            x.push_back(static_cast<std::uint8_t>(std::lround(v)));
+        }
+        return x;
+    };
+    const auto at50 = synthesize(50.0);
+    EXPECT_NEAR(toneAmplitude(at50, 300.0, 50.0), 3.0, 0.15);
+    EXPECT_LT(toneAmplitude(at50, 300.0, 60.0), 0.15);
+
+    const auto offFrequency = synthesize(48.5);
+    EXPECT_LT(toneAmplitude(offFrequency, 300.0, 50.0), 0.3);
+    EXPECT_NEAR(strongestToneNear(offFrequency, 300.0, 50.0), 3.0, 0.3);
+}
+
+}  // namespace
+}  // namespace vitalon::analysis
