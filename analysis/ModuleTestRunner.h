@@ -68,6 +68,9 @@ struct TestPictures {
 // with the arrival time before handing each delivery of bytes to the decoder,
 // and also ticks from a timer so that waits end when nothing arrives.
 //
+// After each command the stream is ignored for the settling time, except after
+// "C", whose rectangle comes at once and is recorded from the next delivery on.
+//
 // Steps 2 to 7 end early, and the test goes on to step 8, when the stream
 // stops for longer than the limits allow or a command cannot be written.
 // cancel() ends the running step the same way: step 8 always runs.
