@@ -69,8 +69,9 @@ struct ModuleCounters {
 // signal. Simulation mode ("M") shows the internal test signal, 80 beats and 20
 // breaths a minute, without noise or hum, and ignores the electrodes.
 //
-// The scenario's defects make it a faulty module (see ModuleDefect); the
-// settings it reports stay those the host commanded, whatever the fault does.
+// The scenario's defects make it a faulty module (see ModuleDefect). They act
+// on what the module sends; settings() still shows what the commands set, but
+// for the command a module with IgnoresLeadCommand does not carry out.
 class ModuleModel {
 public:
     static constexpr int kInternalRate = 600;
