@@ -1,0 +1,362 @@
+#include "ReportDocuments.h"
+
+#include <QBuffer>
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPdfWriter>
+#include <QTextDocument>
+#include <QUrl>
+#include <cmath>
+#include <functional>
+#include <map>
+
+#include "ReportPictures.h"
+
+namespace vitalon::report {
+
+using analysis::CheckResult;
+using analysis::StepResult;
+using analysis::Verdict;
+
+namespace {
+
+QString qs(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+QDateTime startedAt(const TestReport& report) {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+        report.facts.startedAt.time_since_epoch());
+    return QDateTime::fromMSecsSinceEpoch(ms.count());
+}
+
+QString seconds(std::optional<double> value) {
+    return value ? QString::number(*value, 'f', 1) + QStringLiteral(" s") : QStringLiteral("-");
+}
+
+QJsonValue number(std::optional<double> value) {
+    if (!value || !std::isfinite(*value)) {
+        return QJsonValue::Null;
+    }
+    return *value;
+}
+
+QJsonValue textOrNull(const std::string& text) {
+    return text.empty() ? QJsonValue(QJsonValue::Null) : QJsonValue(qs(text));
+}
+
+QJsonObject checkJson(const CheckResult& check) {
+    return {
+        {"name", qs(check.name)},
+        {"measured", number(check.measured)},
+        {"unit", qs(check.unit)},
+        {"limit", QJsonObject{{"min", number(check.limit.min)}, {"max", number(check.limit.max)}}},
+        {"measuredText", qs(check.measuredText())},
+        {"limitText", qs(check.limitText())},
+        {"passed", check.passed},
+        {"reason", qs(check.reason)},
+    };
+}
+
+QJsonObject stepJson(const TestReport& report, const StepResult& step) {
+    QJsonArray checks;
+    for (const CheckResult& check : step.checks) {
+        checks.append(checkJson(check));
+    }
+    return {
+        {"number", step.number},
+        {"title", qs(step.title)},
+        {"verdict", qs(verdictKey(step.verdict))},
+        {"reason", qs(step.reason)},
+        {"startSeconds", number(stepStartSeconds(report, step))},
+        {"durationSeconds", number(stepDurationSeconds(step))},
+        {"checks", checks},
+    };
+}
+
+QJsonObject picturesJson(const analysis::TestPictures& pictures) {
+    QJsonArray calibration;
+    for (const analysis::CalibrationTrace& trace : pictures.calibration) {
+        QJsonArray samples;
+        for (std::uint8_t sample : trace.samples) {
+            samples.append(sample);
+        }
+        QJsonValue pulse = QJsonValue::Null;
+        if (trace.pulse) {
+            pulse = QJsonObject{
+                {"baseline", trace.pulse->baseline},
+                {"heightCounts", trace.pulse->heightCounts},
+                {"widthSeconds", trace.pulse->widthSeconds},
+                {"droopPercent", trace.pulse->droopPercent},
+                {"rise", static_cast<qint64>(trace.pulse->rise)},
+                {"fall", static_cast<qint64>(trace.pulse->fall)},
+            };
+        }
+        calibration.append(QJsonObject{{"amplification", trace.amplification},
+                                       {"samplesPerSecond", trace.samplesPerSecond},
+                                       {"samples", samples},
+                                       {"pulse", pulse}});
+    }
+    QJsonArray leads;
+    for (const analysis::LeadBeat& lead : pictures.leads) {
+        QJsonArray samples;
+        for (double sample : lead.average.samples) {
+            samples.append(std::isfinite(sample) ? QJsonValue(sample) : QJsonValue::Null);
+        }
+        leads.append(QJsonObject{{"lead", qs(lead.lead)},
+                                 {"beatsFound", static_cast<qint64>(lead.beatsFound)},
+                                 {"beatsAveraged", static_cast<qint64>(lead.average.beats)},
+                                 {"samplesPerSecond", lead.average.samplesPerSecond},
+                                 {"rIndex", static_cast<qint64>(lead.average.rIndex)},
+                                 {"samples", samples}});
+    }
+    return {{"calibration", calibration}, {"averagedBeats", leads}};
+}
+
+// The page in the HTML subset that both browsers and QTextDocument (for the
+// PDF) render; `pictureSource` gives the src of picture `name`.
+QString markup(const TestReport& report,
+               const std::function<QString(const QString&)>& pictureSource,
+               const QString& extraStyle) {
+    const RunFacts& facts = report.facts;
+    const bool passed = report.outcome == analysis::TestOutcome::Passed;
+    const QString outcomeColour = passed ? QStringLiteral("#1b7a35") : QStringLiteral("#c62828");
+    const QString outcome = htmlEscaped(outcomeText(report.outcome));
+    const QString serial = htmlEscaped(facts.serialNumber);
+    QString html;
+    html += QStringLiteral(
+                "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+                "<title>Module test %1: %2</title>\n<style>\n"
+                "body { font-family: 'Liberation Sans', Arial, sans-serif; font-size: 10pt; }\n"
+                "h1 { font-size: 16pt; } h2 { font-size: 13pt; margin-top: 16px; }\n"
+                "th { text-align: left; }\n"
+                "table.steps { border-collapse: collapse; }\n"
+                "table.steps td, table.steps th { border: 1px solid #999999; }\n"
+                "tr.step td { background-color: #eeeeee; font-weight: bold; }\n"
+                ".pass { color: #1b7a35; } .fail { color: #c62828; font-weight: bold; }\n%3"
+                "</style>\n</head>\n<body>\n")
+                .arg(serial, outcome, extraStyle);
+    html += QStringLiteral("<h1>Vitalon module acceptance test</h1>\n");
+
+    const auto fact = [&](const QString& name, const QString& escapedValue) {
+        html += QStringLiteral("<tr><th>%1</th><td>%2</td></tr>\n").arg(name, escapedValue);
+    };
+    html += QStringLiteral("<table class=\"facts\" cellspacing=\"0\" cellpadding=\"2\">\n");
+    fact(QStringLiteral("Serial number"), serial);
+    fact(QStringLiteral("Operator"), htmlEscaped(facts.operatorName));
+    fact(QStringLiteral("Station"), htmlEscaped(facts.station));
+    fact(QStringLiteral("Date"),
+         startedAt(report).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss t")).toHtmlEscaped());
+    fact(QStringLiteral("Vitalon version"), htmlEscaped(facts.vitalonVersion));
+    fact(QStringLiteral("Limits file"), facts.limitsPath.empty() ? QStringLiteral("built-in limits")
+                                                                 : htmlEscaped(facts.limitsPath));
+    fact(QStringLiteral("Limits version"), QString::number(analysis::TestLimits::kFormatVersion));
+    fact(QStringLiteral("Limits"), htmlEscaped(report.limits.description));
+    fact(QStringLiteral("Recording"),
+         facts.recordingFile.empty() ? QStringLiteral("none") : htmlEscaped(facts.recordingFile));
+    fact(QStringLiteral("Duration"), seconds(testDurationSeconds(report)));
+    html += QStringLiteral("</table>\n");
+
+    html += QStringLiteral(
+                "<p class=\"outcome\" style=\"font-size: 40pt; font-weight: bold; color: %1; "
+                "margin: 12px 0px 4px 0px;\">%2</p>\n")
+                .arg(outcomeColour, outcome);
+    const auto failed = failedSteps(report);
+    if (!failed.empty()) {
+        html += QStringLiteral("<p><b>Failed steps:</b></p>\n<ul>\n");
+        for (const StepResult* step : failed) {
+            html += QStringLiteral("<li><b>%1 %2</b>: %3</li>\n")
+                        .arg(step->number)
+                        .arg(htmlEscaped(step->title), htmlEscaped(step->reason));
+        }
+        html += QStringLiteral("</ul>\n");
+    }
+
+    html += QStringLiteral(
+        "<h2>Steps</h2>\n<table class=\"steps\" width=\"100%\" border=\"1\" cellspacing=\"0\" "
+        "cellpadding=\"3\">\n<thead><tr><th>Check</th><th>Measured</th><th>Limit</th>"
+        "<th>Verdict</th></tr></thead>\n<tbody>\n");
+    for (const StepResult& step : report.steps) {
+        const QString verdict = htmlEscaped(verdictText(step.verdict));
+        const QString verdictClass = step.verdict == Verdict::Passed   ? QStringLiteral("pass")
+                                     : step.verdict == Verdict::Failed ? QStringLiteral("fail")
+                                                                       : QString();
+        html += QStringLiteral(
+                    "<tr class=\"step\"><td colspan=\"3\" bgcolor=\"#eeeeee\"><b>%1 %2</b> "
+                    "(start %3, took %4)</td><td bgcolor=\"#eeeeee\" class=\"%5\"><b>%6</b></td>"
+                    "</tr>\n")
+                    .arg(step.number)
+                    .arg(htmlEscaped(step.title), seconds(stepStartSeconds(report, step)),
+                         seconds(stepDurationSeconds(step)), verdictClass, verdict);
+        for (const CheckResult& check : step.checks) {
+            html += QStringLiteral(
+                        "<tr><td>%1</td><td>%2</td><td>%3</td><td class=\"%4\">%5</td></tr>\n")
+                        .arg(htmlEscaped(check.name), htmlEscaped(check.measuredText()),
+                             htmlEscaped(check.limitText()),
+                             check.passed ? QStringLiteral("pass") : QStringLiteral("fail"),
+                             check.passed ? QStringLiteral("PASS") : QStringLiteral("FAIL"));
+        }
+        // A step ended without checks (skipped, cancelled, stream lost) says why.
+        if (step.checks.empty() && !step.reason.empty()) {
+            html += QStringLiteral("<tr><td colspan=\"4\"><i>%1</i></td></tr>\n")
+                        .arg(htmlEscaped(step.reason));
+        }
+    }
+    html += QStringLiteral("</tbody>\n</table>\n");
+
+    const auto picture = [&](const QString& name) {
+        html += QStringLiteral("<p><img src=\"%1\" width=\"%2\" height=\"%3\" alt=\"%4\"></p>\n")
+                    .arg(pictureSource(name))
+                    .arg(kPictureWidth)
+                    .arg(kPictureHeight)
+                    .arg(name);
+    };
+    if (!report.pictures.calibration.empty()) {
+        html += QStringLiteral("<h2>Calibration pulses</h2>\n");
+        for (std::size_t i = 0; i < report.pictures.calibration.size(); ++i) {
+            picture(QStringLiteral("calibration-%1").arg(i));
+        }
+    }
+    if (!report.pictures.leads.empty()) {
+        html += QStringLiteral("<h2>Averaged beats</h2>\n");
+        for (std::size_t i = 0; i < report.pictures.leads.size(); ++i) {
+            picture(QStringLiteral("beat-%1").arg(i));
+        }
+    }
+    html += QStringLiteral("</body>\n</html>\n");
+    return html;
+}
+
+// Every picture of the report by the name markup() gives it.
+std::vector<std::pair<QString, QImage>> pictures(const TestReport& report) {
+    std::vector<std::pair<QString, QImage>> all;
+    for (std::size_t i = 0; i < report.pictures.calibration.size(); ++i) {
+        all.emplace_back(QStringLiteral("calibration-%1").arg(i),
+                         calibrationPicture(report.pictures.calibration[i]));
+    }
+    for (std::size_t i = 0; i < report.pictures.leads.size(); ++i) {
+        all.emplace_back(QStringLiteral("beat-%1").arg(i), beatPicture(report.pictures.leads[i]));
+    }
+    return all;
+}
+
+}  // namespace
+
+QString htmlEscaped(std::string_view text) {
+    QString escaped;
+    for (const QChar c : QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))) {
+        switch (c.unicode()) {
+            case '&':
+                escaped += QStringLiteral("&amp;");
+                break;
+            case '<':
+                escaped += QStringLiteral("&lt;");
+                break;
+            case '>':
+                escaped += QStringLiteral("&gt;");
+                break;
+            case '"':
+                escaped += QStringLiteral("&quot;");
+                break;
+            case '\'':
+                escaped += QStringLiteral("&#39;");
+                break;
+            default:
+                // Control characters have no place in the page; a line break in
+                // a typed field is shown as a space.
+                escaped += c.unicode() < 0x20 || c.unicode() == 0x7f ? QChar(' ') : c;
+        }
+    }
+    return escaped;
+}
+
+QByteArray reportJson(const TestReport& report) {
+    const RunFacts& facts = report.facts;
+    const QDateTime time = startedAt(report);
+    QJsonArray steps;
+    for (const StepResult& step : report.steps) {
+        steps.append(stepJson(report, step));
+    }
+    QJsonArray failed;
+    for (const StepResult* step : failedSteps(report)) {
+        failed.append(QJsonObject{{"number", step->number}, {"title", qs(step->title)}});
+    }
+    const QJsonObject root{
+        {"format", QString::fromUtf8(kReportFormatName.data(),
+                                     static_cast<qsizetype>(kReportFormatName.size()))},
+        {"version", kReportFormatVersion},
+        {"serialNumber", qs(facts.serialNumber)},
+        {"operator", qs(facts.operatorName)},
+        {"station", qs(facts.station)},
+        {"startedAt", time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODate)},
+        {"vitalonVersion", qs(facts.vitalonVersion)},
+        {"limits", QJsonObject{{"file", textOrNull(facts.limitsPath)},
+                               {"version", analysis::TestLimits::kFormatVersion},
+                               {"description", qs(report.limits.description)},
+                               {"values", QJsonDocument::fromJson(QByteArray::fromStdString(
+                                                                      limitsToJson(report.limits)))
+                                              .object()}}},
+        {"recording", textOrNull(facts.recordingFile)},
+        {"outcome", qs(outcomeKey(report.outcome))},
+        {"durationSeconds", number(testDurationSeconds(report))},
+        {"failedSteps", failed},
+        {"steps", steps},
+        {"pictures", picturesJson(report.pictures)},
+    };
+    return QJsonDocument(root).toJson(QJsonDocument::Indented);
+}
+
+QString reportHtml(const TestReport& report) {
+    std::map<QString, QString> sources;
+    for (const auto& [name, image] : pictures(report)) {
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "PNG");
+        sources[name] =
+            QStringLiteral("data:image/png;base64,") + QString::fromLatin1(png.toBase64());
+    }
+    return markup(
+        report, [&](const QString& name) { return sources[name]; },
+        QStringLiteral("body { max-width: 900px; margin: 20px auto; padding: 0px 12px; }\n"
+                       "table.steps td, table.steps th { padding: 3px 6px; }\n"
+                       "img { border: 1px solid #dddddd; max-width: 100%; height: auto; }\n"));
+}
+
+QByteArray reportPdf(const TestReport& report) {
+    QByteArray pdf;
+    QBuffer buffer(&pdf);
+    if (!buffer.open(QIODevice::WriteOnly)) {
+        return {};
+    }
+    {
+        QPdfWriter writer(&buffer);
+        writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
+                                         QMarginsF(15, 15, 15, 15), QPageLayout::Millimeter));
+        writer.setResolution(300);
+        writer.setTitle(QStringLiteral("Module test %1: %2")
+                            .arg(qs(report.facts.serialNumber), qs(outcomeText(report.outcome))));
+        writer.setCreator(QStringLiteral("Vitalon %1").arg(qs(report.facts.vitalonVersion)));
+
+        QTextDocument document;
+        QFont font(QStringLiteral("Liberation Sans"));
+        font.setPointSizeF(9.5);
+        document.setDefaultFont(font);
+        for (const auto& [name, image] : pictures(report)) {
+            document.addResource(QTextDocument::ImageResource,
+                                 QUrl(QStringLiteral("report-picture:") + name), image);
+        }
+        document.setHtml(markup(
+            report, [](const QString& name) { return QStringLiteral("report-picture:") + name; },
+            {}));
+        document.print(&writer);
+    }
+    buffer.close();
+    return pdf;
+}
+
+}  // namespace vitalon::report

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <string>
+#include <string_view>
+
+#include "TestReport.h"
+
+namespace vitalon::report {
+
+// The serial number as it may stand in a file name: letters, digits, '-', '_'
+// and '.' are kept, anything else (a path separator, a space, a control
+// character) becomes '_'; it never starts with '.' or '-', so it can neither
+// climb out of the folder, hide, nor read as an option; at most 64 characters;
+// "unnamed" when nothing is left.
+std::string fileNameSafeSerial(std::string_view serialNumber);
+
+struct ReportPaths {
+    QString baseName;  // "SN1234-20261207-153000"
+    QString pdf;
+    QString html;
+    QString json;
+};
+
+// The report's files in `folder`, named after the serial number and the local
+// time: SERIAL-YYYYMMDD-HHMMSS.pdf, .html, .json. When any of them exists
+// already, "-2", "-3", ... is added, so an earlier report is never overwritten.
+ReportPaths pickReportPaths(const QString& folder, std::string_view serialNumber,
+                            const QDateTime& time);
+
+struct ReportWriteResult {
+    bool ok = false;
+    QString error;  // what went wrong and with which file or folder; empty when ok
+    ReportPaths paths;
+    QStringList written;  // the files that are complete on disk
+};
+
+// Renders the PDF, the HTML page and the JSON file and writes them into
+// `folder`, which must exist. Each file appears whole or not at all (written
+// beside and renamed). A folder that is missing or not writable, or a write
+// that fails, ends with ok false and an error text; nothing throws.
+ReportWriteResult writeReport(const TestReport& report, const QString& folder);
+
+}  // namespace vitalon::report
