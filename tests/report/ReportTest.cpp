@@ -1,0 +1,318 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <chrono>
+#include <cstdio>
+#include <optional>
+
+#include "ModelBench.h"
+#include "ReportDocuments.h"
+#include "ReportWriter.h"
+#include "TestReport.h"
+
+namespace vitalon::report {
+namespace {
+
+using analysis::testing::ModelBench;
+
+RunFacts facts(std::string serial = "SN1234", std::string operatorName = "Jane Doe") {
+    RunFacts facts;
+    facts.serialNumber = std::move(serial);
+    facts.operatorName = std::move(operatorName);
+    facts.station = "bench-7";
+    facts.startedAt = std::chrono::sys_days{std::chrono::year{2026} / 12 / 7} +
+                      std::chrono::hours{15} + std::chrono::minutes{30};
+    facts.vitalonVersion = "1.4.0";
+    facts.limitsPath = "/etc/vitalon/limits.json";
+    facts.recordingFile = "SN1234-20261207-153000.edf";
+    return facts;
+}
+
+TestReport runModel(const RunFacts& runFacts, const char* defect = nullptr) {
+    sim::Scenario scenario;
+    if (defect) {
+        scenario.defects.add(*sim::moduleDefectNamed(defect));
+    }
+    ModelBench bench(scenario);
+    bench.run();
+    return collectReport(bench.runner, runFacts);
+}
+
+QString run(const QString& program, const QStringList& arguments, int* exitCode = nullptr) {
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    if (!process.waitForFinished(60000)) {
+        ADD_FAILURE() << program.toStdString()
+                      << " did not run: " << process.errorString().toStdString();
+        return {};
+    }
+    if (exitCode) {
+        *exitCode = process.exitCode();
+    }
+    return QString::fromUtf8(process.readAll());
+}
+
+// The PDF's text with every run of white space as one space, so that lines
+// wrapped in a table cell still read as they were written.
+QString pdfText(const QString& path) {
+    int exitCode = -1;
+    const QString text = run(QStringLiteral("pdftotext"), {path, QStringLiteral("-")}, &exitCode);
+    EXPECT_EQ(exitCode, 0) << text.toStdString();
+    return text.simplified();
+}
+
+void expectValidJson(const QString& path) {
+    int exitCode = -1;
+    const QString errors =
+        run(QStringLiteral(VITALON_PYTHON3),
+            {QStringLiteral(VITALON_REPORT_VALIDATOR), QStringLiteral(VITALON_REPORT_SCHEMA), path},
+            &exitCode);
+    EXPECT_EQ(exitCode, 0) << errors.toStdString();
+}
+
+QJsonObject readJson(const QString& path) {
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << path.toStdString();
+    return QJsonDocument::fromJson(file.readAll()).object();
+}
+
+QString readText(const QString& path) {
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << path.toStdString();
+    return QString::fromUtf8(file.readAll());
+}
+
+// VITALON_KEEP_REPORTS=1 keeps the written reports to look at, e.g. for the
+// picture in docs/.
+ReportWriteResult writeInto(QTemporaryDir& dir, const TestReport& report) {
+    if (qEnvironmentVariableIsSet("VITALON_KEEP_REPORTS")) {
+        dir.setAutoRemove(false);
+        std::printf("reports kept in %s\n", qPrintable(dir.path()));
+    }
+    const ReportWriteResult result = writeReport(report, dir.path());
+    EXPECT_TRUE(result.ok) << result.error.toStdString();
+    EXPECT_TRUE(result.error.isEmpty());
+    EXPECT_EQ(result.written.size(), 3);
+    return result;
+}
+
+TEST(ModuleTestReport, HealthyModuleGivesPassInEveryFile) {
+    const TestReport report = runModel(facts());
+    ASSERT_EQ(report.outcome, analysis::TestOutcome::Passed);
+    QTemporaryDir dir;
+    const ReportWriteResult result = writeInto(dir, report);
+
+    for (const QString& path : {result.paths.pdf, result.paths.html, result.paths.json}) {
+        EXPECT_TRUE(QFileInfo(path).fileName().startsWith(QStringLiteral("SN1234-2026120")))
+            << path.toStdString();
+        EXPECT_GT(QFileInfo(path).size(), 1000) << path.toStdString();
+    }
+
+    const QString pdf = pdfText(result.paths.pdf);
+    for (const char* expected :
+         {"SN1234", "Jane Doe", "bench-7", "1.4.0", "/etc/vitalon/limits.json",
+          "SN1234-20261207-153000.edf", "PASS", "5 Mains filter", "sample rate at S2",
+          "Calibration pulses", "Averaged beats"}) {
+        EXPECT_TRUE(pdf.contains(QString::fromUtf8(expected))) << expected;
+    }
+    EXPECT_FALSE(pdf.contains(QStringLiteral("FAIL")));
+
+    expectValidJson(result.paths.json);
+    const QJsonObject json = readJson(result.paths.json);
+    EXPECT_EQ(json["outcome"].toString(), "pass");
+    EXPECT_EQ(json["version"].toInt(), kReportFormatVersion);
+    EXPECT_EQ(json["steps"].toArray().size(), 8);
+    EXPECT_TRUE(json["failedSteps"].toArray().isEmpty());
+    EXPECT_EQ(json["pictures"]["calibration"].toArray().size(), 3);
+    EXPECT_EQ(json["pictures"]["averagedBeats"].toArray().size(), 3);
+    const QJsonObject firstCheck = json["steps"][1]["checks"][0].toObject();
+    EXPECT_NEAR(firstCheck["measured"].toDouble(), 100.0, 1.0);
+    EXPECT_EQ(firstCheck["limit"]["min"].toDouble(), 99.0);
+    EXPECT_EQ(firstCheck["limit"]["max"].toDouble(), 101.0);
+
+    // One self-contained page: the six pictures inline, nothing fetched.
+    const QString html = readText(result.paths.html);
+    EXPECT_EQ(html.count(QStringLiteral("src=\"data:image/png;base64,")), 6);
+    EXPECT_EQ(html.count(QStringLiteral("src=\"")), 6);
+    EXPECT_FALSE(html.contains(QStringLiteral("href=")));
+}
+
+TEST(ModuleTestReport, DefectiveModuleReportNamesTheFailedStepWithValueAndLimit) {
+    struct Case {
+        const char* defect;
+        const char* reason;  // of the failed check, as the PDF shows it
+        std::optional<double> measured;
+    };
+    for (const Case c :
+         {Case{"amplification-2-as-1", "calibration height at A2: 40.0 counts, limit 72.0 to 88.0",
+               40.0},
+          Case{"no-calibration", "calibration pulse at A0: no rectangle found, limit 18.0 to 22.0",
+               std::nullopt}}) {
+        SCOPED_TRACE(c.defect);
+        const TestReport report = runModel(facts(), c.defect);
+        ASSERT_EQ(report.outcome, analysis::TestOutcome::Failed);
+        QTemporaryDir dir;
+        const ReportWriteResult result = writeInto(dir, report);
+
+        const QString pdf = pdfText(result.paths.pdf);
+        EXPECT_TRUE(pdf.contains(QStringLiteral("FAIL")));
+        EXPECT_TRUE(pdf.contains(QStringLiteral("Failed steps: 3 Calibration pulse:")))
+            << pdf.toStdString();
+        EXPECT_TRUE(pdf.contains(QString::fromUtf8(c.reason))) << pdf.toStdString();
+        EXPECT_FALSE(pdf.contains(QStringLiteral("PASS PASS PASS PASS")));
+
+        expectValidJson(result.paths.json);
+        const QJsonObject json = readJson(result.paths.json);
+        EXPECT_EQ(json["outcome"].toString(), "fail");
+        ASSERT_EQ(json["failedSteps"].toArray().size(), 1);
+        EXPECT_EQ(json["failedSteps"][0]["number"].toInt(), 3);
+        EXPECT_EQ(json["failedSteps"][0]["title"].toString(), "Calibration pulse");
+        EXPECT_EQ(json["steps"][2]["verdict"].toString(), "fail");
+        std::optional<QJsonObject> failedCheck;
+        for (const QJsonValue check : json["steps"][2]["checks"].toArray()) {
+            if (!check["passed"].toBool() && !failedCheck) {
+                failedCheck = check.toObject();
+            }
+        }
+        ASSERT_TRUE(failedCheck);
+        EXPECT_TRUE(QString::fromUtf8(c.reason).startsWith((*failedCheck)["reason"].toString()) ||
+                    (*failedCheck)["reason"].toString().startsWith(QString::fromUtf8(c.reason)))
+            << (*failedCheck)["reason"].toString().toStdString();
+        if (c.measured) {
+            EXPECT_EQ((*failedCheck)["measured"].toDouble(), *c.measured);
+        } else {
+            EXPECT_TRUE((*failedCheck)["measured"].isNull());
+        }
+    }
+}
+
+// Without a module the steps end without checks or pictures; the report
+// still says what happened.
+TEST(ModuleTestReport, RunWithoutAModuleStillGivesAValidReport) {
+    ModelBench bench;
+    bench.channel.failWrites = true;
+    bench.run();
+    RunFacts runFacts = facts();
+    runFacts.limitsPath.clear();
+    runFacts.recordingFile.clear();
+    const TestReport report = collectReport(bench.runner, runFacts);
+    QTemporaryDir dir;
+    const ReportWriteResult result = writeInto(dir, report);
+
+    const QString pdf = pdfText(result.paths.pdf);
+    EXPECT_TRUE(pdf.contains(QStringLiteral("NOT RUN")));
+    EXPECT_TRUE(pdf.contains(QStringLiteral("command \"S1\" could not be written")));
+    EXPECT_TRUE(pdf.contains(QStringLiteral("built-in limits")));
+    expectValidJson(result.paths.json);
+    const QJsonObject json = readJson(result.paths.json);
+    EXPECT_EQ(json["outcome"].toString(), "no-module");
+    EXPECT_TRUE(json["limits"]["file"].isNull());
+    EXPECT_TRUE(json["recording"].isNull());
+    EXPECT_EQ(json["steps"][3]["verdict"].toString(), "skipped");
+    EXPECT_TRUE(json["steps"][3]["startSeconds"].isNull());
+}
+
+TEST(ModuleTestReport, HostileSerialAndOperatorAreEscapedAndStayInTheFolder) {
+    const std::string serial = "../../<script>alert(\"x\")</script>";
+    const std::string operatorName = "O'Brien & <b>Sons</b> <img src=x onerror=alert(1)>";
+    const TestReport report = runModel(facts(serial, operatorName), "leads-swapped");
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("reports"));
+    ASSERT_TRUE(QDir().mkdir(folder));
+    const ReportWriteResult result = writeReport(report, folder);
+    ASSERT_TRUE(result.ok) << result.error.toStdString();
+
+    for (const QString& path : result.written) {
+        EXPECT_EQ(QFileInfo(path).absolutePath(), QFileInfo(folder).absoluteFilePath());
+    }
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+              QStringList{QStringLiteral("reports")});
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files).size(), 3);
+
+    const QString html = readText(result.paths.html);
+    EXPECT_FALSE(html.contains(QStringLiteral("<script")));
+    EXPECT_FALSE(html.contains(QStringLiteral("<b>Sons")));
+    EXPECT_FALSE(html.contains(QStringLiteral("<img src=x")));
+    EXPECT_TRUE(html.contains(QStringLiteral("&lt;script&gt;alert(&quot;x&quot;)")));
+    EXPECT_TRUE(html.contains(QStringLiteral("O&#39;Brien &amp; &lt;b&gt;Sons&lt;/b&gt;")));
+
+    // The PDF and the JSON show the text as it was typed.
+    const QString pdf = pdfText(result.paths.pdf);
+    EXPECT_TRUE(pdf.contains(QString::fromStdString(operatorName))) << pdf.toStdString();
+    EXPECT_TRUE(pdf.contains(QStringLiteral("Failed steps: 4 Leads:")));
+    expectValidJson(result.paths.json);
+    const QJsonObject json = readJson(result.paths.json);
+    EXPECT_EQ(json["serialNumber"].toString().toStdString(), serial);
+    EXPECT_EQ(json["operator"].toString().toStdString(), operatorName);
+}
+
+TEST(ModuleTestReport, FileNamesComeFromSerialAndTimeAndNeverOverwrite) {
+    EXPECT_EQ(fileNameSafeSerial("SN1234"), "SN1234");
+    EXPECT_EQ(fileNameSafeSerial("TR-71000_A.3"), "TR-71000_A.3");
+    EXPECT_EQ(fileNameSafeSerial("../etc/passwd"), "_._etc_passwd");
+    EXPECT_EQ(fileNameSafeSerial(".hidden"), "_hidden");
+    EXPECT_EQ(fileNameSafeSerial("-rf"), "_rf");
+    EXPECT_EQ(fileNameSafeSerial("a b\\c:d*?\n"), "a_b_c_d___");
+    EXPECT_EQ(fileNameSafeSerial("Zähler"), "Z__hler");  // two UTF-8 bytes
+    EXPECT_EQ(fileNameSafeSerial(""), "unnamed");
+    EXPECT_EQ(fileNameSafeSerial(std::string(300, 'x')).size(), 64u);
+
+    QTemporaryDir dir;
+    const QDateTime time(QDate(2026, 12, 7), QTime(15, 30, 0));
+    const ReportPaths first = pickReportPaths(dir.path(), "SN1234", time);
+    EXPECT_EQ(first.baseName, "SN1234-20261207-153000");
+    EXPECT_EQ(first.pdf, dir.filePath(QStringLiteral("SN1234-20261207-153000.pdf")));
+    EXPECT_EQ(first.html, dir.filePath(QStringLiteral("SN1234-20261207-153000.html")));
+    EXPECT_EQ(first.json, dir.filePath(QStringLiteral("SN1234-20261207-153000.json")));
+
+    // Two runs of one module in one second: the second report gets its own names.
+    QFile existing(first.json);
+    ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
+    existing.close();
+    EXPECT_EQ(pickReportPaths(dir.path(), "SN1234", time).baseName, "SN1234-20261207-153000-2");
+}
+
+TEST(ModuleTestReport, AFolderThatCannotTakeTheReportGivesAnErrorText) {
+    ModelBench bench;
+    bench.channel.failWrites = true;
+    bench.run();
+    const TestReport report = collectReport(bench.runner, facts());
+    QTemporaryDir dir;
+
+    const QString missing = dir.filePath(QStringLiteral("no-such-folder"));
+    ReportWriteResult result = writeReport(report, missing);
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.error, QStringLiteral("The report folder %1 does not exist.").arg(missing));
+    EXPECT_TRUE(result.written.isEmpty());
+
+    const QString file = dir.filePath(QStringLiteral("a-file"));
+    QFile plain(file);
+    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    result = writeReport(report, file);
+    EXPECT_FALSE(result.ok);
+    EXPECT_TRUE(result.error.contains(QStringLiteral("is not a folder")))
+        << result.error.toStdString();
+
+    EXPECT_FALSE(writeReport(report, QString()).ok);
+
+    // A folder that refuses new files even to root.
+    result = writeReport(report, QStringLiteral("/proc/self"));
+    EXPECT_FALSE(result.ok);
+    EXPECT_TRUE(
+        result.error.startsWith(QStringLiteral("Cannot write the report file /proc/self/SN1234-")))
+        << result.error.toStdString();
+    EXPECT_TRUE(result.written.isEmpty());
+}
+
+}  // namespace
+}  // namespace vitalon::report
