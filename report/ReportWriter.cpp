@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QTemporaryFile>
 
 #include "ReportDocuments.h"
 
@@ -66,19 +67,29 @@ ReportPaths pickReportPaths(const QString& folder, std::string_view serialNumber
     }
 }
 
+QString reportFolderProblem(const QString& folder) {
+    if (folder.isEmpty()) {
+        return QStringLiteral("No report folder was given.");
+    }
+    const QFileInfo info(folder);
+    if (!info.exists()) {
+        return QStringLiteral("The report folder %1 does not exist.").arg(folder);
+    }
+    if (!info.isDir()) {
+        return QStringLiteral("The report folder %1 is not a folder.").arg(folder);
+    }
+    QTemporaryFile probe(QDir(folder).filePath(QStringLiteral(".vitalon-write-test-XXXXXX")));
+    if (!probe.open()) {
+        return QStringLiteral("Cannot write into the report folder %1: %2")
+            .arg(folder, probe.errorString());
+    }
+    return {};
+}
+
 ReportWriteResult writeReport(const TestReport& report, const QString& folder) {
     ReportWriteResult result;
-    const QFileInfo folderInfo(folder);
-    if (folder.isEmpty()) {
-        result.error = QStringLiteral("No report folder was given.");
-        return result;
-    }
-    if (!folderInfo.exists()) {
-        result.error = QStringLiteral("The report folder %1 does not exist.").arg(folder);
-        return result;
-    }
-    if (!folderInfo.isDir()) {
-        result.error = QStringLiteral("The report folder %1 is not a folder.").arg(folder);
+    result.error = reportFolderProblem(folder);
+    if (!result.error.isEmpty()) {
         return result;
     }
 

@@ -30,6 +30,12 @@ struct ReportPaths {
 ReportPaths pickReportPaths(const QString& folder, std::string_view serialNumber,
                             const QDateTime& time);
 
+// What keeps `folder` from taking a report: missing, not a folder, or no file
+// can be created in it (tried with a temporary file). Empty when it can.
+// Worth asking before a run, so that a test station does not find out after
+// three minutes of testing.
+QString reportFolderProblem(const QString& folder);
+
 struct ReportWriteResult {
     bool ok = false;
     QString error;  // what went wrong and with which file or folder; empty when ok

@@ -287,6 +287,8 @@ TEST(ModuleTestReport, AFolderThatCannotTakeTheReportGivesAnErrorText) {
     bench.run();
     const TestReport report = collectReport(bench.runner, facts());
     QTemporaryDir dir;
+    EXPECT_EQ(reportFolderProblem(dir.path()), QString());
+    EXPECT_TRUE(QDir(dir.path()).isEmpty()) << "the probe file is removed";
 
     const QString missing = dir.filePath(QStringLiteral("no-such-folder"));
     ReportWriteResult result = writeReport(report, missing);
@@ -305,11 +307,13 @@ TEST(ModuleTestReport, AFolderThatCannotTakeTheReportGivesAnErrorText) {
 
     EXPECT_FALSE(writeReport(report, QString()).ok);
 
-    // A folder that refuses new files even to root.
+    // A folder that refuses new files even to root: found before a run, too.
+    EXPECT_TRUE(
+        reportFolderProblem(QStringLiteral("/proc/self"))
+            .startsWith(QStringLiteral("Cannot write into the report folder /proc/self: ")));
     result = writeReport(report, QStringLiteral("/proc/self"));
     EXPECT_FALSE(result.ok);
-    EXPECT_TRUE(
-        result.error.startsWith(QStringLiteral("Cannot write the report file /proc/self/SN1234-")))
+    EXPECT_TRUE(result.error.startsWith(QStringLiteral("Cannot write into the report folder")))
         << result.error.toStdString();
     EXPECT_TRUE(result.written.isEmpty());
 }
