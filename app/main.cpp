@@ -5,9 +5,8 @@
 #include <cstdio>
 #include <memory>
 
-#include "Form1.h"
+#include "MainWindow.h"
 #include "PortMessages.h"
-#include "RunStats.h"
 #ifdef Q_OS_UNIX
 #include "SimulatedModule.h"
 #include "TerminationSignals.h"
@@ -46,7 +45,6 @@ int main(int argc, char** argv) {
         QStringLiteral("Start with a simulated module on COM1 (through a pseudo-terminal); "
                        "other numbers have a device only if --port names one."));
     parser.addOption(simulateOption);
-    vitalon::RunStats::addOptions(parser);
     parser.process(app);
 
     vitalon::PortAssignment ports;
@@ -82,12 +80,11 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    vitalon::Form1 window(std::move(ports));
+    vitalon::MainWindow window(std::move(ports));
 #ifdef Q_OS_UNIX
-    const vitalon::TerminationSignals terminationSignals([&window] { window.menEnde(); });
+    const vitalon::TerminationSignals terminationSignals([&window] { window.quit(); });
 #endif
-    const auto stats = vitalon::RunStats::fromOptions(parser, window);
-    window.Form_Load();
+    window.start();
     window.show();
     return QApplication::exec();
 }

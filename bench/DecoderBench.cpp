@@ -1,4 +1,4 @@
-// DecodeByte throughput: the module's own stream and a stream of nothing but markers.
+// Decoder throughput: the module's own stream and a stream of nothing but markers.
 #include <benchmark/benchmark.h>
 
 #include "StreamDecoder.h"
@@ -10,31 +10,32 @@ namespace {
 // Takes every call the decoder makes and does nothing with it but keep the
 // compiler from dropping it: the figures are the decoder's own cost. (A sink
 // that summed the values would add a chain of memory round trips of its own.)
-class NullSink : public StreamSink {
+class NullListener : public StreamListener {
 public:
-    void PlotSample(std::int16_t sample) override { benchmark::DoNotOptimize(sample); }
-    void ShowPulse(std::uint8_t rate) override { benchmark::DoNotOptimize(rate); }
-    void ShowResp(std::uint8_t rate) override { benchmark::DoNotOptimize(rate); }
-    void ShowStatus(std::uint8_t code) override { benchmark::DoNotOptimize(code); }
-    void PulseMarker() override { benchmark::ClobberMemory(); }
+    void onSample(std::uint8_t sample) override { benchmark::DoNotOptimize(sample); }
+    void onPulse(std::uint8_t rate) override { benchmark::DoNotOptimize(rate); }
+    void onRespiration(std::uint8_t rate) override { benchmark::DoNotOptimize(rate); }
+    void onStatus(std::uint8_t code) override { benchmark::DoNotOptimize(code); }
+    void onPulseMarker() override { benchmark::ClobberMemory(); }
 };
 
-// Path::Read decodes the stream as the receive handler does, one read at a
-// time through decode(); Path::Byte calls DecodeByte once per byte from outside.
+// Path::Read decodes the stream as the link hands it over, a chunk at a time
+// through receive(); Path::Byte calls decodeByte once per byte from outside.
 enum class Path { Read, Byte };
 
 void decodeAll(benchmark::State& state, const std::vector<std::uint8_t>& stream, Path path) {
     StreamDecoder decoder;
-    NullSink sink;
+    NullListener listener;
+    decoder.addListener(listener);
     for (auto _ : state) {
         if (path == Path::Read) {
-            decoder.decode(stream, sink);
+            decoder.receive(stream);
         } else {
             for (std::uint8_t b : stream) {
-                decoder.DecodeByte(b, sink);
+                decoder.decodeByte(b);
             }
         }
-        benchmark::DoNotOptimize(decoder.ExpectPulse);
+        benchmark::DoNotOptimize(decoder.expectsPulse());
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
                             static_cast<std::int64_t>(stream.size()));

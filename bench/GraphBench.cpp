@@ -1,4 +1,4 @@
-// PlotSample on the real image-backed graph surface, and how often the graph
+// plotSample on the real image-backed graph surface, and how often the graph
 // repaints when samples come at a steady rate.
 #include <benchmark/benchmark.h>
 
@@ -31,7 +31,7 @@ void BM_PlotSample(benchmark::State& state) {
     const std::vector<std::int16_t>& samples = moduleSamples();
     std::size_t i = 0;
     for (auto _ : state) {
-        trace.PlotSample(samples[i]);
+        trace.plotSample(samples[i]);
         if (++i == samples.size()) {
             i = 0;
         }
@@ -83,7 +83,7 @@ void BM_PaintRate(benchmark::State& state) {
             const auto due =
                 static_cast<std::size_t>(static_cast<double>(clock.nsecsElapsed()) * rate / 1e9);
             for (; fed < due; ++fed) {
-                trace.PlotSample(samples[fed % samples.size()]);
+                trace.plotSample(samples[fed % samples.size()]);
             }
         });
         QEventLoop loop;

@@ -1,62 +1,81 @@
 #include "StreamDecoder.h"
 
-#include "SerialPort.h"
+#include <algorithm>
+
+#include "Protocol.h"
 
 namespace vitalon {
 
-// The per-byte work, inlined into both entry points: in decode(), the loop of
-// every receive event, a call per byte would cost as much as the decoding.
-[[gnu::always_inline]] inline void StreamDecoder::step(std::uint8_t b, StreamSink& sink) {
-    if (ExpectStatus) {
-        sink.ShowStatus(b);
-        ExpectStatus = false;
-    } else if (ExpectPulse) {
-        sink.ShowPulse(b);
-        ExpectPulse = false;
-    } else if (ExpectResp) {
-        sink.ShowResp(b);
-        ExpectResp = false;
-    } else if (b < 248) {
-        sink.PlotSample(static_cast<std::int16_t>(b));
-    }
+using namespace protocol;
 
-    // Marker step. The value step has cleared the one flag that was set, so
-    // the byte alone decides what is pending next; assigning all three flags
-    // from it costs no branch a marker-heavy stream could mispredict.
-    ExpectResp = b == 249;
-    ExpectStatus = b == 251;
-    if (b == 250) {
-        sink.PulseMarker();
-        ExpectPulse = true;
+void StreamDecoder::addListener(StreamListener& listener) {
+    listeners_.push_back(&listener);
+}
+
+void StreamDecoder::removeListener(StreamListener& listener) {
+    const auto it = std::find(listeners_.begin(), listeners_.end(), &listener);
+    if (it == listeners_.end()) {
+        return;
+    }
+    if (delivering_ > 0) {
+        *it = nullptr;  // erasing now would shift the listeners still to be called
+        removedDuringDelivery_ = true;
     } else {
-        ExpectPulse = false;
+        listeners_.erase(it);
     }
 }
 
-void StreamDecoder::DecodeByte(std::uint8_t b, StreamSink& sink) {
-    step(b, sink);
+void StreamDecoder::dropRemoved() {
+    std::erase(listeners_, nullptr);
+    removedDuringDelivery_ = false;
 }
 
-void StreamDecoder::decode(std::span<const std::uint8_t> bytes, StreamSink& sink) {
+// The per-byte work, inlined into both entry points: in receive(), the loop of
+// every received chunk, a call per byte would cost as much as the decoding.
+[[gnu::always_inline]] inline void StreamDecoder::step(std::uint8_t b) {
+    switch (pending_) {
+        case Pending::Status:
+            notify([b](StreamListener& l) { l.onStatus(b); });
+            break;
+        case Pending::Pulse:
+            notify([b](StreamListener& l) { l.onPulse(b); });
+            break;
+        case Pending::Respiration:
+            notify([b](StreamListener& l) { l.onRespiration(b); });
+            break;
+        case Pending::None:
+            if (b < kFirstMarker) {
+                notify([b](StreamListener& l) { l.onSample(b); });
+            }
+            break;
+    }
+
+    // Marker step: the byte alone decides what is pending next.
+    switch (b) {
+        case kRespirationMarker:
+            pending_ = Pending::Respiration;
+            break;
+        case kPulseMarker:
+            notify([](StreamListener& l) { l.onPulseMarker(); });
+            pending_ = Pending::Pulse;
+            break;
+        case kStatusMarker:
+            pending_ = Pending::Status;
+            break;
+        default:
+            pending_ = Pending::None;
+            break;
+    }
+}
+
+void StreamDecoder::decodeByte(std::uint8_t b) {
+    step(b);
+}
+
+void StreamDecoder::receive(std::span<const std::uint8_t> bytes) {
     for (std::uint8_t b : bytes) {
-        step(b, sink);
+        step(b);
     }
-}
-
-std::size_t receiveFromPort(SerialPort& port, StreamDecoder& decoder, StreamSink& sink) {
-    if (port.CommEvent() != comm_event::Receive) {
-        return 0;
-    }
-    std::size_t decoded = 0;
-    while (port.InBufferCount() > 0) {
-        const std::vector<std::uint8_t> bytes = port.Input();
-        if (bytes.empty()) {
-            break;  // a count without bytes must not turn into a busy loop
-        }
-        decoder.decode(bytes, sink);
-        decoded += bytes.size();
-    }
-    return decoded;
 }
 
 }  // namespace vitalon

@@ -3,60 +3,75 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <vector>
+
+#include "LinkController.h"
+#include "StreamListener.h"
 
 namespace vitalon {
 
-class SerialPort;
-
-// Where the decoder hands what it recognises. Each call is made synchronously,
-// at most once per byte, in the order the bytes arrived.
-class StreamSink {
-public:
-    virtual ~StreamSink() = default;
-    virtual void PlotSample(std::int16_t sample) = 0;  // 0..247
-    virtual void ShowPulse(std::uint8_t rate) = 0;
-    virtual void ShowResp(std::uint8_t rate) = 0;
-    virtual void ShowStatus(std::uint8_t code) = 0;
-    virtual void PulseMarker() = 0;  // a byte 250 was read: the no-data watchdog restarts
-};
-
-// The module's byte stream, decoded one byte at a time.
+// The module's byte stream, decoded one byte at a time into measurement
+// events, which go to every listener in the order the listeners were added.
 //
-// Four states: nothing pending, or one of ExpectStatus / ExpectPulse /
-// ExpectResp set (never two). Every byte goes through two steps:
+// Four states: nothing pending, or a pulse, respiration or status value
+// pending. Every byte goes through two steps:
 //
-//   value step:  a pending flag (tested Status, Pulse, Resp) consumes the byte
-//                as that value whatever it is, and is cleared; with nothing
-//                pending a byte < 248 is a waveform sample, 248..255 nothing.
-//   marker step: on the same byte, 249 sets ExpectResp, 250 restarts the
-//                watchdog and sets ExpectPulse, 251 sets ExpectStatus.
+//   value step:  a pending value consumes the byte whatever it is, and the
+//                state returns to nothing pending; with nothing pending a
+//                byte below the first marker (248) is a waveform sample,
+//                248..255 nothing.
+//   marker step: on the same byte, 249 makes a respiration value pending,
+//                250 signals a pulse marker and makes a pulse value pending,
+//                251 makes a status value pending.
 //
 //                 | 249            | 250                | 251              | other b
-//   none          | -> Resp        | -> Pulse (wd reset)| -> Status        | b<248 drawn
+//   none          | -> Resp        | -> Pulse (marker)  | -> Status        | b<248 sample
 //   Pulse         | pulse, -> Resp | pulse, -> Pulse    | pulse, -> Status | pulse b, -> none
 //   Resp          | resp,  -> Resp | resp,  -> Pulse    | resp,  -> Status | resp b,  -> none
 //   Status        | status,-> Resp | status,-> Pulse    | status,-> Status | status b,-> none
 //
 // There is no framing and no resynchronisation: a lost byte misplaces only
-// what follows it until the next marker. The state persists across reads, so a
-// marker and its value may arrive in different reads.
-class StreamDecoder {
+// what follows it until the next marker. The state persists across chunks, so
+// a marker and its value may arrive in different chunks.
+class StreamDecoder : public ByteSink {
 public:
-    void DecodeByte(std::uint8_t b, StreamSink& sink);
-    void decode(std::span<const std::uint8_t> bytes, StreamSink& sink);
+    // A listener must stay alive until it is removed or the decoder is gone.
+    void addListener(StreamListener& listener);
+    void removeListener(StreamListener& listener);
 
-    bool ExpectPulse = false;
-    bool ExpectResp = false;
-    bool ExpectStatus = false;
+    void decodeByte(std::uint8_t b);
+    void receive(std::span<const std::uint8_t> bytes) override;
+
+    bool expectsPulse() const { return pending_ == Pending::Pulse; }
+    bool expectsRespiration() const { return pending_ == Pending::Respiration; }
+    bool expectsStatus() const { return pending_ == Pending::Status; }
 
 private:
-    void step(std::uint8_t b, StreamSink& sink);
-};
+    enum class Pending : std::uint8_t { None, Pulse, Respiration, Status };
 
-// The port's receive handler: ignores every event but received data, then
-// drains the receive buffer with the InBufferCount / Input loop and decodes
-// every byte in order. Returns how many bytes it decoded. Port failures
-// propagate to the caller.
-std::size_t receiveFromPort(SerialPort& port, StreamDecoder& decoder, StreamSink& sink);
+    void step(std::uint8_t b);
+
+    // A listener removed during an event is skipped from then on and dropped
+    // from the list once the event has been delivered; one added during an
+    // event receives the events after it.
+    template <typename Call>
+    void notify(const Call& call) {
+        ++delivering_;
+        for (std::size_t i = 0; i < listeners_.size(); ++i) {
+            if (listeners_[i] != nullptr) {
+                call(*listeners_[i]);
+            }
+        }
+        if (--delivering_ == 0 && removedDuringDelivery_) {
+            dropRemoved();
+        }
+    }
+    void dropRemoved();
+
+    Pending pending_ = Pending::None;
+    std::vector<StreamListener*> listeners_;
+    int delivering_ = 0;
+    bool removedDuringDelivery_ = false;
+};
 
 }  // namespace vitalon

@@ -9,7 +9,7 @@ namespace vitalon {
 class ToneGenerator {
 public:
     virtual ~ToneGenerator() = default;
-    virtual void Beep(std::uint32_t frequencyHz, std::uint32_t durationMs) = 0;
+    virtual void beep(std::uint32_t frequencyHz, std::uint32_t durationMs) = 0;
 };
 
 }  // namespace vitalon

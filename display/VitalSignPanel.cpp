@@ -4,6 +4,7 @@
 #include <string>
 
 #include "Colors.h"
+#include "Protocol.h"
 
 namespace vitalon {
 
@@ -11,7 +12,6 @@ namespace {
 
 constexpr double kMinToneHz = 37.0;
 constexpr double kMaxToneHz = 32767.0;
-constexpr std::uint8_t kLeadOff = 17;
 constexpr std::uint8_t kMaxNoDataTicks = 250;
 constexpr std::uint8_t kLiveTicks = 3;  // up to this many ticks without a pulse marker: live
 
@@ -40,56 +40,56 @@ std::uint32_t toneFrequency(double frequency) {
     return static_cast<std::uint32_t>(rounded);
 }
 
-void SoundTone(ToneGenerator& tone, double frequency, std::int32_t durationMs) {
+void soundTone(ToneGenerator& tone, double frequency, std::int32_t durationMs) {
     // A negative duration would wrap to some 49 days as an unsigned count;
     // it sounds nothing instead.
     const std::uint32_t duration = durationMs < 0 ? 0u : static_cast<std::uint32_t>(durationMs);
-    tone.Beep(toneFrequency(frequency), duration);
+    tone.beep(toneFrequency(frequency), duration);
 }
 
-void VitalSignPanel::ShowPulse(std::uint8_t rate) {
-    state_.PulseRate = rate;
-    pulse_.Caption(decimal(state_.PulseRate));
-    if (state_.PulseRate != 0) {
-        status_.Caption("OK!");
+void VitalSignPanel::showPulse(std::uint8_t rate) {
+    state_.pulseRate = rate;
+    pulse_.setText(decimal(state_.pulseRate));
+    if (state_.pulseRate != 0) {
+        status_.setText("OK!");
     }
-    if (toneSwitch_.Checked() && state_.PulseRate != 0) {
-        SoundTone(tone_, 1000.0, 60);
+    if (toneSwitch_.isChecked() && state_.pulseRate != 0) {
+        soundTone(tone_, 1000.0, 60);
     }
 }
 
-void VitalSignPanel::ShowResp(std::uint8_t rate) {
-    state_.RespRate = rate;
-    resp_.Caption(decimal(state_.RespRate));
+void VitalSignPanel::showRespiration(std::uint8_t rate) {
+    state_.respirationRate = rate;
+    resp_.setText(decimal(state_.respirationRate));
 }
 
-void VitalSignPanel::ShowStatus(std::uint8_t code) {
-    state_.StatusCode = code;
-    if (state_.StatusCode != 0) {
-        pulse_.Caption("---");
+void VitalSignPanel::showStatus(std::uint8_t code) {
+    state_.statusCode = code;
+    if (state_.statusCode != protocol::kStatusOk) {
+        pulse_.setText("---");
     }
-    status_.Caption(state_.StatusCode == kLeadOff ? "Lead Off!" : "OK!");
+    status_.setText(state_.statusCode == protocol::kStatusLeadOff ? "Lead Off!" : "OK!");
 }
 
-void VitalSignPanel::WatchdogTick() {
-    if (state_.NoDataTicks < kMaxNoDataTicks) {
-        ++state_.NoDataTicks;
+void VitalSignPanel::watchdogTick() {
+    if (state_.noDataTicks < kMaxNoDataTicks) {
+        ++state_.noDataTicks;
     }
-    if (state_.NoDataTicks <= kLiveTicks) {
-        pulse_.BackColor(colors::WindowBackground);
-        resp_.BackColor(colors::WindowBackground);
+    if (state_.noDataTicks <= kLiveTicks) {
+        pulse_.setBackgroundColor(colors::WindowBackground);
+        resp_.setBackgroundColor(colors::WindowBackground);
         return;
     }
     // Stale: written again on every tick until a pulse marker comes back.
-    pulse_.Caption("");
-    resp_.Caption("");
-    pulse_.BackColor(colors::AlarmBackground);
-    resp_.BackColor(colors::AlarmBackground);
-    status_.Caption("No Data!");
+    pulse_.setText("");
+    resp_.setText("");
+    pulse_.setBackgroundColor(colors::AlarmBackground);
+    resp_.setBackgroundColor(colors::AlarmBackground);
+    status_.setText("No Data!");
 }
 
-void VitalSignPanel::setBeep_Click() {
-    toneSwitch_.Checked(!toneSwitch_.Checked());
+void VitalSignPanel::togglePulseTone() {
+    toneSwitch_.setChecked(!toneSwitch_.isChecked());
 }
 
 }  // namespace vitalon

@@ -9,10 +9,10 @@ namespace vitalon {
 
 // The last values received and the watchdog counter, all zero at creation.
 struct VitalSigns {
-    std::uint8_t PulseRate = 0;
-    std::uint8_t RespRate = 0;
-    std::uint8_t StatusCode = 0;
-    std::uint8_t NoDataTicks = 0;  // 0..250, ticks since the last pulse marker
+    std::uint8_t pulseRate = 0;
+    std::uint8_t respirationRate = 0;
+    std::uint8_t statusCode = 0;
+    std::uint8_t noDataTicks = 0;  // 0..250, ticks since the last pulse marker
 };
 
 // Rounds a tone frequency for the tone generator: NaN and values below 37
@@ -20,7 +20,7 @@ struct VitalSigns {
 std::uint32_t toneFrequency(double frequency);
 
 // Clamps and rounds the frequency and sounds the tone; the duration is passed on unchanged.
-void SoundTone(ToneGenerator& tone, double frequency, std::int32_t durationMs);
+void soundTone(ToneGenerator& tone, double frequency, std::int32_t durationMs);
 
 // Pulse, respiration and status labels, the no-data watchdog and the pulse tone.
 class VitalSignPanel {
@@ -29,20 +29,20 @@ public:
                    ToneGenerator& tone)
         : pulse_(pulse), resp_(resp), status_(status), toneSwitch_(toneSwitch), tone_(tone) {}
 
-    void ShowPulse(std::uint8_t rate);
-    void ShowResp(std::uint8_t rate);
-    void ShowStatus(std::uint8_t code);
-    void WatchdogTick();  // one tick of the 2-second watchdog timer
-    void resetNoDataTicks() { state_.NoDataTicks = 0; }
-    void setBeep_Click();  // flips the pulse-tone switch
+    void showPulse(std::uint8_t rate);
+    void showRespiration(std::uint8_t rate);
+    void showStatus(std::uint8_t code);
+    void watchdogTick();                                // one tick of the 2-second watchdog timer
+    void restartWatchdog() { state_.noDataTicks = 0; }  // a pulse marker arrived
+    void togglePulseTone();                             // flips the pulse-tone switch
 
     const VitalSigns& state() const { return state_; }
 
 private:
-    Label& pulse_;          // Label1
-    Label& resp_;           // Label3
-    Label& status_;         // Label4
-    MenuItem& toneSwitch_;  // setBeep
+    Label& pulse_;
+    Label& resp_;
+    Label& status_;
+    MenuItem& toneSwitch_;
     ToneGenerator& tone_;
     VitalSigns state_;
 };

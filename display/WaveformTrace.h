@@ -8,8 +8,8 @@ namespace vitalon {
 
 // The trace's pen: the column of the newest segment and the row of the previous sample.
 struct TracePen {
-    std::int16_t PlotX = 0;
-    std::int16_t LastY = 0;
+    std::int16_t x = 0;
+    std::int16_t lastY = 0;
 };
 
 // A sweep display: one column per sample, a two-column erase band ahead of
@@ -20,8 +20,8 @@ public:
     explicit WaveformTrace(DrawingSurface& graph) : graph_(graph) {}
 
     // Moves the pen, wipes the band and draws the segment from the previous
-    // level. A failing surface call propagates; PlotX has then already moved.
-    void PlotSample(std::int16_t sample);
+    // level. A failing surface call propagates; x has then already moved.
+    void plotSample(std::int16_t sample);
 
     const TracePen& pen() const { return pen_; }
 

@@ -1,6 +1,7 @@
-// libFuzzer target for the whole byte path: port reads of any size, the
+// libFuzzer target for the whole byte path: received chunks of any size, the
 // decoder (checked against the reference state table), the trace on a surface
 // that rejects out-of-range state, and the panel on fake labels.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -19,10 +20,10 @@ using namespace vitalon;
 
 class CheckingSurface : public DrawingSurface {
 public:
-    float ScaleWidth() const override { return 575.0f; }
-    float ScaleHeight() const override { return 255.0f; }
-    void ForeColor(std::uint32_t) override {}
-    void Line(float x1, float y1, float x2, float y2) override {
+    float areaWidth() const override { return 575.0f; }
+    float areaHeight() const override { return 255.0f; }
+    void setPenColor(std::uint32_t) override {}
+    void drawLine(float x1, float y1, float x2, float y2) override {
         for (float v : {x1, y1, x2, y2}) {
             if (!std::isfinite(v) || v < 0.0f || v > 600.0f) {
                 std::abort();
@@ -33,40 +34,40 @@ public:
 
 class CountingTone : public ToneGenerator {
 public:
-    void Beep(std::uint32_t f, std::uint32_t ms) override {
+    void beep(std::uint32_t f, std::uint32_t ms) override {
         if (f != 1000 || ms != 60) {
             std::abort();
         }
     }
 };
 
-class Pipeline : public StreamSink {
+class Pipeline : public StreamListener {
 public:
     Pipeline() : trace(surface), panel(pulse, resp, status, toneSwitch, tone) {
         toneSwitch.checked = true;
     }
-    void PlotSample(std::int16_t s) override {
+    void onSample(std::uint8_t s) override {
         record("plot " + std::to_string(s));
-        trace.PlotSample(s);
-        if (trace.pen().PlotX < 0 || trace.pen().PlotX > 575) {
+        trace.plotSample(s);
+        if (trace.pen().x < 0 || trace.pen().x > 575) {
             std::abort();
         }
     }
-    void ShowPulse(std::uint8_t r) override {
+    void onPulse(std::uint8_t r) override {
         record("pulse " + std::to_string(r));
-        panel.ShowPulse(r);
+        panel.showPulse(r);
     }
-    void ShowResp(std::uint8_t r) override {
+    void onRespiration(std::uint8_t r) override {
         record("resp " + std::to_string(r));
-        panel.ShowResp(r);
+        panel.showRespiration(r);
     }
-    void ShowStatus(std::uint8_t c) override {
+    void onStatus(std::uint8_t c) override {
         record("status " + std::to_string(c));
-        panel.ShowStatus(c);
+        panel.showStatus(c);
     }
-    void PulseMarker() override {
+    void onPulseMarker() override {
         record("reset");
-        panel.resetNoDataTicks();
+        panel.restartWatchdog();
     }
     void record(std::string call) { calls.push_back(std::move(call)); }
 
@@ -85,22 +86,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) {
         return 0;
     }
-    // The first byte chooses the read sizes, so markers land on every boundary.
+    // The first byte chooses the chunk sizes, so markers land on every boundary.
     const std::size_t chunk = 1 + data[0] % 16;
-    testing::FakeSerialPort port;
-    port.inBuffer.assign(data + 1, data + size);
-    for (std::size_t left = size - 1; left > 0; left -= std::min(left, chunk)) {
-        port.chunks.push_back(std::min(left, chunk));
-    }
-
     StreamDecoder decoder;
     Pipeline pipeline;
-    receiveFromPort(port, decoder, pipeline);
-    if (!port.inBuffer.empty() ||
-        int(decoder.ExpectPulse) + int(decoder.ExpectResp) + int(decoder.ExpectStatus) > 1) {
+    decoder.addListener(pipeline);
+    const std::span<const std::uint8_t> stream(data + 1, size - 1);
+    for (std::size_t at = 0; at < stream.size(); at += chunk) {
+        decoder.receive(stream.subspan(at, std::min(chunk, stream.size() - at)));
+    }
+    if (int(decoder.expectsPulse()) + int(decoder.expectsRespiration()) +
+            int(decoder.expectsStatus()) >
+        1) {
         std::abort();
     }
-    pipeline.panel.WatchdogTick();
+    pipeline.panel.watchdogTick();
 
     testing::ReferenceDecoder reference;
     std::vector<std::string> expected;

@@ -1,101 +1,116 @@
 #include "DeviceSettings.h"
 
+#include "Protocol.h"
+
 namespace vitalon {
+namespace {
+
+using namespace protocol;
+
+std::string command(char letter, char digit) {
+    return {letter, digit};
+}
+
+}  // namespace
 
 SettingStep nextSpeed(std::uint8_t now) {
     switch (now) {
         case 0:
-            return {1, "100/sec", "S1"};
+            return {1, "100/sec", command(kSpeedCommand, '1')};
         case 1:
-            return {2, "50/sec", "S2"};
+            return {2, "50/sec", command(kSpeedCommand, '2')};
         default:
-            return {0, "300/sec", "S0"};
+            return {0, "300/sec", command(kSpeedCommand, '0')};
     }
 }
 
 SettingStep nextAmplification(std::uint8_t now) {
     switch (now) {
         case 0:
-            return {1, "Amp 1", "A1"};
+            return {1, "Amp 1", command(kAmplificationCommand, '1')};
         case 1:
-            return {2, "Amp 2", "A2"};
+            return {2, "Amp 2", command(kAmplificationCommand, '2')};
         default:
-            return {0, "Amp 0", "A0"};
+            return {0, "Amp 0", command(kAmplificationCommand, '0')};
     }
 }
 
 SettingStep nextFilter(std::uint8_t now) {
-    return now == 5 ? SettingStep{6, "60 Hz", "6"} : SettingStep{5, "50 Hz", "5"};
+    return now == 5 ? SettingStep{6, "60 Hz", std::string(1, kFilter60HzCommand)}
+                    : SettingStep{5, "50 Hz", std::string(1, kFilter50HzCommand)};
 }
 
-SettingStep nextSimmode(std::uint8_t now) {
-    return now == 0 ? SettingStep{1, "Simulate", "M"} : SettingStep{0, "Normal", "N"};
+SettingStep nextMode(std::uint8_t now) {
+    return now == 0 ? SettingStep{1, "Simulate", std::string(1, kSimulationModeCommand)}
+                    : SettingStep{0, "Normal", std::string(1, kNormalModeCommand)};
 }
 
-SettingStep nextChannel(std::uint8_t now) {
+SettingStep nextLead(std::uint8_t now) {
     switch (now) {
         case 0:
-            return {1, "II", "G1"};
+            return {1, "II", command(kLeadCommand, '1')};
         case 1:
-            return {2, "I", "G2"};
+            return {2, "I", command(kLeadCommand, '2')};
         default:
-            return {0, "III", "G0"};
+            return {0, "III", command(kLeadCommand, '0')};
     }
 }
 
 SettingStep nextCurve(std::uint8_t now) {
-    return now == 0 ? SettingStep{1, "Resp.", "D1"} : SettingStep{0, "EKG", "D0"};
+    return now == 0 ? SettingStep{1, "Resp.", command(kCurveCommand, '1')}
+                    : SettingStep{0, "EKG", command(kCurveCommand, '0')};
 }
 
 void SettingSelectors::applyStartValues() {
-    settings_.SpeedSel = 1;
-    settings_.AmpSel = 1;
-    settings_.FilterSel = 5;
-    settings_.ChannelSel = 1;
-    settings_.CurveSel = 0;
-    // SimSel keeps its initial 0: the start commands select normal mode.
+    settings_.speed = 1;
+    settings_.amplification = 1;
+    settings_.filter = 5;
+    settings_.lead = 1;
+    settings_.curve = 0;
+    // mode keeps its initial 0: the start commands select normal mode.
 }
 
 void SettingSelectors::sendStartCommands() {
-    for (const char* command : {"S1", "A1", "5", "N", "G1", "D0"}) {
+    for (std::string_view command : kStartCommands) {
         send(command);
     }
 }
 
-void SettingSelectors::Speed_Click() {
-    apply(settings_.SpeedSel, nextSpeed(settings_.SpeedSel), labels_.Labelspeed);
+void SettingSelectors::cycleSpeed() {
+    apply(settings_.speed, nextSpeed(settings_.speed), labels_.speed);
 }
-void SettingSelectors::Amplification_Click() {
-    apply(settings_.AmpSel, nextAmplification(settings_.AmpSel), labels_.LabelAmp);
+void SettingSelectors::cycleAmplification() {
+    apply(settings_.amplification, nextAmplification(settings_.amplification),
+          labels_.amplification);
 }
-void SettingSelectors::Filter_Click() {
-    apply(settings_.FilterSel, nextFilter(settings_.FilterSel), labels_.Labelfilter);
+void SettingSelectors::cycleFilter() {
+    apply(settings_.filter, nextFilter(settings_.filter), labels_.filter);
 }
-void SettingSelectors::Simmode_Click() {
-    apply(settings_.SimSel, nextSimmode(settings_.SimSel), labels_.Labelsim);
+void SettingSelectors::cycleMode() {
+    apply(settings_.mode, nextMode(settings_.mode), labels_.mode);
 }
-void SettingSelectors::Channel_Click() {
-    apply(settings_.ChannelSel, nextChannel(settings_.ChannelSel), labels_.LabelChannel);
+void SettingSelectors::cycleLead() {
+    apply(settings_.lead, nextLead(settings_.lead), labels_.lead);
 }
-void SettingSelectors::Curve_Click() {
-    apply(settings_.CurveSel, nextCurve(settings_.CurveSel), labels_.LabelCurve);
+void SettingSelectors::cycleCurve() {
+    apply(settings_.curve, nextCurve(settings_.curve), labels_.curve);
 }
-void SettingSelectors::Calibrate_Click() {
-    send("C");
+void SettingSelectors::calibrate() {
+    send(std::string_view(&kCalibrateCommand, 1));
 }
 
-void SettingSelectors::apply(std::uint8_t& selector, SettingStep step, Label& label) {
+void SettingSelectors::apply(std::uint8_t& selector, const SettingStep& step, Label& label) {
     selector = step.value;
-    label.Caption(step.caption);
+    label.setText(step.caption);
     send(step.command);
 }
 
-void SettingSelectors::send(const char* command) {
+void SettingSelectors::send(std::string_view command) {
     try {
-        port_.Output(command);
+        link_.write(command);
     } catch (const PortError& e) {
         throw PortError(e.kind(),
-                        std::string("Command \"") + command + "\" was not sent: " + e.what());
+                        "Command \"" + std::string(command) + "\" was not sent: " + e.what());
     }
 }
 

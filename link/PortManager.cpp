@@ -1,8 +1,10 @@
 #include "PortManager.h"
 
+#include "PortMessages.h"
+
 namespace vitalon {
 
-std::uint8_t PortManager::FindComPort() {
+std::uint8_t PortManager::findPort() {
     std::uint8_t result = 0;
     failures_ = {};
     for (std::uint8_t n = 1; n <= 8; ++n) {
@@ -12,61 +14,76 @@ std::uint8_t PortManager::FindComPort() {
             try {
                 action();
             } catch (const PortError& e) {
-                item(n).Enabled(false);
+                item(n).setEnabled(false);
                 if (!failure) {
                     failure = e;
                 }
             } catch (const std::exception& e) {
-                item(n).Enabled(false);
+                item(n).setEnabled(false);
                 if (!failure) {
                     failure = PortError(PortErrorKind::Other, e.what());
                 }
             }
         };
-        step([&] { port_.CommPort(static_cast<std::int16_t>(n)); });
-        step([&] { port_.PortOpen(true); });
+        step([&] { open(n); });
         step([&] {
-            if (result == 0 && port_.PortOpen()) {
+            if (result == 0 && link_.isOpen()) {
                 result = n;
             }
         });
-        step([&] { port_.PortOpen(false); });
+        step([&] { link_.close(); });
     }
     return result;
 }
 
-void PortManager::configure(std::uint8_t n) {
-    port_.CommPort(static_cast<std::int16_t>(n));
-    port_.Settings(LineSettingsText);
-    port_.InputMode(1);
-    port_.RThreshold(1);
-    port_.SThreshold(1);
-    port_.PortOpen(true);
+std::string PortManager::devicePath(std::uint8_t n) const {
+    if (n < 1 || n > 8) {
+        return {};
+    }
+    const auto& device = devices_[static_cast<std::size_t>(n - 1)];
+    return device ? device->path : std::string();
 }
 
-void PortManager::OpenComPort(std::uint8_t n) {
-    port_.PortOpen(false);
-    configure(n);
+void PortManager::open(std::uint8_t n) {
+    if (link_.isOpen()) {
+        link_.close();
+    }
+    const std::string device = devicePath(n);
+    if (device.empty()) {
+        throw PortError(PortErrorKind::NoDevice,
+                        comName(n) + " has no serial device on this computer.");
+    }
+    link_.open(device, settings_);
+    openedPort_ = n;
 }
 
-void PortManager::ClearPortChecks() {
+void PortManager::enableAll() {
     for (MenuItem* i : items_) {
-        i->Checked(false);
+        i->setEnabled(true);
     }
 }
 
-void PortManager::setCOM_Click(std::uint8_t n) {
-    if (n < 1 || n > 8 || !item(n).Enabled()) {
-        return;  // a disabled item cannot be chosen
+void PortManager::clearChecks() {
+    for (MenuItem* i : items_) {
+        i->setChecked(false);
     }
-    OpenComPort(n);
-    ClearPortChecks();
-    item(n).Checked(true);
+}
+
+void PortManager::pick(std::uint8_t n) {
+    if (n < 1 || n > 8) {
+        throw PortError(PortErrorKind::Unavailable, "there is no such port.");
+    }
+    if (!item(n).isEnabled()) {
+        throw PortError(PortErrorKind::Unavailable, "it did not open at start-up.");
+    }
+    open(n);
+    clearChecks();
+    item(n).setChecked(true);
 }
 
 void PortManager::closeAtShutdown() {
-    if (port_.PortOpen()) {
-        port_.PortOpen(false);
+    if (link_.isOpen()) {
+        link_.close();
     }
 }
 

@@ -62,8 +62,9 @@ std::string comName(std::uint8_t n) {
     return "COM" + std::to_string(n);
 }
 
-std::string openPortStatus(std::uint8_t n, const std::string& device) {
-    return comName(n) + " - " + device + " - " + LineSettingsText;
+std::string openPortStatus(std::uint8_t n, const std::string& device,
+                           const LineSettings& settings) {
+    return comName(n) + " - " + device + " - " + describe(settings);
 }
 
 namespace {
@@ -99,6 +100,12 @@ std::string openFailureStatus(std::uint8_t n, const PortError& error) {
         text += kDialoutHint;
     }
     return text + " No port is open.";
+}
+
+std::string unavailablePortStatus(std::uint8_t n, const PortError& error, std::uint8_t current) {
+    return comName(n) + " cannot be chosen: " + error.what() +
+           (current != 0 ? " " + comName(current) + " stays open."
+                         : std::string(" No port is open."));
 }
 
 std::string portLostStatus(std::uint8_t n, const std::string& device, const std::string& reason) {

@@ -7,18 +7,8 @@
 #include <vector>
 
 #include "PortManager.h"
-#include "SerialPort.h"
 
 namespace vitalon {
-
-// A serial device that a port number stands for.
-struct PortDevice {
-    std::string path;         // e.g. "/dev/ttyUSB0"
-    std::string description;  // e.g. "FT232R USB UART"; may be empty
-};
-
-// Port numbers 1..8 and their devices; a number without a device cannot open.
-using PortAssignment = std::array<std::optional<PortDevice>, 8>;
 
 // Orders the machine's serial devices for COM1..COM8: USB adapters (ttyUSB*,
 // ttyACM*) first, then the rest, each group by name. Extra devices are dropped.
@@ -31,11 +21,14 @@ void assignPortOption(const std::string& option, PortAssignment& into);
 std::string comName(std::uint8_t n);  // "COM3"
 
 // Status-bar texts for the link.
-std::string openPortStatus(std::uint8_t n, const std::string& device);
+std::string openPortStatus(std::uint8_t n, const std::string& device,
+                           const LineSettings& settings = {});
 // Start-up opened no port: why each port with a device failed, and what to do.
 // The items of failed ports stay disabled for the run, so the way out is a restart.
 std::string noPortAtStartStatus(const ProbeFailures& failures);
 std::string openFailureStatus(std::uint8_t n, const PortError& error);
+// A pick of a disabled or unknown port; `current` is the port still open, or 0.
+std::string unavailablePortStatus(std::uint8_t n, const PortError& error, std::uint8_t current);
 std::string portLostStatus(std::uint8_t n, const std::string& device, const std::string& reason);
 
 }  // namespace vitalon

@@ -96,15 +96,15 @@ QSize GraphWidget::innerSize() const {
     return {std::max(0, width() - 2 * kBorder), std::max(0, height() - 2 * kBorder)};
 }
 
-float GraphWidget::ScaleWidth() const {
+float GraphWidget::areaWidth() const {
     return static_cast<float>(innerSize().width());
 }
 
-float GraphWidget::ScaleHeight() const {
+float GraphWidget::areaHeight() const {
     return static_cast<float>(innerSize().height());
 }
 
-void GraphWidget::ForeColor(std::uint32_t color) {
+void GraphWidget::setPenColor(std::uint32_t color) {
     foreCode_ = color;
     fore_ = resolve(color);
 }
@@ -152,7 +152,7 @@ void GraphWidget::ensureImage() {
     update();
 }
 
-void GraphWidget::Line(float x1, float y1, float x2, float y2) {
+void GraphWidget::drawLine(float x1, float y1, float x2, float y2) {
     ensureImage();
     const int w = image_.width();
     const int h = image_.height();

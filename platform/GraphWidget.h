@@ -12,7 +12,7 @@
 
 namespace vitalon {
 
-// The picture box of the waveform trace: a flat one-pixel border around an
+// The drawing area of the waveform trace: a flat one-pixel border around an
 // inner drawing area (575 x 255 at the design size of 577 x 257), pixel
 // coordinates with (0,0) at the inner top-left, one-pixel aliased lines
 // clipped to the inner area.
@@ -45,10 +45,10 @@ public:
 
     explicit GraphWidget(QWidget* parent = nullptr);
 
-    float ScaleWidth() const override;
-    float ScaleHeight() const override;
-    void ForeColor(std::uint32_t color) override;
-    void Line(float x1, float y1, float x2, float y2) override;
+    float areaWidth() const override;
+    float areaHeight() const override;
+    void setPenColor(std::uint32_t color) override;
+    void drawLine(float x1, float y1, float x2, float y2) override;
 
     // The retained drawing of the inner area, one pixel per logical pixel.
     const QImage& image() const { return image_; }

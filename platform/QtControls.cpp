@@ -14,17 +14,17 @@ QtLabel::QtLabel(QLabel* label) : label_(label) {
     }
 }
 
-void QtLabel::Caption(const std::string& text) {
+void QtLabel::setText(const std::string& text) {
     if (label_) {
         label_->setText(QString::fromStdString(text));
     }
 }
 
-std::string QtLabel::Caption() const {
+std::string QtLabel::text() const {
     return label_ ? label_->text().toStdString() : std::string();
 }
 
-void QtLabel::BackColor(std::uint32_t color) {
+void QtLabel::setBackgroundColor(std::uint32_t color) {
     if (!label_) {
         return;
     }
@@ -42,23 +42,23 @@ QtMenuItem::QtMenuItem(QAction* action) : action_(action) {
     }
 }
 
-void QtMenuItem::Enabled(bool enabled) {
+void QtMenuItem::setEnabled(bool enabled) {
     if (action_) {
         action_->setEnabled(enabled);
     }
 }
 
-bool QtMenuItem::Enabled() const {
+bool QtMenuItem::isEnabled() const {
     return action_ && action_->isEnabled();
 }
 
-void QtMenuItem::Checked(bool checked) {
+void QtMenuItem::setChecked(bool checked) {
     if (action_) {
         action_->setChecked(checked);
     }
 }
 
-bool QtMenuItem::Checked() const {
+bool QtMenuItem::isChecked() const {
     return action_ && action_->isChecked();
 }
 

@@ -11,17 +11,17 @@ class QLabel;
 
 namespace vitalon {
 
-// A Label backed by a QLabel. Captions are shown as plain text, never as
+// A Label backed by a QLabel. Texts are shown as plain text, never as
 // markup. Background colours are resolved against the palette of the label's
-// parent (the desktop's colours), not the label's own, which BackColor itself
+// parent (the desktop's colours), not the label's own, which setBackgroundColor itself
 // overwrites. A label that Qt has already destroyed is ignored.
 class QtLabel : public Label {
 public:
     explicit QtLabel(QLabel* label);
 
-    void Caption(const std::string& text) override;
-    std::string Caption() const override;
-    void BackColor(std::uint32_t color) override;
+    void setText(const std::string& text) override;
+    std::string text() const override;
+    void setBackgroundColor(std::uint32_t color) override;
 
 private:
     QPointer<QLabel> label_;
@@ -32,10 +32,10 @@ class QtMenuItem : public MenuItem {
 public:
     explicit QtMenuItem(QAction* action);
 
-    void Enabled(bool enabled) override;
-    bool Enabled() const override;
-    void Checked(bool checked) override;
-    bool Checked() const override;
+    void setEnabled(bool enabled) override;
+    bool isEnabled() const override;
+    void setChecked(bool checked) override;
+    bool isChecked() const override;
 
 private:
     QPointer<QAction> action_;

@@ -18,7 +18,7 @@ TonePlayer::~TonePlayer() {
     release();
 }
 
-void TonePlayer::Beep(std::uint32_t frequencyHz, std::uint32_t durationMs) {
+void TonePlayer::beep(std::uint32_t frequencyHz, std::uint32_t durationMs) {
     if (durationMs == 0 || sink_) {
         return;
     }

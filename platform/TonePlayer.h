@@ -13,7 +13,7 @@ class QAudioSink;
 
 namespace vitalon {
 
-// Sounds tones through the default audio output with Qt Multimedia. Beep
+// Sounds tones through the default audio output with Qt Multimedia. beep()
 // returns at once: the samples are handed to an audio sink that plays them
 // while the event loop goes on, and the sink is released when it runs dry.
 // A beep that comes while one is still sounding is dropped: the pulse tones
@@ -30,7 +30,7 @@ public:
     explicit TonePlayer(QObject* parent = nullptr);
     ~TonePlayer() override;
 
-    void Beep(std::uint32_t frequencyHz, std::uint32_t durationMs) override;
+    void beep(std::uint32_t frequencyHz, std::uint32_t durationMs) override;
 
     // True from a successful start until the tone has been played out.
     bool isPlaying() const { return !sink_.isNull(); }

@@ -7,8 +7,8 @@
 #include <functional>
 
 #include "EventLoopWait.h"
-#include "Form1.h"
 #include "GraphWidget.h"
+#include "MainWindow.h"
 #include "SimProcess.h"
 #include "SimulatedModule.h"
 
@@ -20,14 +20,14 @@ using testing::waitFor;
 using namespace std::chrono_literals;
 
 // Samples drawn per second of wall time, from the pen's progress (it wraps every 576).
-double samplesPerSecond(const Form1& form, int windowMs) {
-    int last = form.trace().pen().PlotX;
+double samplesPerSecond(const MainWindow& form, int windowMs) {
+    int last = form.trace().pen().x;
     long total = 0;
     QElapsedTimer t;
     t.start();
     waitFor(
         [&] {
-            const int now = form.trace().pen().PlotX;
+            const int now = form.trace().pen().x;
             total += (now - last + 576) % 576;
             last = now;
             return false;
@@ -48,27 +48,27 @@ std::string text(const QLabel* label) {
 
 TEST(SimulatedModule, ShowsTheSetRateDrawsTheTraceAndFollowsTheSpeedButton) {
     testing::SimProcess sim({"--verbose", "--heart-rate", "75"});
-    Form1 form(simulatorOn(sim.devicePath()));
-    form.Form_Load();
-    ASSERT_EQ(form.PortNo(), 1);
+    MainWindow form(simulatorOn(sim.devicePath()));
+    form.start();
+    ASSERT_EQ(form.currentPort(), 1);
 
-    ASSERT_TRUE(waitFor([&] { return form.vitals().PulseRate != 0; }, 15000));
-    EXPECT_NEAR(form.vitals().PulseRate, 75, 2);
-    EXPECT_EQ(text(form.ui().Label1), std::to_string(form.vitals().PulseRate));
-    EXPECT_EQ(text(form.ui().Label4), "OK!");
+    ASSERT_TRUE(waitFor([&] { return form.vitals().pulseRate != 0; }, 15000));
+    EXPECT_NEAR(form.vitals().pulseRate, 75, 2);
+    EXPECT_EQ(text(form.layout().pulseLabel), std::to_string(form.vitals().pulseRate));
+    EXPECT_EQ(text(form.layout().statusLabel), "OK!");
 
-    const QImage& image = form.ui().Graph->image();
-    const int x = form.trace().pen().PlotX - 1;
+    const QImage& image = form.layout().graph->image();
+    const int x = form.trace().pen().x - 1;
     bool traced = false;
     for (int y = 0; y < image.height() && x >= 0; ++y) {
-        traced = traced || image.pixel(x, y) == form.ui().Graph->traceColor();
+        traced = traced || image.pixel(x, y) == form.layout().graph->traceColor();
     }
     EXPECT_TRUE(traced) << "no trace pixel in column " << x;
 
     const double atS1 = samplesPerSecond(form, 1500);
-    form.ui().Speed->click();  // "S2"
-    form.ui().Speed->click();  // "S0"
-    ASSERT_EQ(text(form.ui().Labelspeed), "300/sec");
+    form.layout().speedButton->click();  // "S2"
+    form.layout().speedButton->click();  // "S0"
+    ASSERT_EQ(text(form.layout().speedLabel), "300/sec");
     ASSERT_TRUE(
         waitFor([&] { return sim.errorOutput().find("received S0") != std::string::npos; }, 5000));
     const double atS0 = samplesPerSecond(form, 1500);
@@ -78,18 +78,18 @@ TEST(SimulatedModule, ShowsTheSetRateDrawsTheTraceAndFollowsTheSpeedButton) {
 
 TEST(SimulatedModule, SilenceTurnsTheDisplayStaleAtTheFourthWatchdogTick) {
     testing::SimProcess sim({"--heart-rate", "90", "--silence", "5"});
-    Form1 form(simulatorOn(sim.devicePath()));
+    MainWindow form(simulatorOn(sim.devicePath()));
     form.watchdogTimer().stop();  // the test drives the ticks itself
-    form.Form_Load();
-    ASSERT_TRUE(waitFor([&] { return form.vitals().PulseRate != 0; }, 15000));
+    form.start();
+    ASSERT_TRUE(waitFor([&] { return form.vitals().pulseRate != 0; }, 15000));
 
     // Silence: the pen stops moving.
     int last = -1;
     QElapsedTimer still;
     ASSERT_TRUE(waitFor(
         [&] {
-            if (form.trace().pen().PlotX != last) {
-                last = form.trace().pen().PlotX;
+            if (form.trace().pen().x != last) {
+                last = form.trace().pen().x;
                 still.restart();
             }
             return still.isValid() && still.elapsed() > 500;
@@ -97,25 +97,25 @@ TEST(SimulatedModule, SilenceTurnsTheDisplayStaleAtTheFourthWatchdogTick) {
         15000));
 
     for (int tick = 1; tick <= 3; ++tick) {
-        form.Timer3_Timer();
-        EXPECT_EQ(text(form.ui().Label4), "OK!") << "tick " << tick;
-        EXPECT_FALSE(form.ui().Label1->text().isEmpty()) << "tick " << tick;
+        form.watchdogTick();
+        EXPECT_EQ(text(form.layout().statusLabel), "OK!") << "tick " << tick;
+        EXPECT_FALSE(form.layout().pulseLabel->text().isEmpty()) << "tick " << tick;
     }
-    form.Timer3_Timer();
-    EXPECT_EQ(text(form.ui().Label4), "No Data!");
-    EXPECT_TRUE(form.ui().Label1->text().isEmpty());
-    EXPECT_TRUE(form.ui().Label3->text().isEmpty());
+    form.watchdogTick();
+    EXPECT_EQ(text(form.layout().statusLabel), "No Data!");
+    EXPECT_TRUE(form.layout().pulseLabel->text().isEmpty());
+    EXPECT_TRUE(form.layout().respirationLabel->text().isEmpty());
 }
 
 TEST(SimulatedModule, InProcessModuleServesThePortAndTakesTheStartCommands) {
     SimulatedModule module(sim::Scenario{});
-    Form1 form(simulatorOn(module.devicePath()));
-    form.Form_Load();
-    ASSERT_EQ(form.PortNo(), 1);
+    MainWindow form(simulatorOn(module.devicePath()));
+    form.start();
+    ASSERT_EQ(form.currentPort(), 1);
     ASSERT_TRUE(waitFor([&] { return module.model().counters().commands >= 6; }, 5000));
-    ASSERT_TRUE(waitFor([&] { return form.trace().pen().PlotX > 20; }, 5000));
+    ASSERT_TRUE(waitFor([&] { return form.trace().pen().x > 20; }, 5000));
 
-    form.ui().Curve->click();  // "D1": the module now sends the respiration curve
+    form.layout().curveButton->click();  // "D1": the module now sends the respiration curve
     ASSERT_TRUE(
         waitFor([&] { return module.model().settings().curve == sim::Curve::Respiration; }, 5000));
 }

@@ -2,15 +2,21 @@
 
 #include <random>
 
-#include "Fakes.h"
-#include "RecordingSink.h"
+#include "RecordingListener.h"
 #include "ReferenceDecoder.h"
 #include "StreamDecoder.h"
 
 namespace vitalon {
 namespace {
 
-using testing::RecordingSink;
+using testing::RecordingListener;
+
+// A decoder with one recording listener.
+struct Recorded {
+    Recorded() { decoder.addListener(listener); }
+    StreamDecoder decoder;
+    RecordingListener listener;
+};
 
 const std::vector<std::uint8_t> kWorkedExample = {120, 250, 72,  131, 249, 18, 251,
                                                   17,  248, 255, 250, 250, 0,  247};
@@ -19,34 +25,28 @@ const std::vector<std::string> kWorkedCalls = {"plot 120", "reset",     "pulse 7
                                                "reset",    "pulse 0",   "plot 247"};
 
 TEST(StreamDecoder, WorkedExampleGivesTheExactCallSequence) {
-    StreamDecoder d;
-    RecordingSink sink;
-    d.decode(kWorkedExample, sink);
-    EXPECT_EQ(sink.calls, kWorkedCalls);
-    EXPECT_FALSE(d.ExpectPulse || d.ExpectResp || d.ExpectStatus);
+    Recorded r;
+    r.decoder.receive(kWorkedExample);
+    EXPECT_EQ(r.listener.calls, kWorkedCalls);
+    EXPECT_FALSE(r.decoder.expectsPulse() || r.decoder.expectsRespiration() ||
+                 r.decoder.expectsStatus());
 }
 
-TEST(StreamDecoder, EveryReadBoundaryGivesTheSameCalls) {
-    // All 2^13 ways to cut the 14 bytes into successive reads through the port.
+TEST(StreamDecoder, EveryChunkBoundaryGivesTheSameCalls) {
+    // All 2^13 ways to cut the 14 bytes into successive chunks.
     const std::size_t cuts = kWorkedExample.size() - 1;
+    const std::span<const std::uint8_t> all(kWorkedExample);
     for (std::uint32_t mask = 0; mask < (1u << cuts); ++mask) {
-        testing::FakeSerialPort port;
-        port.inBuffer.assign(kWorkedExample.begin(), kWorkedExample.end());
-        std::size_t run = 1;
+        Recorded r;
+        std::size_t start = 0;
         for (std::size_t i = 0; i < cuts; ++i) {
             if (mask & (1u << i)) {
-                port.chunks.push_back(run);
-                run = 1;
-            } else {
-                ++run;
+                r.decoder.receive(all.subspan(start, i + 1 - start));
+                start = i + 1;
             }
         }
-        port.chunks.push_back(run);
-        StreamDecoder d;
-        RecordingSink sink;
-        receiveFromPort(port, d, sink);
-        ASSERT_EQ(sink.calls, kWorkedCalls) << "cut mask " << mask;
-        ASSERT_EQ(port.inBuffer.size(), 0u);
+        r.decoder.receive(all.subspan(start));
+        ASSERT_EQ(r.listener.calls, kWorkedCalls) << "cut mask " << mask;
     }
 }
 
@@ -83,25 +83,25 @@ TEST(StreamDecoder, TransitionTable) {
          false},
         {{249, 251, 5}, {"resp 251", "status 5"}, false, false, false},
     };
-    for (const Row& r : rows) {
-        StreamDecoder d;
-        RecordingSink sink;
-        d.decode(r.bytes, sink);
-        EXPECT_EQ(sink.calls, r.calls);
-        EXPECT_EQ(d.ExpectPulse, r.pulse);
-        EXPECT_EQ(d.ExpectResp, r.resp);
-        EXPECT_EQ(d.ExpectStatus, r.status);
+    for (const Row& row : rows) {
+        Recorded r;
+        r.decoder.receive(row.bytes);
+        EXPECT_EQ(r.listener.calls, row.calls);
+        EXPECT_EQ(r.decoder.expectsPulse(), row.pulse);
+        EXPECT_EQ(r.decoder.expectsRespiration(), row.resp);
+        EXPECT_EQ(r.decoder.expectsStatus(), row.status);
     }
 }
 
 TEST(StreamDecoder, AtMostOneFlagIsEverSet) {
     std::mt19937 rng(42);
     std::uniform_int_distribution<int> byte(240, 255);  // dense in markers
-    StreamDecoder d;
-    RecordingSink sink;
+    Recorded r;
     for (int i = 0; i < 100000; ++i) {
-        d.DecodeByte(static_cast<std::uint8_t>(byte(rng)), sink);
-        ASSERT_LE(int(d.ExpectPulse) + int(d.ExpectResp) + int(d.ExpectStatus), 1);
+        r.decoder.decodeByte(static_cast<std::uint8_t>(byte(rng)));
+        ASSERT_LE(int(r.decoder.expectsPulse()) + int(r.decoder.expectsRespiration()) +
+                      int(r.decoder.expectsStatus()),
+                  1);
     }
 }
 
@@ -116,57 +116,70 @@ TEST(StreamDecoder, AgreesWithTheStateTableOnSeededRandomStreams) {
         for (std::size_t i = 0; i < bytes.size(); ++i) {
             bytes[i] = static_cast<std::uint8_t>(seed % 3 == 0 ? high(rng) : any(rng));
         }
-        StreamDecoder d;
-        RecordingSink sink;
+        Recorded r;
         testing::ReferenceDecoder ref;
         std::vector<std::string> expected;
         for (std::uint8_t b : bytes) {
-            d.DecodeByte(b, sink);
+            r.decoder.decodeByte(b);
             ref.step(b, expected);
         }
-        ASSERT_EQ(sink.calls, expected) << "seed " << seed;
+        ASSERT_EQ(r.listener.calls, expected) << "seed " << seed;
     }
 }
 
-TEST(ReceiveHandler, IgnoresEveryEventButReceivedData) {
-    for (std::int16_t event :
-         {comm_event::Send, comm_event::Lost, comm_event::Error, std::int16_t{0}}) {
-        testing::FakeSerialPort port;
-        port.event = event;
-        port.inBuffer = {120, 121};
-        StreamDecoder d;
-        RecordingSink sink;
-        EXPECT_EQ(receiveFromPort(port, d, sink), 0u);
-        EXPECT_TRUE(sink.calls.empty());
-        EXPECT_EQ(port.inputCalls, 0);
-        EXPECT_EQ(port.inBuffer.size(), 2u);  // left for the next receive event
+// Records into a log shared by several listeners, so the order across them shows.
+class TaggedListener : public StreamListener {
+public:
+    TaggedListener(std::string tag, std::vector<std::string>& log)
+        : tag_(std::move(tag)), log_(log) {}
+    void onSample(std::uint8_t s) override { log_.push_back(tag_ + " plot " + std::to_string(s)); }
+    void onPulse(std::uint8_t r) override { log_.push_back(tag_ + " pulse " + std::to_string(r)); }
+    void onPulseMarker() override { log_.push_back(tag_ + " reset"); }
 
-        port.event = comm_event::Receive;
-        receiveFromPort(port, d, sink);
-        EXPECT_EQ(sink.calls, (std::vector<std::string>{"plot 120", "plot 121"}));
-    }
+private:
+    std::string tag_;
+    std::vector<std::string>& log_;
+};
+
+TEST(StreamListeners, EveryListenerGetsEachEventInTurnAndRemovedOnesNothing) {
+    std::vector<std::string> log;
+    TaggedListener a("a", log), b("b", log);
+    StreamDecoder decoder;
+    decoder.addListener(a);
+    decoder.addListener(b);
+    decoder.receive(std::vector<std::uint8_t>{120, 250});
+    decoder.removeListener(a);
+    decoder.receive(std::vector<std::uint8_t>{72, 121});  // the pulse value crosses the chunk
+    EXPECT_EQ(log, (std::vector<std::string>{"a plot 120", "b plot 120", "a reset", "b reset",
+                                             "b pulse 72", "b plot 121"}));
+
+    // With no listener the state still advances: the next byte is a value, not a sample.
+    decoder.removeListener(b);
+    decoder.receive(std::vector<std::uint8_t>{251});
+    decoder.addListener(b);
+    log.clear();
+    decoder.receive(std::vector<std::uint8_t>{17, 5});
+    EXPECT_EQ(log, std::vector<std::string>{"b plot 5"});
 }
 
-TEST(ReceiveHandler, DrainsUntilTheBufferIsEmpty) {
-    testing::FakeSerialPort port;
-    port.inBuffer.assign(1000, 100);
-    port.chunks = {1, 10, 100};  // then the rest in one read
-    StreamDecoder d;
-    RecordingSink sink;
-    EXPECT_EQ(receiveFromPort(port, d, sink), 1000u);  // the count covers every read
-    EXPECT_EQ(sink.calls.size(), 1000u);
-    EXPECT_EQ(port.inputCalls, 4);
-}
-
-TEST(ReceiveHandler, StateCarriesOverBetweenReceiveEvents) {
-    testing::FakeSerialPort port;
-    StreamDecoder d;
-    RecordingSink sink;
-    port.inBuffer = {10, 250};
-    receiveFromPort(port, d, sink);
-    port.inBuffer = {80, 11};
-    receiveFromPort(port, d, sink);
-    EXPECT_EQ(sink.calls, (std::vector<std::string>{"plot 10", "reset", "pulse 80", "plot 11"}));
+TEST(StreamListeners, AListenerRemovingItselfDuringAnEventLeavesTheOthersWhole) {
+    struct Leaver : StreamListener {
+        StreamDecoder* decoder = nullptr;
+        int samples = 0;
+        void onSample(std::uint8_t) override {
+            ++samples;
+            decoder->removeListener(*this);
+        }
+    };
+    StreamDecoder decoder;
+    Leaver leaver;
+    leaver.decoder = &decoder;
+    RecordingListener after;
+    decoder.addListener(leaver);
+    decoder.addListener(after);
+    decoder.receive(std::vector<std::uint8_t>{1, 2, 3});
+    EXPECT_EQ(leaver.samples, 1);
+    EXPECT_EQ(after.calls, (std::vector<std::string>{"plot 1", "plot 2", "plot 3"}));
 }
 
 }  // namespace

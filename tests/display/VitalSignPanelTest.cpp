@@ -15,7 +15,7 @@ using Beeps = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
 
 class RecordingTone : public ToneGenerator {
 public:
-    void Beep(std::uint32_t hz, std::uint32_t ms) override { beeps.emplace_back(hz, ms); }
+    void beep(std::uint32_t hz, std::uint32_t ms) override { beeps.emplace_back(hz, ms); }
     Beeps beeps;
 };
 
@@ -25,7 +25,7 @@ protected:
 
     void ticks(int n) {
         while (n-- > 0) {
-            panel.WatchdogTick();
+            panel.watchdogTick();
         }
     }
     bool stale() const {
@@ -45,69 +45,69 @@ protected:
 };
 
 TEST_F(VitalSignPanelTest, PulseAndStatusCaptions) {
-    panel.ShowPulse(0);  // shown, but says nothing about the status
+    panel.showPulse(0);  // shown, but says nothing about the status
     EXPECT_EQ(pulse.caption, "0");
     EXPECT_EQ(status.caption, "No Data!");
 
-    panel.ShowPulse(72);
-    panel.ShowStatus(0);
+    panel.showPulse(72);
+    panel.showStatus(0);
     EXPECT_EQ(pulse.caption, "72");
     EXPECT_EQ(status.caption, "OK!");
-    panel.ShowStatus(5);
+    panel.showStatus(5);
     EXPECT_EQ(pulse.caption, "---");
     EXPECT_EQ(status.caption, "OK!");
-    panel.ShowStatus(17);
+    panel.showStatus(17);
     EXPECT_EQ(status.caption, "Lead Off!");
 
-    panel.ShowPulse(0);  // a zero pulse replaces only the number
+    panel.showPulse(0);  // a zero pulse replaces only the number
     EXPECT_EQ(pulse.caption, "0");
     EXPECT_EQ(status.caption, "Lead Off!");
-    panel.ShowPulse(255);
+    panel.showPulse(255);
     EXPECT_EQ(pulse.caption, "255");
     EXPECT_EQ(status.caption, "OK!");
 }
 
 TEST_F(VitalSignPanelTest, WatchdogGoesStaleOnTheFourthTickAndBackAfterOnePulseMarker) {
-    panel.ShowResp(15);
+    panel.showRespiration(15);
     ticks(3);
     EXPECT_TRUE(live());
     EXPECT_EQ(resp.caption, "15");
 
-    panel.ShowResp(16);  // respiration does not hold the watchdog off
-    panel.WatchdogTick();
+    panel.showRespiration(16);  // respiration does not hold the watchdog off
+    panel.watchdogTick();
     EXPECT_TRUE(stale());
     EXPECT_EQ(resp.caption, "");
 
     ticks(300);
-    EXPECT_EQ(panel.state().NoDataTicks, 250);
-    panel.resetNoDataTicks();
-    panel.ShowPulse(80);
+    EXPECT_EQ(panel.state().noDataTicks, 250);
+    panel.restartWatchdog();
+    panel.showPulse(80);
     EXPECT_EQ(pulse.caption, "80");
     EXPECT_EQ(pulse.backColor, colors::AlarmBackground);  // until the next tick
-    panel.WatchdogTick();
+    panel.watchdogTick();
     EXPECT_TRUE(live());
     EXPECT_EQ(pulse.caption, "80");
     ticks(2);
     EXPECT_TRUE(live());
-    panel.WatchdogTick();
+    panel.watchdogTick();
     EXPECT_TRUE(stale());
 }
 
 TEST_F(VitalSignPanelTest, PulseToneSoundsForNonZeroPulsesWhileSwitchedOn) {
-    panel.ShowPulse(80);
-    panel.setBeep_Click();
+    panel.showPulse(80);
+    panel.togglePulseTone();
     EXPECT_TRUE(toneSwitch.checked);
     for (int rate : {80, 0, 75}) {
-        panel.ShowPulse(static_cast<std::uint8_t>(rate));
+        panel.showPulse(static_cast<std::uint8_t>(rate));
     }
     EXPECT_EQ(tone.beeps, (Beeps{{1000, 60}, {1000, 60}}));
-    panel.setBeep_Click();
-    panel.ShowPulse(90);
+    panel.togglePulseTone();
+    panel.showPulse(90);
     EXPECT_FALSE(toneSwitch.checked);
     EXPECT_EQ(tone.beeps.size(), 2u);
 }
 
-TEST(SoundTone, ClampsRoundsHalvesToEvenAndPassesTheDurationOn) {
+TEST(soundTone, ClampsRoundsHalvesToEvenAndPassesTheDurationOn) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const std::pair<double, std::uint32_t> cases[] = {
         {36.9, 37},     {37.0, 37},     {nan, 37},       {40000.0, 32767}, {32767.0, 32767},
@@ -116,8 +116,8 @@ TEST(SoundTone, ClampsRoundsHalvesToEvenAndPassesTheDurationOn) {
         EXPECT_EQ(toneFrequency(in), out) << in;
     }
     RecordingTone tone;
-    SoundTone(tone, 1001.5, 60);
-    SoundTone(tone, 440.0, -1);  // a negative duration sounds nothing rather than for days
+    soundTone(tone, 1001.5, 60);
+    soundTone(tone, 440.0, -1);  // a negative duration sounds nothing rather than for days
     EXPECT_EQ(tone.beeps, (Beeps{{1002, 60}, {440, 0}}));
 }
 

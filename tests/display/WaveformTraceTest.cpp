@@ -16,14 +16,14 @@ using Log = std::vector<std::string>;
 // Records every surface call, reads included, so the order is checked as well.
 class RecordingSurface : public DrawingSurface {
 public:
-    float ScaleWidth() const override { return log.push_back("W"), 575.0f; }
-    float ScaleHeight() const override { return log.push_back("H"), 255.0f; }
-    void ForeColor(std::uint32_t color) override {
+    float areaWidth() const override { return log.push_back("W"), 575.0f; }
+    float areaHeight() const override { return log.push_back("H"), 255.0f; }
+    void setPenColor(std::uint32_t color) override {
         char text[32];
         std::snprintf(text, sizeof text, "Fore %08X", color);
         log.push_back(text);
     }
-    void Line(float x1, float y1, float x2, float y2) override {
+    void drawLine(float x1, float y1, float x2, float y2) override {
         if (lines++ == failingLine) {
             throw std::runtime_error("line failed");
         }
@@ -42,28 +42,28 @@ TEST(WaveformTrace, DrawsTheSweepFromTheTopLeftCornerAcrossTheWrap) {
     RecordingSurface surface;
     WaveformTrace trace(surface);
 
-    trace.PlotSample(100);
+    trace.plotSample(100);
     EXPECT_EQ(surface.take(), (Log{"W", "Fore 80000005", "H", "Line 1,1-1,255", "H",
                                    "Line 2,1-2,255", "Fore 8000000D", "Line 0,0-1,156"}));
-    trace.PlotSample(110);
+    trace.plotSample(110);
     EXPECT_EQ(surface.take(), (Log{"W", "Fore 80000005", "H", "Line 2,1-2,255", "H",
                                    "Line 3,1-3,255", "Fore 8000000D", "Line 1,156-2,146"}));
 
     int samples = 2;
-    while (trace.pen().PlotX != 574) {
-        trace.PlotSample(128);
+    while (trace.pen().x != 574) {
+        trace.plotSample(128);
         ++samples;
     }
     surface.take();
-    trace.PlotSample(130);  // the pen reaches column W, just past the right edge
+    trace.plotSample(130);  // the pen reaches column W, just past the right edge
     EXPECT_EQ(surface.take(), (Log{"W", "Fore 80000005", "H", "Line 575,1-575,255", "H",
                                    "Line 576,1-576,255", "Fore 8000000D", "Line 574,128-575,126"}));
-    trace.PlotSample(140);  // wrap: columns 0 and 1 wiped, no segment, level kept
+    trace.plotSample(140);  // wrap: columns 0 and 1 wiped, no segment, level kept
     EXPECT_EQ(surface.take(), (Log{"W", "Fore 80000005", "H", "Line 0,1-0,255", "H",
                                    "Line 1,1-1,255", "Fore 8000000D"}));
     EXPECT_EQ(samples + 2, 576);  // one sweep is W + 1 samples
-    EXPECT_EQ(trace.pen().LastY, 116);
-    trace.PlotSample(150);
+    EXPECT_EQ(trace.pen().lastY, 116);
+    trace.plotSample(150);
     EXPECT_EQ(surface.take().back(), "Line 0,116-1,106");
 }
 
@@ -71,25 +71,25 @@ TEST(WaveformTrace, LevelIsRow256MinusTheSample) {
     RecordingSurface surface;
     WaveformTrace trace(surface);
     for (auto [sample, level] : {std::pair{0, 256}, {128, 128}, {247, 9}}) {
-        trace.PlotSample(static_cast<std::int16_t>(sample));
-        EXPECT_EQ(trace.pen().LastY, level) << sample;
+        trace.plotSample(static_cast<std::int16_t>(sample));
+        EXPECT_EQ(trace.pen().lastY, level) << sample;
     }
 }
 
 TEST(WaveformTrace, FailingSurfaceCallLeavesThePenMovedAndTheLevelUnchanged) {
     RecordingSurface surface;
     WaveformTrace trace(surface);
-    trace.PlotSample(100);           // column 1, level 156
+    trace.plotSample(100);           // column 1, level 156
     for (int failing : {0, 1, 2}) {  // each line of the next sample in turn
         surface.lines = 0;
         surface.failingLine = failing;
-        EXPECT_THROW(trace.PlotSample(200), std::runtime_error);
-        EXPECT_EQ(trace.pen().PlotX, 2 + failing);
-        EXPECT_EQ(trace.pen().LastY, 156);
+        EXPECT_THROW(trace.plotSample(200), std::runtime_error);
+        EXPECT_EQ(trace.pen().x, 2 + failing);
+        EXPECT_EQ(trace.pen().lastY, 156);
     }
     // The next sample joins the last level stored before the failures.
     surface.failingLine = -1;
-    trace.PlotSample(100);
+    trace.plotSample(100);
     EXPECT_EQ(surface.take().back(), "Line 4,156-5,156");
 }
 

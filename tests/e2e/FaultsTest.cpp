@@ -24,6 +24,7 @@
 #include <thread>
 
 #include "PtyPair.h"
+#include "StartCommands.h"
 #include "VncScreen.h"
 
 namespace vitalon::testing {
@@ -32,7 +33,7 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-const std::string kStart = "S1A15NG1D0";
+const std::string kStart = testing::startCommandBytes();
 constexpr uid_t kNobody = 65534;
 
 std::string asText(const std::vector<std::uint8_t>& bytes) {

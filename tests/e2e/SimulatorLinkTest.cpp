@@ -4,6 +4,7 @@
 
 #include "PtyPair.h"
 #include "SimProcess.h"
+#include "StartCommands.h"
 
 namespace vitalon::testing {
 namespace {
@@ -22,7 +23,7 @@ TEST(SimulatorLink, TheModelReceivesTheStartCommandsFromTheRealProgram) {
         const auto end = log.find('\n', at);
         received.push_back(log.substr(at + 9, end - at - 9));
     }
-    EXPECT_EQ(received, (std::vector<std::string>{"S1", "A1", "5", "N", "G1", "D0"}));
+    EXPECT_EQ(received, testing::startCommandList());
     EXPECT_TRUE(vitalon.running());
     EXPECT_EQ(vitalon.stop(SIGTERM, 3s), 0);
 }

@@ -7,18 +7,17 @@ namespace vitalon {
 namespace {
 
 using testing::FakeLabel;
-using testing::FakeSerialPort;
+using testing::FakeLink;
 
 class SettingSelectorsTest : public ::testing::Test {
 public:
     SettingSelectorsTest() {
-        port_.openable = {1};
-        port_.CommPort(1);
-        port_.PortOpen(true);
+        port_.openable = {"com1"};
+        port_.open("com1", {});
         selectors_.applyStartValues();
     }
 
-    FakeSerialPort port_;
+    FakeLink port_;
     FakeLabel speed_, amp_, filter_, sim_, channel_, curve_;
     SettingSelectors selectors_{{speed_, amp_, filter_, sim_, channel_, curve_}, port_};
 };
@@ -27,12 +26,12 @@ TEST_F(SettingSelectorsTest, StartCommandsAreSixWritesWithNothingAppended) {
     selectors_.sendStartCommands();
     EXPECT_EQ(port_.writes, (std::vector<std::string>{"S1", "A1", "5", "N", "G1", "D0"}));
     const auto& s = selectors_.settings();
-    EXPECT_EQ(s.SpeedSel, 1);
-    EXPECT_EQ(s.AmpSel, 1);
-    EXPECT_EQ(s.FilterSel, 5);
-    EXPECT_EQ(s.SimSel, 0);
-    EXPECT_EQ(s.ChannelSel, 1);
-    EXPECT_EQ(s.CurveSel, 0);
+    EXPECT_EQ(s.speed, 1);
+    EXPECT_EQ(s.amplification, 1);
+    EXPECT_EQ(s.filter, 5);
+    EXPECT_EQ(s.mode, 0);
+    EXPECT_EQ(s.lead, 1);
+    EXPECT_EQ(s.curve, 0);
 }
 
 struct Cycle {
@@ -46,32 +45,32 @@ struct Cycle {
 TEST_F(SettingSelectorsTest, EveryButtonCyclesCaptionsAndCommands) {
     const std::vector<Cycle> cycles = {
         {"Speed",
-         &SettingSelectors::Speed_Click,
+         &SettingSelectors::cycleSpeed,
          &SettingSelectorsTest::speed_,
          {"50/sec", "300/sec", "100/sec", "50/sec"},
          {"S2", "S0", "S1", "S2"}},
         {"Amplification",
-         &SettingSelectors::Amplification_Click,
+         &SettingSelectors::cycleAmplification,
          &SettingSelectorsTest::amp_,
          {"Amp 2", "Amp 0", "Amp 1", "Amp 2"},
          {"A2", "A0", "A1", "A2"}},
         {"Filter",
-         &SettingSelectors::Filter_Click,
+         &SettingSelectors::cycleFilter,
          &SettingSelectorsTest::filter_,
          {"60 Hz", "50 Hz", "60 Hz"},
          {"6", "5", "6"}},
         {"Simmode",
-         &SettingSelectors::Simmode_Click,
+         &SettingSelectors::cycleMode,
          &SettingSelectorsTest::sim_,
          {"Simulate", "Normal", "Simulate"},
          {"M", "N", "M"}},
         {"Channel",
-         &SettingSelectors::Channel_Click,
+         &SettingSelectors::cycleLead,
          &SettingSelectorsTest::channel_,
          {"I", "III", "II", "I"},
          {"G2", "G0", "G1", "G2"}},
         {"Curve",
-         &SettingSelectors::Curve_Click,
+         &SettingSelectors::cycleCurve,
          &SettingSelectorsTest::curve_,
          {"Resp.", "EKG", "Resp."},
          {"D1", "D0", "D1"}},
@@ -90,16 +89,16 @@ TEST_F(SettingSelectorsTest, EveryButtonCyclesCaptionsAndCommands) {
 }
 
 TEST_F(SettingSelectorsTest, ClickTouchesOnlyItsOwnSelectorAndLabel) {
-    selectors_.Channel_Click();
+    selectors_.cycleLead();
     EXPECT_EQ(speed_.caption, "");
     EXPECT_EQ(curve_.caption, "");
-    EXPECT_EQ(selectors_.settings().SpeedSel, 1);
-    EXPECT_EQ(selectors_.settings().ChannelSel, 2);
+    EXPECT_EQ(selectors_.settings().speed, 1);
+    EXPECT_EQ(selectors_.settings().lead, 2);
 }
 
 TEST_F(SettingSelectorsTest, CalibrateSendsCEveryTimeAndChangesNoLabel) {
     for (int i = 0; i < 3; ++i) {
-        selectors_.Calibrate_Click();
+        selectors_.calibrate();
     }
     EXPECT_EQ(port_.writes, (std::vector<std::string>{"C", "C", "C"}));
     EXPECT_EQ(speed_.caption + amp_.caption + filter_.caption + sim_.caption + channel_.caption +
@@ -108,23 +107,23 @@ TEST_F(SettingSelectorsTest, CalibrateSendsCEveryTimeAndChangesNoLabel) {
 }
 
 TEST_F(SettingSelectorsTest, UnsentCommandKeepsTheNewValueAndSaysWhichCommand) {
-    port_.PortOpen(false);
+    port_.close();
     try {
-        selectors_.Speed_Click();
+        selectors_.cycleSpeed();
         FAIL() << "a write without an open port must fail";
     } catch (const PortError& e) {
         EXPECT_EQ(e.kind(), PortErrorKind::NotOpen);
         EXPECT_NE(std::string(e.what()).find("\"S2\" was not sent"), std::string::npos) << e.what();
     }
-    EXPECT_EQ(selectors_.settings().SpeedSel, 2);
+    EXPECT_EQ(selectors_.settings().speed, 2);
     EXPECT_EQ(speed_.caption, "50/sec");
 }
 
 TEST(SettingCycles, UnexpectedSelectorValuesFallBackToTheFirstStep) {
-    EXPECT_STREQ(nextSpeed(7).command, "S0");
-    EXPECT_STREQ(nextFilter(0).command, "5");  // the filter values are 5 and 6, not 0 and 1
-    EXPECT_STREQ(nextSimmode(9).command, "N");
-    EXPECT_STREQ(nextCurve(3).command, "D0");
+    EXPECT_EQ(nextSpeed(7).command, "S0");
+    EXPECT_EQ(nextFilter(0).command, "5");  // the filter values are 5 and 6, not 0 and 1
+    EXPECT_EQ(nextMode(9).command, "N");
+    EXPECT_EQ(nextCurve(3).command, "D0");
 }
 
 }  // namespace

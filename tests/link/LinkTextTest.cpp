@@ -6,25 +6,9 @@
 namespace vitalon {
 namespace {
 
-TEST(LineSettings, ParsesTheFourFields) {
-    EXPECT_EQ(parseLineSettings("9600,n,8,1"), (LineSettings{9600, Parity::None, 8, 1.0}));
-    EXPECT_EQ(parseLineSettings("19200,E,7,2"), (LineSettings{19200, Parity::Even, 7, 2.0}));
-    EXPECT_EQ(parseLineSettings("300,s,5,1.5"), (LineSettings{300, Parity::Space, 5, 1.5}));
-}
-
-TEST(LineSettings, RejectsMalformedStringsWithAReason) {
-    for (const char* bad :
-         {"", "9600", "9600,n,8", "9600,n,8,1,x", "96OO,n,8,1", "9600,x,8,1", "9600,n,9,1",
-          "9600,n,8,3", "-9600,n,8,1", "9600,,8,1", "9600,n,8,1 "}) {
-        SCOPED_TRACE(bad);
-        try {
-            parseLineSettings(bad);
-            FAIL();
-        } catch (const PortError& e) {
-            EXPECT_EQ(e.kind(), PortErrorKind::BadSettings);
-            EXPECT_NE(std::string(e.what()).find("9600,n,8,1"), std::string::npos);
-        }
-    }
+TEST(LineSettings, DescribedAsBaudParityDataStop) {
+    EXPECT_EQ(describe(LineSettings{}), "9600,n,8,1");
+    EXPECT_EQ(describe(LineSettings{19200, Parity::Even, 7, 2}), "19200,e,7,2");
 }
 
 TEST(PortAssignmentTest, UsbAdaptersComeFirstThenByName) {
@@ -81,6 +65,13 @@ TEST(PortStatusText, NamesPortDeviceAndReason) {
     const std::string busy =
         openFailureStatus(2, PortError(PortErrorKind::Busy, "/dev/ttyS1 is in use."));
     EXPECT_EQ(busy.find("dialout"), std::string::npos);
+}
+
+TEST(PortStatusText, UnavailablePickSaysSoAndWhichPortStaysOpen) {
+    const PortError disabled(PortErrorKind::Unavailable, "it did not open at start-up.");
+    const std::string kept = unavailablePortStatus(5, disabled, 2);
+    EXPECT_EQ(kept, "COM5 cannot be chosen: it did not open at start-up. COM2 stays open.");
+    EXPECT_NE(unavailablePortStatus(5, disabled, 0).find("No port is open."), std::string::npos);
 }
 
 TEST(PortStatusText, NoPortAtStartSaysWhyAndThatOnlyARestartHelps) {

@@ -40,24 +40,24 @@ TEST(QtControls, LabelAndMenuItemWrapTheirQtWidgets) {
     window.setPalette(indexPalette());
     auto* raw = new QLabel(&window);
     QtLabel label(raw);
-    label.Caption("<b>72</b>");  // shown as it stands, never as markup
+    label.setText("<b>72</b>");  // shown as it stands, never as markup
     EXPECT_EQ(raw->textFormat(), Qt::PlainText);
-    EXPECT_EQ(label.Caption(), "<b>72</b>");
+    EXPECT_EQ(label.text(), "<b>72</b>");
 
-    label.BackColor(colors::AlarmBackground);
+    label.setBackgroundColor(colors::AlarmBackground);
     EXPECT_TRUE(raw->autoFillBackground());
     EXPECT_EQ(raw->palette().color(QPalette::Window), QColor(255, 192, 192));
     // System colours come from the window, not from the alarm colour just set.
-    label.BackColor(colors::WindowBackground);
+    label.setBackgroundColor(colors::WindowBackground);
     EXPECT_EQ(raw->palette().color(QPalette::Window), QColor(1, 1, 5));
 
     QAction action;
     QtMenuItem item(&action);
     EXPECT_TRUE(action.isCheckable());
-    item.Checked(true);
-    item.Enabled(false);
-    EXPECT_TRUE(action.isChecked() && item.Checked());
-    EXPECT_FALSE(action.isEnabled() || item.Enabled());
+    item.setChecked(true);
+    item.setEnabled(false);
+    EXPECT_TRUE(action.isChecked() && item.isChecked());
+    EXPECT_FALSE(action.isEnabled() || item.isEnabled());
 }
 
 }  // namespace

@@ -49,7 +49,7 @@ std::int16_t wave(int i) {
 
 void plot(WaveformTrace& trace, int count) {
     for (int i = 0; i < count; ++i) {
-        trace.PlotSample(wave(i));
+        trace.plotSample(wave(i));
     }
 }
 
@@ -65,15 +65,15 @@ bool columnIs(const QImage& image, int x, QRgb color) {
 
 TEST(GraphWidget, TraceLeavesABlankColumnAheadOfThePenAndIsRetainedOnRepaint) {
     GraphWidget graph;
-    EXPECT_EQ(graph.ScaleWidth(), 575.0f);
-    EXPECT_EQ(graph.ScaleHeight(), 255.0f);
+    EXPECT_EQ(graph.areaWidth(), 575.0f);
+    EXPECT_EQ(graph.areaHeight(), 255.0f);
     EXPECT_EQ(graph.backgroundColor(), graph.palette().color(QPalette::Base).rgb());
     WaveformTrace trace(graph);
     plot(trace, 300);
 
     const QImage& image = graph.image();
     EXPECT_TRUE(columnIs(image, 301, graph.backgroundColor()));
-    EXPECT_EQ(image.pixel(300, trace.pen().LastY), graph.traceColor());
+    EXPECT_EQ(image.pixel(300, trace.pen().lastY), graph.traceColor());
     EXPECT_EQ(image.pixel(0, 0), graph.traceColor());  // the first segment starts at (0,0)
 
     // Repainting the whole widget, as after being uncovered, shows the same pixels.
@@ -90,7 +90,7 @@ TEST(GraphWidget, WrapClearsColumnsZeroAndOneAndDrawsNothingElse) {
     const QImage before = graph.image().copy();
     ASSERT_FALSE(columnIs(before, 0, graph.backgroundColor()));
 
-    trace.PlotSample(200);
+    trace.plotSample(200);
     QImage expected = before;
     for (int y = 1; y < expected.height(); ++y) {
         expected.setPixel(0, y, graph.backgroundColor());
@@ -113,7 +113,7 @@ TEST(GraphWidget, RepaintsOnlyTheTouchedColumnsAtMostOncePerFrame) {
     EXPECT_EQ(graph.paints, paints + 1);
     EXPECT_EQ(graph.painted.boundingRect(), QRect(1, 1, 52, 255));  // inner columns 0..51
 
-    trace.PlotSample(10);
+    trace.plotSample(10);
     graph.flushPendingRepaint();
     EXPECT_EQ(graph.paints, paints + 2);
     EXPECT_FALSE(graph.repaintPending());
@@ -132,13 +132,13 @@ TEST(GraphWidget, WhenTheLoopGoesIdleAFrameAfterTheLastPaintTheSamplesArePainted
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     }
     const int paints = graph.paints;
-    trace.PlotSample(100);
+    trace.plotSample(100);
     emit loop->aboutToBlock();
     EXPECT_EQ(graph.paints, paints + 1);
     EXPECT_FALSE(graph.repaintPending());
 
     // Within the same frame the samples wait...
-    trace.PlotSample(110);
+    trace.plotSample(110);
     const bool sameFrame = graph.sinceLastPaint.elapsed() < GraphWidget::kFrameMs - 2;
     emit loop->aboutToBlock();
     if (sameFrame) {  // (unless this thread was held up meanwhile)
@@ -163,20 +163,20 @@ TEST(GraphWidget, AColumnDrawnIntoAfterItsWipeIsWipedAgain) {
         return true;
     };
     for (int i = 0; i < 10; ++i) {
-        trace.PlotSample(56);  // level 200
+        trace.plotSample(56);  // level 200
     }
     ASSERT_TRUE(columnIs(graph.image(), 11, graph.backgroundColor()));  // wiped ahead of the pen
 
     // A vertical line into the wiped column ahead of the pen...
-    graph.ForeColor(colors::Highlight);
-    graph.Line(11, 50, 11, 60);
-    trace.PlotSample(56);  // pen to 11: wipes 11 and 12, segment ends at (11, 200)
+    graph.setPenColor(colors::Highlight);
+    graph.drawLine(11, 50, 11, 60);
+    trace.plotSample(56);  // pen to 11: wipes 11 and 12, segment ends at (11, 200)
     EXPECT_TRUE(onlySegmentIn(11));
 
     // ...and a sloped one across it.
-    graph.ForeColor(colors::Highlight);
-    graph.Line(12, 5, 14, 120);
-    trace.PlotSample(56);  // pen to 12
+    graph.setPenColor(colors::Highlight);
+    graph.drawLine(12, 5, 14, 120);
+    trace.plotSample(56);  // pen to 12
     EXPECT_TRUE(onlySegmentIn(12));
     EXPECT_TRUE(columnIs(graph.image(), 13, graph.backgroundColor()));
     EXPECT_EQ(graph.image().pixel(14, 120), graph.traceColor());  // beyond the band, left alone
@@ -212,7 +212,7 @@ TEST(GraphWidget, ColoursFollowThePaletteAndStayDistinct) {
     palette.setColor(QPalette::Highlight, QColor(250, 200, 0));
     graph.setPalette(palette);
     EXPECT_TRUE(columnIs(graph.image(), 100, qRgb(10, 20, 30)));  // recoloured, not striped
-    EXPECT_EQ(graph.image().pixel(20, trace.pen().LastY), qRgb(250, 200, 0));
+    EXPECT_EQ(graph.image().pixel(20, trace.pen().lastY), qRgb(250, 200, 0));
 
     palette.setColor(QPalette::Highlight, QColor(10, 20, 30));
     graph.setPalette(palette);
@@ -222,10 +222,10 @@ TEST(GraphWidget, ColoursFollowThePaletteAndStayDistinct) {
 TEST(GraphWidget, LinesAreClippedWhateverTheCoordinates) {
     GraphWidget graph;
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    graph.Line(nan, 0, 10, 10);
-    graph.Line(0, 0, std::numeric_limits<float>::infinity(), 10);
+    graph.drawLine(nan, 0, 10, 10);
+    graph.drawLine(0, 0, std::numeric_limits<float>::infinity(), 10);
     EXPECT_TRUE(columnIs(graph.image(), 0, graph.backgroundColor()));
-    graph.Line(-1e9f, -1e9f, 1e9f, 1e9f);  // keeps its slope through the area
+    graph.drawLine(-1e9f, -1e9f, 1e9f, 1e9f);  // keeps its slope through the area
     EXPECT_EQ(graph.image().pixel(200, 200), graph.traceColor());
     EXPECT_EQ(graph.image().pixel(200, 201), graph.backgroundColor());
 }

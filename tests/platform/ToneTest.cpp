@@ -50,8 +50,8 @@ TEST(TonePlayer, WithoutAnAudioOutputReportsOnceAndStaysSilent) {
     TonePlayer player;
     std::vector<std::string> messages;
     player.onUnavailable = [&](const std::string& m) { messages.push_back(m); };
-    player.Beep(1000, 60);
-    player.Beep(37, 0xFFFFFFFFu);
+    player.beep(1000, 60);
+    player.beep(37, 0xFFFFFFFFu);
     EXPECT_EQ(messages,
               std::vector<std::string>{"Pulse tone unavailable: no audio output device."});
     EXPECT_FALSE(player.isPlaying());

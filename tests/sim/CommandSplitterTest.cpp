@@ -6,6 +6,7 @@
 
 #include "CommandSplitter.h"
 #include "ModuleModel.h"
+#include "StartCommands.h"
 
 namespace vitalon::sim {
 namespace {
@@ -23,8 +24,8 @@ std::vector<std::string> texts(const std::vector<Command>& commands) {
 }
 
 TEST(CommandSplitter, StartRunSplitsTheSameHoweverItIsChunked) {
-    const std::string run = "S1A15NG1D0";
-    const std::vector<std::string> expected = {"S1", "A1", "5", "N", "G1", "D0"};
+    const std::string run = testing::startCommandBytes();
+    const std::vector<std::string> expected = testing::startCommandList();
     const unsigned cuts = static_cast<unsigned>(run.size() - 1);
     for (unsigned mask = 0; mask < (1u << cuts); ++mask) {
         CommandSplitter splitter;

@@ -15,6 +15,7 @@
 
 #include "ModuleModel.h"
 #include "PtyPair.h"
+#include "StartCommands.h"
 
 namespace vitalon::testing {
 namespace {
@@ -22,7 +23,7 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-const std::string kStart = "S1A15NG1D0";
+const std::string kStart = testing::startCommandBytes();
 
 // Waits until the program has taken everything written so far: the line's
 // receive queue, seen through a second descriptor of the same device, stays

@@ -1,24 +1,21 @@
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
-#include <deque>
-#include <functional>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "Controls.h"
-#include "SerialPort.h"
+#include "SerialLink.h"
 
 namespace vitalon::testing {
 
 class FakeLabel : public Label {
 public:
-    void Caption(const std::string& text) override { caption = text; }
-    std::string Caption() const override { return caption; }
-    void BackColor(std::uint32_t color) override { backColor = color; }
+    void setText(const std::string& t) override { caption = t; }
+    std::string text() const override { return caption; }
+    void setBackgroundColor(std::uint32_t color) override { backColor = color; }
 
     std::string caption;
     std::uint32_t backColor = 0;
@@ -26,97 +23,69 @@ public:
 
 class FakeMenuItem : public MenuItem {
 public:
-    void Enabled(bool e) override { enabled = e; }
-    bool Enabled() const override { return enabled; }
-    void Checked(bool c) override { checked = c; }
-    bool Checked() const override { return checked; }
+    void setEnabled(bool e) override { enabled = e; }
+    bool isEnabled() const override { return enabled; }
+    void setChecked(bool c) override { checked = c; }
+    bool isChecked() const override { return checked; }
 
     bool enabled = true;
     bool checked = false;
 };
 
-// A serial port whose devices are a set of port numbers that can open. Every
-// call is recorded as text, so tests can check order as well as effect.
-class FakeSerialPort : public SerialPort {
+// A serial link whose devices are a set of paths that can open. Opens and
+// closes are logged, writes kept; receive() and lose() play the line's side.
+class FakeLink : public SerialLink {
 public:
-    void CommPort(std::int16_t port) override {
-        log.push_back("CommPort " + std::to_string(port));
-        fail("CommPort");
-        port_ = port;
-    }
-    void Settings(const std::string& s) override {
-        log.push_back("Settings " + s);
-        fail("Settings");
-    }
-    void InputMode(std::int32_t m) override {
-        log.push_back("InputMode " + std::to_string(m));
-        fail("InputMode");
-    }
-    void RThreshold(std::int16_t n) override {
-        log.push_back("RThreshold " + std::to_string(n));
-        fail("RThreshold");
-    }
-    void SThreshold(std::int16_t n) override {
-        log.push_back("SThreshold " + std::to_string(n));
-        fail("SThreshold");
-    }
-    void PortOpen(bool open) override {
-        log.push_back(open ? "open " + std::to_string(port_) : "close");
-        fail(open ? "open" : "close");
-        if (!open) {
-            open_ = false;
-            return;
-        }
+    void open(const std::string& device, const LineSettings& s) override {
+        log.push_back("open " + device);
+        device_ = device;
+        fail(device + ":open");
         if (open_) {
             throw PortError(PortErrorKind::Other, "port already open");
         }
-        if (!openable.count(port_)) {
+        if (!openable.count(device)) {
             throw PortError(PortErrorKind::NotFound, "no such device");
         }
         open_ = true;
-        ++opens[port_];
+        settings = s;
+        ++opens[device];
     }
-    bool PortOpen() const override { return open_; }
-    void Output(std::string_view bytes) override {
+    // Like close(2), a failing close still leaves the link closed.
+    void close() override {
+        log.push_back("close");
+        open_ = false;
+        fail(device_ + ":close");
+    }
+    bool isOpen() const override { return open_; }
+    void write(std::string_view bytes) override {
         if (!open_) {
             throw PortError(PortErrorKind::NotOpen, "the port is not open");
         }
         writes.emplace_back(bytes);
     }
-    std::int16_t CommEvent() const override { return event; }
-    std::int16_t InBufferCount() const override {
-        return static_cast<std::int16_t>(inBuffer.size());
-    }
-    std::vector<std::uint8_t> Input() override {
-        std::vector<std::uint8_t> out;
-        const std::size_t n =
-            chunks.empty() ? inBuffer.size() : std::min(chunks.front(), inBuffer.size());
-        if (!chunks.empty()) {
-            chunks.pop_front();
-        }
-        out.assign(inBuffer.begin(), inBuffer.begin() + static_cast<std::ptrdiff_t>(n));
-        inBuffer.erase(inBuffer.begin(), inBuffer.begin() + static_cast<std::ptrdiff_t>(n));
-        ++inputCalls;
-        return out;
+    void setListener(LinkListener* l) override { listener = l; }
+
+    void receive(const std::vector<std::uint8_t>& bytes) { listener->bytesReceived(bytes); }
+    void lose(const std::string& reason) {
+        open_ = false;
+        listener->linkLost(reason);
     }
 
-    std::set<int> openable;         // port numbers whose open succeeds
-    std::set<std::string> failing;  // "port:step" pairs that throw, e.g. "4:close"
-    std::map<int, int> opens;       // successful opens per port
+    std::set<std::string> openable;  // device paths whose open succeeds
+    std::set<std::string> failing;   // "device:step" pairs that throw, e.g. "com4:close"
+    std::map<std::string, int> opens;
     std::vector<std::string> log;
-    std::vector<std::string> writes;  // one entry per Output call
-    std::int16_t event = comm_event::Receive;
-    std::deque<std::uint8_t> inBuffer;
-    std::deque<std::size_t> chunks;  // sizes of successive Input() reads; all when empty
-    int inputCalls = 0;
+    std::vector<std::string> writes;  // one entry per write
+    LineSettings settings;            // of the last open
+    LinkListener* listener = nullptr;
 
 private:
     void fail(const std::string& step) {
-        if (failing.count(std::to_string(port_) + ":" + step)) {
-            throw PortError(PortErrorKind::Other, step + " failed");
+        if (failing.count(step)) {
+            throw PortError(PortErrorKind::Other, step.substr(step.find(':') + 1) + " failed");
         }
     }
-    std::int16_t port_ = 0;
+    std::string device_;  // of the last open attempt
     bool open_ = false;
 };
 

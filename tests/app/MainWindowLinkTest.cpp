@@ -10,8 +10,9 @@
 #include <functional>
 
 #include "EventLoopWait.h"
-#include "Form1.h"
+#include "MainWindow.h"
 #include "PtyPair.h"
+#include "StartCommands.h"
 
 namespace vitalon {
 namespace {
@@ -45,83 +46,83 @@ std::string text(const QLabel* l) {
     return l->text().toStdString();
 }
 
-std::vector<bool> enabledItems(const Form1& f) {
+std::vector<bool> enabledItems(const MainWindow& f) {
     std::vector<bool> e;
-    for (QAction* a : f.ui().setCOM) {
+    for (QAction* a : f.layout().portActions) {
         e.push_back(a->isEnabled());
     }
     return e;
 }
 
-std::vector<bool> checkedItems(const Form1& f) {
+std::vector<bool> checkedItems(const MainWindow& f) {
     std::vector<bool> c;
-    for (QAction* a : f.ui().setCOM) {
+    for (QAction* a : f.layout().portActions) {
         c.push_back(a->isChecked());
     }
     return c;
 }
 
-const std::string kStart = "S1A15NG1D0";
+const std::string kStart = testing::startCommandBytes();
 
-TEST(Form1Link, StartUpOpensTheOnlyPortSendsTheStartCommandsAndDecodes) {
+TEST(MainWindowLink, StartUpOpensTheOnlyPortSendsTheStartCommandsAndDecodes) {
     PtyPair pty;
-    Form1 form(onlyPort(3, pty.slavePath()));
-    EXPECT_TRUE(form.ui().setBeep->isChecked());  // the design state, before start-up
-    form.Form_Load();
+    MainWindow form(onlyPort(3, pty.slavePath()));
+    EXPECT_TRUE(form.layout().pulseToneAction->isChecked());  // the design state, before start-up
+    form.start();
 
-    EXPECT_EQ(form.PortNo(), 3);
+    EXPECT_EQ(form.currentPort(), 3);
     EXPECT_EQ(enabledItems(form),
               (std::vector<bool>{false, false, true, false, false, false, false, false}));
     EXPECT_EQ(checkedItems(form),
               (std::vector<bool>{true, false, false, false, false, false, false, false}));
-    EXPECT_FALSE(form.ui().setBeep->isChecked());
+    EXPECT_FALSE(form.layout().pulseToneAction->isChecked());
     EXPECT_EQ(form.statusText().toStdString(), "COM3 - " + pty.slavePath() + " - 9600,n,8,1");
     EXPECT_EQ(readLine(pty, kStart.size()), kStart);
 
     pty.write({120, 250, 72, 131, 249, 18, 251, 17});
-    ASSERT_TRUE(waitFor([&] { return text(form.ui().Label4) == "Lead Off!"; }));
-    EXPECT_EQ(text(form.ui().Label1), "---");
-    EXPECT_EQ(text(form.ui().Label3), "18");
-    EXPECT_EQ(form.vitals().PulseRate, 72);
-    EXPECT_EQ(form.trace().pen().PlotX, 2);
+    ASSERT_TRUE(waitFor([&] { return text(form.layout().statusLabel) == "Lead Off!"; }));
+    EXPECT_EQ(text(form.layout().pulseLabel), "---");
+    EXPECT_EQ(text(form.layout().respirationLabel), "18");
+    EXPECT_EQ(form.vitals().pulseRate, 72);
+    EXPECT_EQ(form.trace().pen().x, 2);
 }
 
-TEST(Form1Link, ButtonsSendOneCommandEachAndPortPicksSendNothing) {
+TEST(MainWindowLink, ButtonsSendOneCommandEachAndPortPicksSendNothing) {
     PtyPair pty;
-    Form1 form(onlyPort(2, pty.slavePath()));
-    form.Form_Load();
+    MainWindow form(onlyPort(2, pty.slavePath()));
+    form.start();
     ASSERT_EQ(readLine(pty, kStart.size()), kStart);
 
-    form.ui().Speed->click();
-    form.ui().Calibrate->click();
+    form.layout().speedButton->click();
+    form.layout().calibrateButton->click();
     EXPECT_EQ(readLine(pty, 3), "S2C");
-    EXPECT_EQ(text(form.ui().Labelspeed), "50/sec");
+    EXPECT_EQ(text(form.layout().speedLabel), "50/sec");
 
     pty.holdSlave();  // keep the line up while the program closes and reopens it
-    form.ui().setCOM[1]->trigger();
+    form.layout().portActions[1]->trigger();
     EXPECT_EQ(checkedItems(form),
               (std::vector<bool>{false, true, false, false, false, false, false, false}));
-    EXPECT_EQ(form.PortNo(), 2);
-    EXPECT_TRUE(form.port().PortOpen());
-    EXPECT_EQ(form.settings().SpeedSel, 2);
+    EXPECT_EQ(form.currentPort(), 2);
+    EXPECT_TRUE(form.link().isOpen());
+    EXPECT_EQ(form.settings().speed, 2);
     EXPECT_EQ(readLine(pty, 1, 200), "");
 
-    form.ui().Channel->click();
+    form.layout().leadButton->click();
     EXPECT_EQ(readLine(pty, 2), "G2");
 }
 
-TEST(Form1Link, FailedPickNamesPortDeviceAndReasonAndKeepsTheChecks) {
+TEST(MainWindowLink, FailedPickNamesPortDeviceAndReasonAndKeepsTheChecks) {
     PtyPair pty;
     PortAssignment ports = onlyPort(2, pty.slavePath());
     ports[4] = PortDevice{"/dev/vitalon-no-such-device", {}};
-    Form1 form(ports);
-    form.Form_Load();
+    MainWindow form(ports);
+    form.start();
     ASSERT_EQ(readLine(pty, kStart.size()), kStart);
 
     // COM5 failed the scan and stays disabled; the menu cannot pick it.
-    EXPECT_FALSE(form.ui().setCOM[4]->isEnabled());
-    form.ui().setCOM[4]->trigger();
-    EXPECT_TRUE(form.port().PortOpen());
+    EXPECT_FALSE(form.layout().portActions[4]->isEnabled());
+    form.layout().portActions[4]->trigger();
+    EXPECT_TRUE(form.link().isOpen());
 
     // A device that vanishes between scan and pick.
     pty.holdSlave();
@@ -129,68 +130,68 @@ TEST(Form1Link, FailedPickNamesPortDeviceAndReasonAndKeepsTheChecks) {
         (std::filesystem::temp_directory_path() / "vitalon-test-link").string();
     std::filesystem::remove(link);
     std::filesystem::create_symlink(pty.slavePath(), link);
-    Form1 second(onlyPort(4, link));
-    second.Form_Load();
+    MainWindow second(onlyPort(4, link));
+    second.start();
     std::filesystem::remove(link);
-    second.ui().setCOM[3]->trigger();
+    second.layout().portActions[3]->trigger();
     const std::string status = second.statusText().toStdString();
     EXPECT_NE(status.find("COM4"), std::string::npos) << status;
     EXPECT_NE(status.find(link), std::string::npos) << status;
-    EXPECT_FALSE(second.port().PortOpen());
+    EXPECT_FALSE(second.link().isOpen());
     EXPECT_EQ(checkedItems(second),
               (std::vector<bool>{true, false, false, false, false, false, false, false}));
 
     // Back under the same path: the next pick works.
     std::filesystem::create_symlink(pty.slavePath(), link);
-    second.ui().setCOM[3]->trigger();
-    EXPECT_TRUE(second.port().PortOpen());
-    EXPECT_TRUE(second.ui().setCOM[3]->isChecked());
+    second.layout().portActions[3]->trigger();
+    EXPECT_TRUE(second.link().isOpen());
+    EXPECT_TRUE(second.layout().portActions[3]->isChecked());
     std::filesystem::remove(link);
 }
 
-TEST(Form1Link, NoPortAtStartIsExplainedAndClicksSayNothingWasSent) {
-    Form1 form(PortAssignment{});
-    form.Form_Load();
-    EXPECT_EQ(form.PortNo(), 0);
+TEST(MainWindowLink, NoPortAtStartIsExplainedAndClicksSayNothingWasSent) {
+    MainWindow form(PortAssignment{});
+    form.start();
+    EXPECT_EQ(form.currentPort(), 0);
     EXPECT_EQ(enabledItems(form), std::vector<bool>(8, false));
     EXPECT_NE(form.statusText().indexOf("no serial device"), -1) << form.statusText().toStdString();
-    EXPECT_FALSE(form.ui().setBeep->isChecked());
-    EXPECT_EQ(form.settings().SpeedSel, 1);
+    EXPECT_FALSE(form.layout().pulseToneAction->isChecked());
+    EXPECT_EQ(form.settings().speed, 1);
 
-    form.ui().Amplification->click();
-    EXPECT_EQ(text(form.ui().LabelAmp), "Amp 2");
+    form.layout().amplificationButton->click();
+    EXPECT_EQ(text(form.layout().amplificationLabel), "Amp 2");
     EXPECT_NE(form.statusText().indexOf("\"A2\" was not sent"), -1)
         << form.statusText().toStdString();
 }
 
-TEST(Form1Link, HangUpClosesThePortSaysSoAndTheWatchdogGoesStale) {
+TEST(MainWindowLink, HangUpClosesThePortSaysSoAndTheWatchdogGoesStale) {
     PtyPair pty;
-    Form1 form(onlyPort(1, pty.slavePath()));
-    form.Form_Load();
+    MainWindow form(onlyPort(1, pty.slavePath()));
+    form.start();
     ASSERT_EQ(readLine(pty, kStart.size()), kStart);
 
     pty.closeMaster();
-    ASSERT_TRUE(waitFor([&] { return !form.port().PortOpen(); }));
+    ASSERT_TRUE(waitFor([&] { return !form.link().isOpen(); }));
     EXPECT_NE(form.statusText().indexOf("lost"), -1) << form.statusText().toStdString();
     for (int i = 0; i < 4; ++i) {
-        form.Timer3_Timer();
+        form.watchdogTick();
     }
-    EXPECT_EQ(text(form.ui().Label4), "No Data!");
+    EXPECT_EQ(text(form.layout().statusLabel), "No Data!");
 
-    form.ui().Speed->click();  // no crash, and the user is told
+    form.layout().speedButton->click();  // no crash, and the user is told
     EXPECT_NE(form.statusText().indexOf("not sent"), -1);
 }
 
-TEST(Form1Link, EndClosesThePortAndNothingIsHandledAfterwards) {
+TEST(MainWindowLink, EndClosesThePortAndNothingIsHandledAfterwards) {
     PtyPair pty;
-    Form1 form(onlyPort(1, pty.slavePath()));
-    form.Form_Load();
+    MainWindow form(onlyPort(1, pty.slavePath()));
+    form.start();
     ASSERT_EQ(readLine(pty, kStart.size()), kStart);
-    form.menEnde();
+    form.quit();
     EXPECT_TRUE(form.ended());
-    EXPECT_FALSE(form.port().PortOpen());
-    form.ui().Speed->click();
-    EXPECT_EQ(text(form.ui().Labelspeed), "100/sec");
+    EXPECT_FALSE(form.link().isOpen());
+    form.layout().speedButton->click();
+    EXPECT_EQ(text(form.layout().speedLabel), "100/sec");
     EXPECT_FALSE(form.watchdogTimer().isActive());
 }
 

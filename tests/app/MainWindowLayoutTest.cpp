@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "Colors.h"
-#include "Form1Ui.h"
 #include "GraphWidget.h"
+#include "MainWindowLayout.h"
 #include "SystemColors.h"
 
 namespace vitalon {
@@ -72,34 +72,38 @@ const Design kDesign[] = {
 };
 // clang-format on
 
-class Form1UiTest : public ::testing::Test {
+class MainWindowLayoutTest : public ::testing::Test {
 protected:
-    Form1UiTest() : ui(buildForm1Ui(window)) {
+    MainWindowLayoutTest() : ui(buildMainWindowLayout(window)) {
         // clang-format off
-        controls = {{"Graph", ui.Graph}, {"Label1", ui.Label1}, {"Label2", ui.Label2},
-            {"Label3", ui.Label3}, {"Label4", ui.Label4}, {"Label5", ui.Label5}, {"Label6", ui.Label6},
-            {"Label7", ui.Label7}, {"Label8", ui.Label8}, {"Label9", ui.Label9}, {"Label10", ui.Label10},
-            {"Label20", ui.Label20}, {"Image1", ui.Image1}, {"Labelspeed", ui.Labelspeed},
-            {"LabelAmp", ui.LabelAmp}, {"Labelsim", ui.Labelsim}, {"Labelfilter", ui.Labelfilter},
-            {"LabelChannel", ui.LabelChannel}, {"LabelCurve", ui.LabelCurve}, {"Speed", ui.Speed},
-            {"Amplification", ui.Amplification}, {"Simmode", ui.Simmode}, {"Filter", ui.Filter},
-            {"Calibrate", ui.Calibrate}, {"Channel", ui.Channel}, {"Curve", ui.Curve}};
+        controls = {{"Graph", ui.graph}, {"Label1", ui.pulseLabel}, {"Label2", ui.leadModelNote},
+            {"Label3", ui.respirationLabel}, {"Label4", ui.statusLabel}, {"Label5", ui.respirationCaption},
+            {"Label6", ui.pulseCaption}, {"Label7", ui.statusCaption}, {"Label8", ui.respirationModelNote},
+            {"Label9", ui.modeModelNote}, {"Label10", ui.curveModelNote}, {"Label20", ui.titleLabel},
+            {"Image1", ui.logo}, {"Labelspeed", ui.speedLabel}, {"LabelAmp", ui.amplificationLabel},
+            {"Labelsim", ui.modeLabel}, {"Labelfilter", ui.filterLabel}, {"LabelChannel", ui.leadLabel},
+            {"LabelCurve", ui.curveLabel}, {"Speed", ui.speedButton},
+            {"Amplification", ui.amplificationButton}, {"Simmode", ui.modeButton},
+            {"Filter", ui.filterButton}, {"Calibrate", ui.calibrateButton}, {"Channel", ui.leadButton},
+            {"Curve", ui.curveButton}};
         // clang-format on
     }
 
     QColor desktop(std::uint32_t color) const { return resolveColor(color, window.palette()); }
 
     QMainWindow window;
-    Form1Ui ui;
+    MainWindowLayout ui;
     std::map<std::string, QWidget*> controls;
 };
 
-TEST_F(Form1UiTest, EveryControlHasItsDesignPlaceAndLook) {
+TEST_F(MainWindowLayoutTest, EveryControlHasItsDesignPlaceAndLook) {
     ASSERT_EQ(controls.size(), std::size(kDesign));
     for (const Design& d : kDesign) {
         SCOPED_TRACE(d.name);
         QWidget* widget = controls.at(d.name);
         ASSERT_NE(widget, nullptr);
+        // The design name is the objectName, and finds the control.
+        EXPECT_EQ(window.findChild<QWidget*>(QString::fromLatin1(d.name)), widget);
         EXPECT_EQ(widget->parentWidget(), window.centralWidget());
         EXPECT_EQ(widget->geometry(), QRect(d.x, d.y, d.w, d.h));
 
@@ -141,16 +145,16 @@ TEST_F(Form1UiTest, EveryControlHasItsDesignPlaceAndLook) {
     }
 }
 
-TEST_F(Form1UiTest, MenusAsCreated) {
+TEST_F(MainWindowLayoutTest, MenusAsCreated) {
     struct Menu {
         QMenu* menu;
         const char* title;
         QStringList items;
     };
     const Menu menus[] = {
-        {ui.menDatei, "&File", {"&End"}},
-        {ui.menPort, "&Port", {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8"}},
-        {ui.menBeep, "&Tone", {"Pulse Tone"}}};
+        {ui.fileMenu, "&File", {"&End"}},
+        {ui.portMenu, "&Port", {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8"}},
+        {ui.toneMenu, "&Tone", {"Pulse Tone"}}};
     ASSERT_EQ(window.menuBar()->actions().size(), 3);
     for (int m = 0; m < 3; ++m) {
         EXPECT_EQ(window.menuBar()->actions()[m]->menu(), menus[m].menu);
@@ -159,54 +163,64 @@ TEST_F(Form1UiTest, MenusAsCreated) {
         for (QAction* item : menus[m].menu->actions()) {
             items << item->text();
             EXPECT_TRUE(item->isEnabled());
-            const bool checked = item == ui.setCOM[0] || item == ui.setBeep;
+            const bool checked = item == ui.portActions[0] || item == ui.pulseToneAction;
             EXPECT_EQ(item->isChecked(), checked) << item->text().toStdString();
-            EXPECT_EQ(item->isCheckable(), item != ui.menEnde);
+            EXPECT_EQ(item->isCheckable(), item != ui.quitAction);
         }
         EXPECT_EQ(items, menus[m].items);
     }
-    EXPECT_EQ(ui.menPort->actions(), QList<QAction*>(ui.setCOM.begin(), ui.setCOM.end()));
-    EXPECT_EQ(ui.menDatei->actions(), QList<QAction*>{ui.menEnde});
-    EXPECT_EQ(ui.menBeep->actions(), QList<QAction*>{ui.setBeep});
+    EXPECT_EQ(ui.portMenu->actions(),
+              QList<QAction*>(ui.portActions.begin(), ui.portActions.end()));
+    // The design names of the menus, their items and the status bar.
+    const std::pair<QObject*, const char*> names[] = {
+        {ui.fileMenu, "menDatei"},       {ui.quitAction, "menEnde"},     {ui.portMenu, "menPort"},
+        {ui.portActions[0], "setCOM1"},  {ui.portActions[7], "setCOM8"}, {ui.toneMenu, "menBeep"},
+        {ui.pulseToneAction, "setBeep"}, {ui.statusBar, "StsBar1"},      {&window, "Form1"}};
+    for (const auto& [object, name] : names) {
+        EXPECT_EQ(object->objectName(), name);
+    }
+    EXPECT_EQ(ui.fileMenu->actions(), QList<QAction*>{ui.quitAction});
+    EXPECT_EQ(ui.toneMenu->actions(), QList<QAction*>{ui.pulseToneAction});
 }
 
-TEST_F(Form1UiTest, WindowClientAreaStatusBarIconAndFocusOrder) {
+TEST_F(MainWindowLayoutTest, WindowClientAreaStatusBarIconAndFocusOrder) {
     EXPECT_EQ(window.windowTitle(), "Vitalon");
     EXPECT_DOUBLE_EQ(window.font().pointSizeF(), 9.75);
     const QList<QSize> iconSizes = window.windowIcon().availableSizes();
     EXPECT_TRUE(iconSizes.contains(QSize(16, 16)) && iconSizes.contains(QSize(32, 32)));
-    EXPECT_EQ(ui.Image1->pixmap().size(), QSize(200, 45));
+    EXPECT_EQ(ui.logo->pixmap().size(), QSize(200, 45));
 
     window.show();
     window.layout()->activate();
     const int top = window.menuBar()->geometry().bottom() + 1;
     EXPECT_EQ(window.centralWidget()->geometry(), QRect(0, top, 802, 390));
-    EXPECT_EQ(ui.StsBar1->geometry(), QRect(0, top + 390, 802, 25));
-    EXPECT_EQ(ui.statusPanel->parentWidget(), ui.StsBar1);
+    EXPECT_EQ(ui.statusBar->geometry(), QRect(0, top + 390, 802, 25));
+    EXPECT_EQ(ui.statusPanel->parentWidget(), ui.statusBar);
     EXPECT_GE(ui.statusPanel->width(), 96);
     const QRect screen = window.screen()->availableGeometry();
     EXPECT_LE((window.geometry().center() - screen.center()).manhattanLength(), 2);
 
     window.resize(500, 300);  // only the status bar follows
     window.layout()->activate();
-    EXPECT_EQ(ui.Label1->geometry(), QRect(608, 8, 176, 96));
-    EXPECT_EQ(ui.StsBar1->geometry(), QRect(0, 300 - 25, 500, 25));
+    EXPECT_EQ(ui.pulseLabel->geometry(), QRect(608, 8, 176, 96));
+    EXPECT_EQ(ui.statusBar->geometry(), QRect(0, 300 - 25, 500, 25));
 
     // Tab visits the controls that take focus in this order, from the graph on.
     std::vector<QWidget*> tabbed;
-    QWidget* w = ui.Graph;
+    QWidget* w = ui.graph;
     do {
         if ((w->focusPolicy() & Qt::TabFocus) && w->parentWidget() == window.centralWidget()) {
             tabbed.push_back(w);
         }
         w = w->nextInFocusChain();
-    } while (w != ui.Graph);
-    EXPECT_EQ(tabbed, (std::vector<QWidget*>{ui.Graph, ui.Speed, ui.Amplification, ui.Simmode,
-                                             ui.Filter, ui.Calibrate, ui.Channel, ui.Curve}));
+    } while (w != ui.graph);
+    EXPECT_EQ(tabbed, (std::vector<QWidget*>{ui.graph, ui.speedButton, ui.amplificationButton,
+                                             ui.modeButton, ui.filterButton, ui.calibrateButton,
+                                             ui.leadButton, ui.curveButton}));
 }
 
-TEST_F(Form1UiTest, ValueLabelsDrawTheirTextInColourInsideAPlainBorder) {
-    const QImage image = ui.Label1->grab().toImage();
+TEST_F(MainWindowLayoutTest, ValueLabelsDrawTheirTextInColourInsideAPlainBorder) {
+    const QImage image = ui.pulseLabel->grab().toImage();
     const QColor frame = desktop(colors::SystemFlag | 6u);
     EXPECT_EQ(image.pixelColor(0, 50), frame);
     EXPECT_EQ(image.pixelColor(175, 0), frame);
@@ -220,6 +234,33 @@ TEST_F(Form1UiTest, ValueLabelsDrawTheirTextInColourInsideAPlainBorder) {
     }
     EXPECT_GT(lastGreen, 40);
     EXPECT_LT(lastGreen, 85);
+}
+
+TEST_F(MainWindowLayoutTest, MessageWiderThanTheBarIsElidedAndTheWindowKeepsItsWidth) {
+    window.show();
+    window.layout()->activate();
+    const QString message = QStringLiteral("No serial port could be opened.") +
+                            QString(" COM%1: /dev/ttyUSB0: permission denied.").repeated(6) +
+                            QStringLiteral(" Your user must be in the dialout group.");
+    ui.statusPanel->setText(message);
+    window.layout()->activate();
+    EXPECT_EQ(window.width(), 802);
+    EXPECT_LE(ui.statusPanel->geometry().right(), ui.statusBar->width());
+    EXPECT_EQ(ui.statusPanel->text(), message);  // the whole text stays available
+
+    // What is painted ends in an ellipsis inside the panel, not in a cut-off word.
+    const QImage shot = ui.statusPanel->grab().toImage();
+    int lastInk = -1;
+    const QColor background = shot.pixelColor(shot.width() - 1, shot.height() / 2);
+    for (int x = 0; x < shot.width(); ++x) {
+        for (int y = 0; y < shot.height(); ++y) {
+            if (shot.pixelColor(x, y) != background) {
+                lastInk = x;
+            }
+        }
+    }
+    EXPECT_GT(lastInk, 0);
+    EXPECT_LT(lastInk, shot.width() - 2);
 }
 
 }  // namespace

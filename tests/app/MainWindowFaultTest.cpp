@@ -21,10 +21,11 @@
 #include <thread>
 
 #include "EventLoopWait.h"
-#include "Form1.h"
 #include "GraphWidget.h"
+#include "MainWindow.h"
 #include "PtyPair.h"
 #include "ReferenceDecoder.h"
+#include "StartCommands.h"
 
 namespace vitalon {
 namespace {
@@ -33,7 +34,7 @@ using testing::waitFor;
 
 using testing::PtyPair;
 
-const std::string kStart = "S1A15NG1D0";
+const std::string kStart = testing::startCommandBytes();
 
 // The start commands, read while the event loop runs (the port writes asynchronously).
 bool startCommandsArrive(PtyPair& pty) {
@@ -67,22 +68,22 @@ std::string text(const QLabel* l) {
 // exactly what decoding that many bytes gives: nothing lost, doubled or
 // reordered, and the decoder in one of its four states. The replay comes
 // afterwards so that the watching adds next to nothing to each event.
-class StreamFollower {
+class StreamFollower : public LinkListener {
 public:
-    StreamFollower(Form1& form, const std::vector<std::uint8_t>& sent)
-        : form_(form), sent_(sent), sweep_(static_cast<int>(form.ui().Graph->ScaleWidth()) + 1) {
-        form_.port().OnComm = [this] {
-            const bool receive = form_.port().CommEvent() == comm_event::Receive;
-            const std::size_t waiting = receive ? form_.port().InBufferCount() : 0u;
-            form_.MSComm1_OnComm();
-            if (waiting > 0) {
-                note(waiting);
-            }
-        };
+    StreamFollower(MainWindow& form, const std::vector<std::uint8_t>& sent)
+        : form_(form),
+          sent_(sent),
+          sweep_(static_cast<int>(form.layout().graph->areaWidth()) + 1),
+          serial_(form.link().findChild<QSerialPort*>()) {
+        form_.link().setListener(this);
     }
-    ~StreamFollower() {
-        form_.port().OnComm = [this] { form_.MSComm1_OnComm(); };
+    ~StreamFollower() override { form_.link().setListener(&form_.linkController()); }
+
+    void bytesReceived(std::span<const std::uint8_t> bytes) override {
+        form_.linkController().bytesReceived(bytes);
+        note(bytes.size());
     }
+    void linkLost(const std::string& reason) override { form_.linkController().linkLost(reason); }
 
     std::size_t consumed() const { return consumed_; }
     std::size_t events() const { return seen_.size(); }
@@ -128,8 +129,8 @@ private:
         std::string text() const {
             return "flags " + std::to_string(pulse) + std::to_string(resp) +
                    std::to_string(status) + " pulse " + std::to_string(pulseRate) + " resp " +
-                   std::to_string(respRate) + " status " + std::to_string(statusCode) + " PlotX " +
-                   std::to_string(plotX) + " LastY " + std::to_string(lastY) + " left " +
+                   std::to_string(respRate) + " status " + std::to_string(statusCode) + " x " +
+                   std::to_string(plotX) + " lastY " + std::to_string(lastY) + " left " +
                    std::to_string(left);
         }
     };
@@ -140,9 +141,9 @@ private:
         const StreamDecoder& d = form_.decoder();
         const auto& v = form_.vitals();
         const auto& pen = form_.trace().pen();
-        seen_.push_back({consumed_, d.ExpectPulse, d.ExpectResp, d.ExpectStatus, v.PulseRate,
-                         v.RespRate, v.StatusCode, pen.PlotX, pen.LastY,
-                         form_.port().InBufferCount()});
+        seen_.push_back({consumed_, d.expectsPulse(), d.expectsRespiration(), d.expectsStatus(),
+                         v.pulseRate, v.respirationRate, v.statusCode, pen.x, pen.lastY,
+                         static_cast<int>(serial_->bytesAvailable())});
     }
 
     void replay(std::uint8_t b) {
@@ -168,9 +169,10 @@ private:
         }
     }
 
-    Form1& form_;
+    MainWindow& form_;
     const std::vector<std::uint8_t>& sent_;
     const int sweep_;  // the pen's columns 0..W: W + 1 samples a sweep
+    QSerialPort* serial_;
     std::size_t consumed_ = 0;
     std::size_t largest_ = 0;
     std::vector<Seen> seen_;
@@ -237,8 +239,8 @@ std::vector<std::uint8_t> numberedStream(std::size_t size) {
 }
 
 // Counts the closes of the QSerialPort inside the window's port from now on.
-bool countCloses(Form1& form, int& closes) {
-    auto* serial = form.port().findChild<QSerialPort*>();
+bool countCloses(MainWindow& form, int& closes) {
+    auto* serial = form.link().findChild<QSerialPort*>();
     if (serial == nullptr) {
         return false;
     }
@@ -246,43 +248,43 @@ bool countCloses(Form1& form, int& closes) {
     return true;
 }
 
-TEST(Form1Faults, PulledCableGoesStaleAndAPickAfterTheReplugBringsDataBack) {
+TEST(MainWindowFaults, PulledCableGoesStaleAndAPickAfterTheReplugBringsDataBack) {
     auto first = std::make_unique<PtyPair>();
     const std::string link =
         (std::filesystem::temp_directory_path() / ("vitalon-replug-" + std::to_string(getpid())))
             .string();
     std::filesystem::remove(link);
     std::filesystem::create_symlink(first->slavePath(), link);
-    Form1 form(devices({link}));
+    MainWindow form(devices({link}));
     form.watchdogTimer().setInterval(20);  // the real timer, only faster
-    form.Form_Load();
+    form.start();
     ASSERT_TRUE(startCommandsArrive(*first));
 
     first->write({250, 72, 120});
-    ASSERT_TRUE(waitFor([&] { return text(form.ui().Label1) == "72"; }, 10000));
-    EXPECT_EQ(text(form.ui().Label4), "OK!");
+    ASSERT_TRUE(waitFor([&] { return text(form.layout().pulseLabel) == "72"; }, 10000));
+    EXPECT_EQ(text(form.layout().statusLabel), "OK!");
 
     first.reset();  // the cable is pulled
-    ASSERT_TRUE(waitFor([&] { return !form.port().PortOpen(); }, 10000));
+    ASSERT_TRUE(waitFor([&] { return !form.link().isOpen(); }, 10000));
     EXPECT_NE(form.statusText().indexOf("COM1 - " + QString::fromStdString(link) + " was lost"), -1)
         << form.statusText().toStdString();
-    ASSERT_TRUE(waitFor([&] { return text(form.ui().Label4) == "No Data!"; }, 10000));
-    EXPECT_EQ(text(form.ui().Label1), "");
+    ASSERT_TRUE(waitFor([&] { return text(form.layout().statusLabel) == "No Data!"; }, 10000));
+    EXPECT_EQ(text(form.layout().pulseLabel), "");
 
     // The adapter is back under the same path; the user picks COM1 again.
     PtyPair second;
     std::filesystem::remove(link);
     std::filesystem::create_symlink(second.slavePath(), link);
-    form.ui().setCOM[0]->trigger();
-    EXPECT_TRUE(form.port().PortOpen());
+    form.layout().portActions[0]->trigger();
+    EXPECT_TRUE(form.link().isOpen());
     EXPECT_EQ(form.statusText().toStdString(), "COM1 - " + link + " - 9600,n,8,1");
     second.write({250, 80, 121});
-    EXPECT_TRUE(waitFor([&] { return text(form.ui().Label1) == "80"; }, 10000));
-    EXPECT_EQ(text(form.ui().Label4), "OK!");
+    EXPECT_TRUE(waitFor([&] { return text(form.layout().pulseLabel) == "80"; }, 10000));
+    EXPECT_EQ(text(form.layout().statusLabel), "OK!");
     std::filesystem::remove(link);
 }
 
-TEST(Form1Faults, HeldPortIsSkippedByTheScanAndAPickSaysItIsInUse) {
+TEST(MainWindowFaults, HeldPortIsSkippedByTheScanAndAPickSaysItIsInUse) {
     PtyPair held;
     PtyPair free;
     PtyPair later;
@@ -290,17 +292,17 @@ TEST(Form1Faults, HeldPortIsSkippedByTheScanAndAPickSaysItIsInUse) {
     QSerialPort other(QString::fromStdString(held.slavePath()));
     ASSERT_TRUE(other.open(QIODevice::ReadWrite));
 
-    Form1 form(devices({held.slavePath(), free.slavePath(), later.slavePath()}));
-    form.Form_Load();
-    EXPECT_EQ(form.PortNo(), 2);
-    EXPECT_FALSE(form.ui().setCOM[0]->isEnabled());
-    EXPECT_TRUE(form.ui().setCOM[2]->isEnabled());
+    MainWindow form(devices({held.slavePath(), free.slavePath(), later.slavePath()}));
+    form.start();
+    EXPECT_EQ(form.currentPort(), 2);
+    EXPECT_FALSE(form.layout().portActions[0]->isEnabled());
+    EXPECT_TRUE(form.layout().portActions[2]->isEnabled());
     ASSERT_TRUE(startCommandsArrive(free));
 
     QSerialPort grabber(QString::fromStdString(later.slavePath()));
     ASSERT_TRUE(grabber.open(QIODevice::ReadWrite));
-    form.ui().setCOM[2]->trigger();
-    EXPECT_FALSE(form.port().PortOpen());
+    form.layout().portActions[2]->trigger();
+    EXPECT_FALSE(form.link().isOpen());
     const std::string status = form.statusText().toStdString();
     EXPECT_EQ(
         status.rfind(
@@ -308,19 +310,19 @@ TEST(Form1Faults, HeldPortIsSkippedByTheScanAndAPickSaysItIsInUse) {
         0u)
         << status;
     EXPECT_NE(status.find("No port is open."), std::string::npos) << status;
-    EXPECT_TRUE(form.ui().setCOM[0]->isChecked());  // check marks as they were
-    EXPECT_FALSE(form.ui().setCOM[2]->isChecked());
+    EXPECT_TRUE(form.layout().portActions[0]->isChecked());  // check marks as they were
+    EXPECT_FALSE(form.layout().portActions[2]->isChecked());
 
     grabber.close();
-    form.ui().setCOM[2]->trigger();
-    EXPECT_TRUE(form.port().PortOpen());
-    EXPECT_TRUE(form.ui().setCOM[2]->isChecked());
+    form.layout().portActions[2]->trigger();
+    EXPECT_TRUE(form.link().isOpen());
+    EXPECT_TRUE(form.layout().portActions[2]->isChecked());
 }
 
-TEST(Form1Faults, FloodIsDecodedInOrderWithBoundedBuffersAndTimersStayOnTime) {
+TEST(MainWindowFaults, FloodIsDecodedInOrderWithBoundedBuffersAndTimersStayOnTime) {
     PtyPair pty;
-    Form1 form(devices({pty.slavePath()}));
-    form.Form_Load();
+    MainWindow form(devices({pty.slavePath()}));
+    form.start();
     ASSERT_TRUE(startCommandsArrive(pty));
 
     const std::vector<std::uint8_t> stream = numberedStream(1 << 20);
@@ -362,10 +364,10 @@ TEST(Form1Faults, FloodIsDecodedInOrderWithBoundedBuffersAndTimersStayOnTime) {
     EXPECT_LT(worstLateMs, 50) << "ms a queued timer was late during the flood";
 }
 
-TEST(Form1Faults, GarbageKeepsTheDecoderInOneOfItsFourStatesAcrossReads) {
+TEST(MainWindowFaults, GarbageKeepsTheDecoderInOneOfItsFourStatesAcrossReads) {
     PtyPair pty;
-    Form1 form(devices({pty.slavePath()}));
-    form.Form_Load();
+    MainWindow form(devices({pty.slavePath()}));
+    form.start();
     ASSERT_TRUE(startCommandsArrive(pty));
 
     std::vector<std::uint8_t> sent;
@@ -410,11 +412,11 @@ TEST(Form1Faults, GarbageKeepsTheDecoderInOneOfItsFourStatesAcrossReads) {
     EXPECT_GE(follower.events(), 200u + 32u * 2u);
 }
 
-TEST(Form1Faults, ShutdownInEveryStateClosesThePortOnceAndHandlesNothingAfter) {
+TEST(MainWindowFaults, ShutdownInEveryStateClosesThePortOnceAndHandlesNothingAfter) {
     {  // port open, through the window's close box
         PtyPair pty;
-        auto form = std::make_unique<Form1>(devices({pty.slavePath()}));
-        form->Form_Load();  // the scan opens and closes each port once: counted from here
+        auto form = std::make_unique<MainWindow>(devices({pty.slavePath()}));
+        form->start();  // the scan opens and closes each port once: counted from here
         int closes = 0;
         ASSERT_TRUE(countCloses(*form, closes));
         ASSERT_TRUE(startCommandsArrive(pty));
@@ -425,12 +427,12 @@ TEST(Form1Faults, ShutdownInEveryStateClosesThePortOnceAndHandlesNothingAfter) {
         EXPECT_EQ(closes, 1) << "the destructor closed again";
     }
     {  // no port open
-        auto form = std::make_unique<Form1>(devices({"/dev/vitalon-absent"}));
-        form->Form_Load();  // the scan opens and closes each port once: counted from here
+        auto form = std::make_unique<MainWindow>(devices({"/dev/vitalon-absent"}));
+        form->start();  // the scan opens and closes each port once: counted from here
         int closes = 0;
         ASSERT_TRUE(countCloses(*form, closes));
         const QString status = form->statusText();
-        form->menEnde();
+        form->quit();
         EXPECT_TRUE(form->ended());
         EXPECT_EQ(form->statusText(), status);  // closing nothing raised no error
         form.reset();
@@ -438,35 +440,35 @@ TEST(Form1Faults, ShutdownInEveryStateClosesThePortOnceAndHandlesNothingAfter) {
     }
     {  // port lost
         auto pty = std::make_unique<PtyPair>();
-        Form1 form(devices({pty->slavePath()}));
-        form.Form_Load();
+        MainWindow form(devices({pty->slavePath()}));
+        form.start();
         int closes = 0;
         ASSERT_TRUE(countCloses(form, closes));
         ASSERT_TRUE(startCommandsArrive(*pty));
         pty.reset();
-        ASSERT_TRUE(waitFor([&] { return !form.port().PortOpen(); }, 10000));
+        ASSERT_TRUE(waitFor([&] { return !form.link().isOpen(); }, 10000));
         EXPECT_EQ(closes, 1);
-        form.menEnde();
+        form.quit();
         EXPECT_EQ(closes, 1);
     }
     {  // mid-flood: after shutdown no byte is decoded any more
         PtyPair pty;
-        Form1 form(devices({pty.slavePath()}));
-        form.Form_Load();
+        MainWindow form(devices({pty.slavePath()}));
+        form.start();
         int closes = 0;
         ASSERT_TRUE(countCloses(form, closes));
         ASSERT_TRUE(startCommandsArrive(pty));
         pty.holdSlave();  // the line stays up after the program lets go
         const std::vector<std::uint8_t> stream = numberedStream(1 << 20);
         FloodWriter writer(pty.masterFd(), stream);
-        ASSERT_TRUE(waitFor([&] { return form.trace().pen().PlotX > 100; }, 10000));
-        form.menEnde();
+        ASSERT_TRUE(waitFor([&] { return form.trace().pen().x > 100; }, 10000));
+        form.quit();
         EXPECT_EQ(closes, 1);
         const auto pen = form.trace().pen();
         const auto vitals = form.vitals();
         waitFor([] { return false; }, 200);  // events keep coming; none may be handled
-        EXPECT_EQ(form.trace().pen().PlotX, pen.PlotX);
-        EXPECT_EQ(form.vitals().PulseRate, vitals.PulseRate);
+        EXPECT_EQ(form.trace().pen().x, pen.x);
+        EXPECT_EQ(form.vitals().pulseRate, vitals.pulseRate);
         EXPECT_FALSE(form.watchdogTimer().isActive());
     }
 }

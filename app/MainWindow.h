@@ -1,0 +1,90 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QTimer>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "DeviceSettings.h"
+#include "DisplayListener.h"
+#include "LinkController.h"
+#include "MainWindowLayout.h"
+#include "PortManager.h"
+#include "QtControls.h"
+#include "QtSerialLink.h"
+#include "StreamDecoder.h"
+#include "TonePlayer.h"
+#include "VitalSignPanel.h"
+#include "WaveformTrace.h"
+
+namespace vitalon {
+
+// The main window: owns the parts of the program and the controls, wires the
+// controls to the parts, and turns every failure into a status-bar message.
+//
+// The data path: the serial link pushes each received chunk to the link
+// controller, which hands it to the stream decoder; the decoder delivers the
+// decoded events to its listeners, one of which is the display (trace, panel,
+// watchdog, tone). Each handler runs to completion on the event loop; after
+// shutdown none runs.
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit MainWindow(PortAssignment devices, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // Start-up, before the window is first shown: pulse tone off, then the
+    // link's start-up (scan, open, start commands).
+    void start();
+
+    // Ends the program: the same shutdown as closing the window.
+    void quit();
+
+    // One tick of the no-data watchdog (the timer's handler; tests drive it directly).
+    void watchdogTick();
+
+    bool ended() const { return ended_; }
+    const MainWindowLayout& layout() const { return ui_; }
+    QtSerialLink& link() { return link_; }
+    LinkController& linkController() { return linkController_; }
+    // The decoded stream; further listeners attach here.
+    StreamDecoder& decoder() { return decoder_; }
+    std::uint8_t currentPort() const { return linkController_.currentPort(); }
+    const DeviceSettings& settings() const { return selectors_.settings(); }
+    const VitalSigns& vitals() const { return panel_.state(); }
+    const WaveformTrace& trace() const { return trace_; }
+    QString statusText() const;  // the whole message, however it is shown
+    QTimer& watchdogTimer() { return watchdogTimer_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void shutDown();
+    void connectControls();
+    void showStatus(const std::string& text);
+    void guarded(const std::function<void()>& handler);
+
+    MainWindowLayout ui_;
+    QtSerialLink link_;
+    QTimer watchdogTimer_;
+    TonePlayer tone_;
+
+    QtLabel pulseLabel_, respirationLabel_, statusLabel_;
+    QtLabel speedLabel_, amplificationLabel_, filterLabel_, modeLabel_, leadLabel_, curveLabel_;
+    std::array<std::unique_ptr<QtMenuItem>, 8> portItems_;
+    QtMenuItem pulseToneItem_;
+
+    PortManager ports_;
+    SettingSelectors selectors_;
+    StreamDecoder decoder_;
+    WaveformTrace trace_;
+    VitalSignPanel panel_;
+    DisplayListener display_;
+    LinkController linkController_;
+    bool ended_ = false;
+};
+
+}  // namespace vitalon

@@ -1,0 +1,138 @@
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "Fakes.h"
+#include "LinkController.h"
+#include "StartCommands.h"
+
+namespace vitalon {
+namespace {
+
+using testing::FakeLabel;
+using testing::FakeLink;
+using testing::FakeMenuItem;
+
+// Keeps every chunk it is handed; can be told to fail.
+class ChunkSink : public ByteSink {
+public:
+    void receive(std::span<const std::uint8_t> bytes) override {
+        if (failWith) {
+            throw std::runtime_error(failWith);
+        }
+        chunks.emplace_back(bytes.begin(), bytes.end());
+    }
+    std::vector<std::vector<std::uint8_t>> chunks;
+    const char* failWith = nullptr;
+};
+
+class LinkControllerTest : public ::testing::Test {
+protected:
+    static PortAssignment devices() {
+        PortAssignment d;
+        d[2] = PortDevice{"/dev/ttyUSB0", {}};
+        d[4] = PortDevice{"/dev/ttyS0", {}};
+        return d;
+    }
+    std::array<MenuItem*, 8> items() {
+        std::array<MenuItem*, 8> r{};
+        for (std::size_t i = 0; i < 8; ++i) {
+            r[i] = &items_[i];
+        }
+        return r;
+    }
+
+    FakeLink link_;
+    std::array<FakeMenuItem, 8> items_;
+    FakeLabel speed_, amp_, filter_, mode_, lead_, curve_;
+    SettingSelectors selectors_{{speed_, amp_, filter_, mode_, lead_, curve_}, link_};
+    ChunkSink sink_;
+    std::vector<std::string> status_;
+    PortManager ports_{link_, devices(), items()};
+    LinkController controller_{link_, ports_, selectors_, sink_,
+                               [this](const std::string& text) { status_.push_back(text); }};
+};
+
+TEST_F(LinkControllerTest, StartOpensTheFoundPortSaysSoAndSendsTheStartCommands) {
+    link_.openable = {"/dev/ttyUSB0", "/dev/ttyS0"};
+    for (auto& item : items_) {
+        item.enabled = false;  // start-up enables every item before the scan
+    }
+    controller_.start();
+    EXPECT_EQ(controller_.currentPort(), 3);
+    EXPECT_TRUE(items_[2].enabled && items_[4].enabled);
+    EXPECT_FALSE(items_[0].enabled);
+    EXPECT_EQ(status_, std::vector<std::string>{"COM3 - /dev/ttyUSB0 - 9600,n,8,1"});
+    EXPECT_EQ(link_.writes, testing::startCommandList());
+    EXPECT_EQ(selectors_.settings().speed, 1);
+    EXPECT_EQ(link_.listener, &controller_);
+}
+
+TEST_F(LinkControllerTest, StartWithoutAPortSaysWhyAndSendsNothing) {
+    controller_.start();
+    EXPECT_EQ(controller_.currentPort(), 0);
+    ASSERT_EQ(status_.size(), 1u);
+    EXPECT_NE(status_[0].find("No serial port could be opened"), std::string::npos) << status_[0];
+    EXPECT_TRUE(link_.writes.empty());
+    EXPECT_EQ(selectors_.settings().speed, 1);  // the selectors still show the start values
+}
+
+TEST_F(LinkControllerTest, PicksKeepTheCurrentPortRightAndNeverClaimAFailedOneOpened) {
+    link_.openable = {"/dev/ttyUSB0", "/dev/ttyS0"};
+    controller_.start();
+    status_.clear();
+
+    controller_.pick(5);
+    EXPECT_EQ(controller_.currentPort(), 5);
+    EXPECT_EQ(status_.back(), "COM5 - /dev/ttyS0 - 9600,n,8,1");
+
+    controller_.pick(1);  // disabled by the scan: refused, COM5 stays open
+    EXPECT_EQ(controller_.currentPort(), 5);
+    EXPECT_EQ(status_.back(),
+              "COM1 cannot be chosen: it did not open at start-up. COM5 stays open.");
+
+    controller_.pick(9);
+    EXPECT_EQ(status_.back().find("COM9 cannot be chosen"), 0u) << status_.back();
+
+    link_.openable = {"/dev/ttyUSB0"};  // COM5's device has gone
+    controller_.pick(5);
+    EXPECT_EQ(controller_.currentPort(), 0);
+    EXPECT_NE(status_.back().find("COM5 could not be opened"), std::string::npos) << status_.back();
+
+    controller_.pick(3);
+    EXPECT_EQ(controller_.currentPort(), 3);
+    EXPECT_EQ(link_.writes, testing::startCommandList());  // picks send nothing
+}
+
+TEST_F(LinkControllerTest, ChunksGoToTheSinkInOrderAndAFailureBecomesAStatusMessage) {
+    link_.openable = {"/dev/ttyUSB0"};
+    controller_.start();
+    link_.receive({1, 2});
+    link_.receive({250});
+    EXPECT_EQ(sink_.chunks, (std::vector<std::vector<std::uint8_t>>{{1, 2}, {250}}));
+
+    sink_.failWith = "the drawing failed";
+    link_.receive({3});
+    EXPECT_EQ(status_.back(), "the drawing failed");
+}
+
+TEST_F(LinkControllerTest, LostLinkNamesPortDeviceAndReasonAndShutdownDetaches) {
+    link_.openable = {"/dev/ttyUSB0"};
+    controller_.start();
+    link_.lose("Input/output error");
+    EXPECT_EQ(controller_.currentPort(), 0);
+    EXPECT_EQ(status_.back(),
+              "COM3 - /dev/ttyUSB0 was lost (Input/output error). Pick the port again from the "
+              "Port menu once it is back.");
+
+    controller_.pick(3);
+    EXPECT_TRUE(link_.isOpen());
+    controller_.shutdown();
+    EXPECT_FALSE(link_.isOpen());
+    EXPECT_EQ(link_.listener, nullptr);
+    controller_.shutdown();  // a second shutdown does nothing
+    EXPECT_EQ(link_.log.back(), "close");
+}
+
+}  // namespace
+}  // namespace vitalon
