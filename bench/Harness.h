@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "PseudoTerminal.h"
+
 namespace vitalon::bench {
 
 // CLOCK_MONOTONIC in nanoseconds: the clock the program's report uses.
@@ -63,21 +65,18 @@ private:
 class Line {
 public:
     Line();
-    ~Line();
     Line(const Line&) = delete;
     Line& operator=(const Line&) = delete;
 
-    const std::string& path() const { return path_; }
-    int masterFd() const { return master_; }
+    const std::string& path() const { return pty_.slavePath(); }
+    int masterFd() const { return pty_.masterFd(); }
     // Bytes written but not yet read by the program.
     int unread() const;
     // Reads and discards what the program wrote (its start commands); returns the count.
     std::size_t drainOutput();
 
 private:
-    int master_ = -1;
-    int slave_ = -1;
-    std::string path_;
+    PseudoTerminal pty_;
 };
 
 enum class Arrival {

@@ -5,19 +5,20 @@
 #include <QTimer>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "ModuleModel.h"
+#include "ModuleServer.h"
 
 class QSocketNotifier;
 
 namespace vitalon {
 
 // The module model served on a pseudo-terminal inside the program, so that the
-// real serial path (device, QSerialPort, receive handler) carries its bytes.
-// Paced by the monotonic clock: every 10 ms the model advances by the time that
-// really passed and its bytes are written to the terminal's master side.
-// POSIX only (pseudo-terminals); see Posix.cpp.
+// real serial path (device, QSerialPort, link, decoder) carries its bytes. The
+// module server does the serving, under the same rules as vitalon-sim; this
+// class drives it from the event loop: every 10 ms the model advances by the
+// time that really passed, and host commands are read as they come.
+// POSIX only (pseudo-terminals); see SimulatedModulePosix.cpp.
 class SimulatedModule : public QObject {
     Q_OBJECT
 public:
@@ -26,25 +27,22 @@ public:
     ~SimulatedModule() override;
 
     // The device path to open, like any serial device.
-    const std::string& devicePath() const { return slavePath_; }
+    const std::string& devicePath() const { return server_.devicePath(); }
     const sim::ModuleModel& model() const { return model_; }
+    const sim::ServeStats& stats() const { return server_.stats(); }
 
 private:
-    bool readCommands();  // false while nobody has the device open
-    void setListening(bool listening);
+    void readCommands();
     void pump();
 
     sim::ModuleModel model_;
-    int master_ = -1;
-    int slave_ =
-        -1;  // held open so the master never reads a hang-up while the program's port is closed
-    std::string slavePath_;
+    sim::ModuleServer server_;
+    // Watches the master for host commands while somebody listens: with nobody
+    // on the device it would report the hang-up on every poll.
     std::unique_ptr<QSocketNotifier> readNotifier_;
     QTimer timer_;
     QElapsedTimer clock_;
     qint64 lastNs_ = 0;
-    bool listening_ = false;
-    std::vector<std::uint8_t> out_;
 };
 
 }  // namespace vitalon

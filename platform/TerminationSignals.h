@@ -10,7 +10,7 @@ namespace vitalon {
 
 // Delivers SIGINT and SIGTERM on the event loop, so that a terminal's Ctrl+C or
 // a session's end runs the ordinary shutdown (port closed, exit code 0).
-// One instance per process. POSIX only; see Posix.cpp.
+// One instance per process. POSIX only; see TerminationSignalsPosix.cpp.
 class TerminationSignals : public QObject {
     Q_OBJECT
 public:

@@ -18,7 +18,7 @@
 #include <string>
 
 #include "ModuleModel.h"
-#include "PtyServer.h"
+#include "ModuleServer.h"
 #include "Scenario.h"
 
 namespace {
@@ -204,18 +204,20 @@ int main(int argc, char* argv[]) {
     }
 
     installStopHandlers();
-    vitalon::sim::PtyServer server;
+    std::optional<vitalon::sim::ModuleServer> server;
+    try {
+        server.emplace();
+    } catch (const std::exception& e) {
+        std::cerr << "vitalon-sim: " << e.what() << "\n";
+        return 1;
+    }
     std::string error;
-    if (!server.open(error)) {
+    vitalon::sim::DeviceSymlink link;
+    if (settings.linkPath && !link.create(*settings.linkPath, server->devicePath(), error)) {
         std::cerr << "vitalon-sim: " << error << "\n";
         return 1;
     }
-    vitalon::sim::DeviceLink link;
-    if (settings.linkPath && !link.create(*settings.linkPath, server.slavePath(), error)) {
-        std::cerr << "vitalon-sim: " << error << "\n";
-        return 1;
-    }
-    std::cout << server.slavePath() << std::endl;
+    std::cout << server->devicePath() << std::endl;
 
     vitalon::sim::ModuleModel model(settings.scenario);
     if (parser.isSet("verbose")) {
@@ -224,8 +226,8 @@ int main(int argc, char* argv[]) {
                          command.text().c_str());
         };
     }
-    vitalon::sim::PtyServeOptions options;
+    vitalon::sim::ServeOptions options;
     options.duration = std::chrono::nanoseconds(std::llround(settings.durationSeconds * 1e9));
-    server.serve(model, stopRequested, options);
+    server->serve(model, stopRequested, options);
     return 0;
 }

@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "PseudoTerminal.h"
+
 namespace vitalon::testing {
 
 // A pseudo-terminal pair in raw mode. The test holds the master side, the
@@ -22,8 +24,8 @@ public:
     PtyPair(const PtyPair&) = delete;
     PtyPair& operator=(const PtyPair&) = delete;
 
-    const std::string& slavePath() const { return slavePath_; }
-    int masterFd() const { return master_; }
+    const std::string& slavePath() const { return pty_.slavePath(); }
+    int masterFd() const { return pty_.masterFd(); }
 
     // Reads until `count` bytes have come or `timeout` has passed.
     std::vector<std::uint8_t> read(std::size_t count, std::chrono::milliseconds timeout);
@@ -36,9 +38,8 @@ public:
     void holdSlave();
 
 private:
-    int master_ = -1;
+    PseudoTerminal pty_;
     int heldSlave_ = -1;
-    std::string slavePath_;
 };
 
 // How a child process is started.

@@ -1,11 +1,10 @@
 #include "PtyPair.h"
 
+#include "ChildSpawn.h"
+
 #include <fcntl.h>
-#include <grp.h>
 #include <poll.h>
-#include <pty.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 #include <csignal>
 #include <cstdlib>
@@ -15,30 +14,15 @@
 #include <stdexcept>
 #include <thread>
 
-extern char** environ;
-
 namespace vitalon::testing {
 
+// The master is close-on-exec: a child process that inherited the module's
+// side would keep the line up when the test closes it.
 PtyPair::PtyPair() {
-    int slave = -1;
-    char name[256] = {};
-    if (openpty(&master_, &slave, name, nullptr, nullptr) != 0) {
-        throw std::runtime_error("openpty failed");
-    }
-    termios tio{};
-    tcgetattr(slave, &tio);
-    cfmakeraw(&tio);
-    tcsetattr(slave, TCSANOW, &tio);
-    close(slave);
-    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
-    // A child process must not inherit the module's side: closing it here
-    // would then not hang up the line.
-    fcntl(master_, F_SETFD, FD_CLOEXEC);
-    slavePath_ = name;
+    pty_.closeSlave();  // the program under test opens it by path
 }
 
 PtyPair::~PtyPair() {
-    closeMaster();
     if (heldSlave_ >= 0) {
         close(heldSlave_);
     }
@@ -46,7 +30,7 @@ PtyPair::~PtyPair() {
 
 void PtyPair::holdSlave() {
     if (heldSlave_ < 0) {
-        heldSlave_ = open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        heldSlave_ = open(slavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     }
 }
 
@@ -56,7 +40,7 @@ std::vector<std::uint8_t> PtyPair::read(std::size_t count, std::chrono::millisec
     while (out.size() < count) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
-        pollfd p{master_, POLLIN, 0};
+        pollfd p{pty_.masterFd(), POLLIN, 0};
         if (poll(&p, 1, static_cast<int>(std::max<long>(left.count(), 0))) <= 0) {
             if (left.count() <= 0) {
                 break;
@@ -64,7 +48,7 @@ std::vector<std::uint8_t> PtyPair::read(std::size_t count, std::chrono::millisec
             continue;
         }
         std::uint8_t buf[4096];
-        const ssize_t n = ::read(master_, buf, std::min(sizeof buf, count - out.size()));
+        const ssize_t n = ::read(pty_.masterFd(), buf, std::min(sizeof buf, count - out.size()));
         if (n > 0) {
             out.insert(out.end(), buf, buf + n);
         } else if (n < 0 && errno != EAGAIN) {
@@ -81,11 +65,11 @@ std::vector<std::uint8_t> PtyPair::read(std::size_t count, std::chrono::millisec
 void PtyPair::write(const std::vector<std::uint8_t>& bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
+        const ssize_t n = ::write(pty_.masterFd(), bytes.data() + done, bytes.size() - done);
         if (n > 0) {
             done += static_cast<std::size_t>(n);
         } else if (n < 0 && errno == EAGAIN) {
-            pollfd p{master_, POLLOUT, 0};
+            pollfd p{pty_.masterFd(), POLLOUT, 0};
             poll(&p, 1, 100);
         } else {
             throw std::runtime_error("write to the pseudo-terminal failed");
@@ -94,49 +78,20 @@ void PtyPair::write(const std::vector<std::uint8_t>& bytes) {
 }
 
 void PtyPair::closeMaster() {
-    if (master_ >= 0) {
-        close(master_);
-        master_ = -1;
-    }
+    pty_.closeMaster();
 }
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args,
                            const ChildOptions& options) {
-    // Everything the child needs is prepared here: between fork and exec only
-    // async-signal-safe calls are allowed, and the test may have threads.
-    std::map<std::string, std::string> env;
-    for (char** e = environ; *e != nullptr; ++e) {
-        const std::string entry(*e);
-        const auto eq = entry.find('=');
-        if (eq != std::string::npos) {
-            env[entry.substr(0, eq)] = entry.substr(eq + 1);
-        }
-    }
-    env["QT_QPA_PLATFORM"] = "offscreen";
-    for (const auto& [name, value] : options.env) {
-        env[name] = value;
-    }
+    SpawnOptions spawn;
+    spawn.env = options.env;
+    spawn.runAs = options.runAs;
     if (options.measuresMemory) {
-        std::string& asan = env["ASAN_OPTIONS"];
-        asan += (asan.empty() ? "" : ":") + std::string("quarantine_size_mb=1");
+        const char* inherited = std::getenv("ASAN_OPTIONS");
+        const std::string asan = inherited != nullptr ? inherited : "";
+        spawn.env.emplace_back("ASAN_OPTIONS",
+                               asan + (asan.empty() ? "" : ":") + "quarantine_size_mb=1");
     }
-    std::vector<std::string> envStrings;
-    for (const auto& [name, value] : env) {
-        envStrings.push_back(name + "=" + value);
-    }
-    std::vector<char*> envp;
-    for (auto& e : envStrings) {
-        envp.push_back(e.data());
-    }
-    envp.push_back(nullptr);
-    std::vector<std::string> argStrings{program};
-    argStrings.insert(argStrings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : argStrings) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
-
     int errFd = -1;
     if (options.captureStderr) {
         std::string path = "/tmp/vitalon-child-stderr-XXXXXX";
@@ -145,31 +100,9 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
             throw std::runtime_error("cannot create a file for the child's standard error");
         }
         stderrPath_ = path;
+        spawn.stderrFd = errFd;
     }
-    const bool dropUser = options.runAs.has_value();
-    const std::string cannotStart = "cannot start " + program + "\n";
-    const uid_t uid = options.runAs.value_or(0);
-
-    pid_ = fork();
-    if (pid_ < 0) {
-        throw std::runtime_error("fork failed");
-    }
-    if (pid_ == 0) {
-        if (errFd >= 0) {
-            dup2(errFd, STDERR_FILENO);
-            close(errFd);
-        }
-        if (dropUser && (setgroups(0, nullptr) != 0 || setgid(static_cast<gid_t>(uid)) != 0 ||
-                         setuid(uid) != 0)) {
-            _exit(126);
-        }
-        execve(program.c_str(), argv.data(), envp.data());
-        // Said where the test reads it: a user without access to the build
-        // directory is the usual cause.
-        const ssize_t ignored = write(STDERR_FILENO, cannotStart.data(), cannotStart.size());
-        (void)ignored;
-        _exit(127);
-    }
+    pid_ = spawnChild(program, args, spawn);
     if (errFd >= 0) {
         close(errFd);
     }

@@ -1,5 +1,7 @@
 #include "SimProcess.h"
 
+#include "ChildSpawn.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/wait.h>
@@ -16,20 +18,10 @@ SimProcess::SimProcess(const std::vector<std::string>& args) {
     if (pipe(out) != 0 || pipe(err) != 0) {
         throw std::runtime_error("pipe failed");
     }
-    pid_ = fork();
-    if (pid_ == 0) {
-        dup2(out[1], STDOUT_FILENO);
-        dup2(err[1], STDERR_FILENO);
-        close(out[0]);
-        close(err[0]);
-        std::vector<char*> argv{const_cast<char*>(VITALON_SIM_EXE)};
-        for (const auto& a : args) {
-            argv.push_back(const_cast<char*>(a.c_str()));
-        }
-        argv.push_back(nullptr);
-        execv(VITALON_SIM_EXE, argv.data());
-        _exit(127);
-    }
+    SpawnOptions spawn;
+    spawn.stdoutFd = out[1];
+    spawn.stderrFd = err[1];
+    pid_ = spawnChild(VITALON_SIM_EXE, args, spawn);
     close(out[1]);
     close(err[1]);
     out_ = out[0];

@@ -1,10 +1,10 @@
 #include "Harness.h"
 
+#include "ChildSpawn.h"
+
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <sched.h>
-#include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -20,8 +20,6 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
-
-extern char** environ;
 
 namespace vitalon::bench {
 
@@ -51,41 +49,28 @@ bool pinToCpu(pid_t pid, int cpu) {
 
 Child::Child(const std::string& program, const std::vector<std::string>& args,
              const std::string& logPath, int cpu) {
-    std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e) {
-        const std::string entry = *e;
-        if (entry.rfind("QT_QPA_PLATFORM=", 0) != 0) {
-            env.push_back(entry);
+    const int devNull = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const int log = open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (devNull < 0 || log < 0) {
+        if (devNull >= 0) {
+            close(devNull);
         }
+        throw std::runtime_error("cannot open the log " + logPath + ": " + std::strerror(errno));
     }
-    env.emplace_back("QT_QPA_PLATFORM=offscreen");
-    std::vector<char*> envp;
-    for (auto& e : env) {
-        envp.push_back(e.data());
-    }
-    envp.push_back(nullptr);
-
-    std::vector<std::string> argStrings{program};
-    argStrings.insert(argStrings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : argStrings) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND,
-                                     0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);  // nothing else of ours leaks in
+    testing::SpawnOptions spawn;
+    spawn.stdinFd = devNull;
+    spawn.stdoutFd = log;
+    spawn.stderrFd = log;
     spawnedNs_ = monotonicNs();
-    const int rc = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
-        throw std::runtime_error("cannot start " + program + ": " + std::strerror(rc));
+    try {
+        pid_ = testing::spawnChild(program, args, spawn);
+    } catch (...) {
+        close(devNull);
+        close(log);
+        throw;
     }
+    close(devNull);
+    close(log);
     haveCpuClock_ = clock_getcpuclockid(pid_, &cpuClock_) == 0;
     // Set at once, while the program is still loading, so all its threads inherit it.
     pinToCpu(pid_, cpu);
@@ -165,37 +150,22 @@ int Child::stop(int signal, std::chrono::milliseconds timeout) {
     return WIFEXITED(status_) ? WEXITSTATUS(status_) : 128 + WTERMSIG(status_);
 }
 
+// Both sides are close-on-exec: the programs under test inherit neither. The
+// slave descriptor stays open here, non-blocking like the master.
 Line::Line() {
-    char name[256] = {};
-    if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0) {
-        throw std::runtime_error("openpty failed");
-    }
-    termios tio{};
-    tcgetattr(slave_, &tio);
-    cfmakeraw(&tio);
-    tcsetattr(slave_, TCSANOW, &tio);
-    for (int fd : {master_, slave_}) {
-        fcntl(fd, F_SETFD, FD_CLOEXEC);  // the programs under test inherit neither
-        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-    }
-    path_ = name;
-}
-
-Line::~Line() {
-    close(master_);
-    close(slave_);
+    fcntl(pty_.slaveFd(), F_SETFL, fcntl(pty_.slaveFd(), F_GETFL) | O_NONBLOCK);
 }
 
 int Line::unread() const {
     int n = 0;
-    return ioctl(slave_, FIONREAD, &n) == 0 ? n : 0;
+    return ioctl(pty_.slaveFd(), FIONREAD, &n) == 0 ? n : 0;
 }
 
 std::size_t Line::drainOutput() {
     std::size_t total = 0;
     std::uint8_t buf[256];
     ssize_t n = 0;
-    while ((n = read(master_, buf, sizeof buf)) > 0) {
+    while ((n = read(pty_.masterFd(), buf, sizeof buf)) > 0) {
         total += static_cast<std::size_t>(n);
     }
     return total;
