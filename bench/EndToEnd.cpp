@@ -1,5 +1,7 @@
-// End to end: the real vitalon, offscreen, fed through a pseudo-terminal, each
-// case beside a bare QSerialPort reader fed the same stream in the same run.
+// End to end: the program, offscreen, fed through a pseudo-terminal, each case
+// beside a bare QSerialPort reader fed the same stream in the same run. The
+// program runs as vitalon-instrumented: vitalon's window and serial path with
+// the benchmark recorder attached, which the shipped program does not carry.
 //
 //   vitalon-bench-e2e [--smoke] [--only=rates,flood,pulse,startup] [--seconds=N]
 //                     [--rate=300|960] [--arrival=bytes|chunks] [--attach=CMD]
@@ -13,8 +15,8 @@
 // --seconds overrides each case's length, --rate and --arrival pick cases,
 // --repeat sets how many runs of each case of (a) and (b) the quietest is taken from.
 // --attach="perf record -g -o FILE -p {pid}" runs a profiler beside each
-// vitalon while it is fed. --vitalon measures another build of the program,
-// for a before-and-after comparison.
+// vitalon while it is fed. --vitalon measures another build of the
+// instrumented program, for a before-and-after comparison.
 #include <unistd.h>
 #include <algorithm>
 #include <cmath>
@@ -45,7 +47,7 @@ struct Options {
     double rate = 0.0;    // with "rates": only this rate
     std::string arrival;  // with "rates" and "flood": only "bytes" or "chunks"
     std::string attach;   // a command run beside each vitalon, {pid} replaced by its id
-    std::string vitalon = VITALON_EXE;  // another build of the program, with --vitalon
+    std::string vitalon = VITALON_INSTRUMENTED_EXE;  // another build, with --vitalon
 
     bool wants(const std::string& part) const { return only.empty() || only.count(part) > 0; }
 };
