@@ -155,6 +155,8 @@ TEST(MainWindowLink, NoPortAtStartIsExplainedAndClicksSayNothingWasSent) {
     EXPECT_EQ(form.currentPort(), 0);
     EXPECT_EQ(enabledItems(form), std::vector<bool>(8, false));
     EXPECT_NE(form.statusText().indexOf("no serial device"), -1) << form.statusText().toStdString();
+    // However it is shown in the bar, the whole message is the panel's tooltip.
+    EXPECT_EQ(form.layout().statusPanel->toolTip(), form.statusText());
     EXPECT_FALSE(form.layout().pulseToneAction->isChecked());
     EXPECT_EQ(form.settings().speed, 1);
 
