@@ -25,9 +25,19 @@ void StreamDecoder::removeListener(StreamListener& listener) {
     }
 }
 
-void StreamDecoder::dropRemoved() {
-    std::erase(listeners_, nullptr);
-    removedDuringDelivery_ = false;
+StreamDecoder::Delivery::~Delivery() {
+    if (--decoder_.delivering_ == 0 && decoder_.removedDuringDelivery_) {
+        std::erase(decoder_.listeners_, nullptr);
+        decoder_.removedDuringDelivery_ = false;
+    }
+}
+
+void StreamDecoder::deliverPulseMarker() {
+    for (std::size_t i = 0; i < listeners_.size(); ++i) {
+        if (StreamListener* listener = listeners_[i]) {
+            listener->onPulseMarker();
+        }
+    }
 }
 
 // The per-byte work, inlined into both entry points: in receive(), the loop of
@@ -35,17 +45,17 @@ void StreamDecoder::dropRemoved() {
 [[gnu::always_inline]] inline void StreamDecoder::step(std::uint8_t b) {
     switch (pending_) {
         case Pending::Status:
-            notify([b](StreamListener& l) { l.onStatus(b); });
+            deliver(&StreamListener::onStatus, b);
             break;
         case Pending::Pulse:
-            notify([b](StreamListener& l) { l.onPulse(b); });
+            deliver(&StreamListener::onPulse, b);
             break;
         case Pending::Respiration:
-            notify([b](StreamListener& l) { l.onRespiration(b); });
+            deliver(&StreamListener::onRespiration, b);
             break;
         case Pending::None:
             if (b < kFirstMarker) {
-                notify([b](StreamListener& l) { l.onSample(b); });
+                deliver(&StreamListener::onSample, b);
             }
             break;
     }
@@ -56,7 +66,7 @@ void StreamDecoder::dropRemoved() {
             pending_ = Pending::Respiration;
             break;
         case kPulseMarker:
-            notify([](StreamListener& l) { l.onPulseMarker(); });
+            deliverPulseMarker();
             pending_ = Pending::Pulse;
             break;
         case kStatusMarker:
@@ -69,10 +79,12 @@ void StreamDecoder::dropRemoved() {
 }
 
 void StreamDecoder::decodeByte(std::uint8_t b) {
+    const Delivery delivery(*this);
     step(b);
 }
 
 void StreamDecoder::receive(std::span<const std::uint8_t> bytes) {
+    const Delivery delivery(*this);
     for (std::uint8_t b : bytes) {
         step(b);
     }

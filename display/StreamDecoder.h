@@ -51,22 +51,30 @@ private:
 
     void step(std::uint8_t b);
 
-    // A listener removed during an event is skipped from then on and dropped
-    // from the list once the event has been delivered; one added during an
-    // event receives the events after it.
-    template <typename Call>
-    void notify(const Call& call) {
-        ++delivering_;
+    // Calls `event` on every listener. A listener removed while a chunk is
+    // being delivered is skipped from then on and dropped from the list once
+    // the chunk is done, so the loop never shifts under itself; one added
+    // meanwhile receives the events after it.
+    void deliver(void (StreamListener::*event)(std::uint8_t), std::uint8_t value) {
         for (std::size_t i = 0; i < listeners_.size(); ++i) {
-            if (listeners_[i] != nullptr) {
-                call(*listeners_[i]);
+            if (StreamListener* listener = listeners_[i]) {
+                (listener->*event)(value);
             }
         }
-        if (--delivering_ == 0 && removedDuringDelivery_) {
-            dropRemoved();
-        }
     }
-    void dropRemoved();
+    void deliverPulseMarker();
+
+    // Marks a delivery in progress for its lifetime, also when a listener throws.
+    class Delivery {
+    public:
+        explicit Delivery(StreamDecoder& decoder) : decoder_(decoder) { ++decoder_.delivering_; }
+        ~Delivery();
+        Delivery(const Delivery&) = delete;
+        Delivery& operator=(const Delivery&) = delete;
+
+    private:
+        StreamDecoder& decoder_;
+    };
 
     Pending pending_ = Pending::None;
     std::vector<StreamListener*> listeners_;
