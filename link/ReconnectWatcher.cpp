@@ -2,7 +2,7 @@
 
 #include "PortMessages.h"
 #include "Protocol.h"
-#include "SerialPort.h"
+#include "SerialLink.h"
 
 namespace vitalon {
 namespace {
@@ -16,25 +16,25 @@ std::string withDigit(char letter, std::uint8_t value) {
 std::vector<std::string> restoreCommands(const DeviceSettings& s) {
     using namespace protocol;
     std::vector<std::string> commands;
-    if (s.SpeedSel <= 2) {
-        commands.push_back(withDigit(kSpeedCommand, s.SpeedSel));
+    if (s.speed <= 2) {
+        commands.push_back(withDigit(kSpeedCommand, s.speed));
     }
-    if (s.AmpSel <= 2) {
-        commands.push_back(withDigit(kAmplificationCommand, s.AmpSel));
+    if (s.amplification <= 2) {
+        commands.push_back(withDigit(kAmplificationCommand, s.amplification));
     }
-    if (s.FilterSel == 5) {
+    if (s.filter == 5) {
         commands.emplace_back(1, kFilter50HzCommand);
-    } else if (s.FilterSel == 6) {
+    } else if (s.filter == 6) {
         commands.emplace_back(1, kFilter60HzCommand);
     }
-    if (s.SimSel <= 1) {
-        commands.emplace_back(1, s.SimSel == 0 ? kNormalModeCommand : kSimulationModeCommand);
+    if (s.mode <= 1) {
+        commands.emplace_back(1, s.mode == 0 ? kNormalModeCommand : kSimulationModeCommand);
     }
-    if (s.ChannelSel <= 2) {
-        commands.push_back(withDigit(kLeadCommand, s.ChannelSel));
+    if (s.lead <= 2) {
+        commands.push_back(withDigit(kLeadCommand, s.lead));
     }
-    if (s.CurveSel <= 1) {
-        commands.push_back(withDigit(kCurveCommand, s.CurveSel));
+    if (s.curve <= 1) {
+        commands.push_back(withDigit(kCurveCommand, s.curve));
     }
     return commands;
 }

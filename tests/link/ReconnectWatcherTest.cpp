@@ -212,27 +212,19 @@ TEST_F(ReconnectWatcherTest, TheWaitingTextComesBackWhenTheDeviceGoesAwayAgain) 
 TEST(RestoreCommands, EachSelectorsExplicitCommandInStartUpOrder) {
     using Commands = std::vector<std::string>;
     DeviceSettings start;
-    start.SpeedSel = 1;
-    start.AmpSel = 1;
-    start.FilterSel = 5;
-    start.ChannelSel = 1;
+    start.speed = 1;
+    start.amplification = 1;
+    start.filter = 5;
+    start.lead = 1;
     const auto startCommands = restoreCommands(start);
     EXPECT_EQ(startCommands,
               Commands(protocol::kStartCommands.begin(), protocol::kStartCommands.end()));
 
-    EXPECT_EQ(restoreCommands({.AmpSel = 0,
-                               .SpeedSel = 2,
-                               .FilterSel = 6,
-                               .SimSel = 1,
-                               .ChannelSel = 2,
-                               .CurveSel = 1}),
+    EXPECT_EQ(restoreCommands(
+                  {.amplification = 0, .speed = 2, .filter = 6, .mode = 1, .lead = 2, .curve = 1}),
               (Commands{"S2", "A0", "6", "M", "G2", "D1"}));
-    EXPECT_EQ(restoreCommands({.AmpSel = 2,
-                               .SpeedSel = 0,
-                               .FilterSel = 5,
-                               .SimSel = 0,
-                               .ChannelSel = 0,
-                               .CurveSel = 0}),
+    EXPECT_EQ(restoreCommands(
+                  {.amplification = 2, .speed = 0, .filter = 5, .mode = 0, .lead = 0, .curve = 0}),
               (Commands{"S0", "A2", "5", "N", "G0", "D0"}));
     // A filter selector never set (0) has no command; the others still go.
     EXPECT_EQ(restoreCommands({}), (Commands{"S0", "A0", "N", "G0", "D0"}));
@@ -242,18 +234,17 @@ TEST(RestoreCommands, EachSelectorsExplicitCommandInStartUpOrder) {
 // each button sent: the module ends up where the clicks put it.
 TEST(RestoreCommands, MatchTheLastCommandOfEveryButton) {
     testing::FakeLabel labels[6];
-    testing::FakeSerialPort port;
-    port.openable = {1};
-    port.CommPort(1);
-    port.PortOpen(true);
+    testing::FakeLink port;
+    port.openable = {"com1"};
+    port.open("com1", {});
     SettingSelectors selectors({labels[0], labels[1], labels[2], labels[3], labels[4], labels[5]},
                                port);
     selectors.applyStartValues();
     std::array<std::string, 6> last = {"S1", "A1", "5", "N", "G1", "D0"};
     const std::array<void (SettingSelectors::*)(), 6> clicks = {
-        &SettingSelectors::Speed_Click,   &SettingSelectors::Amplification_Click,
-        &SettingSelectors::Filter_Click,  &SettingSelectors::Simmode_Click,
-        &SettingSelectors::Channel_Click, &SettingSelectors::Curve_Click};
+        &SettingSelectors::cycleSpeed,  &SettingSelectors::cycleAmplification,
+        &SettingSelectors::cycleFilter, &SettingSelectors::cycleMode,
+        &SettingSelectors::cycleLead,   &SettingSelectors::cycleCurve};
     // Every selector goes through its whole cycle, in interleaved orders.
     for (int round = 0; round < 12; ++round) {
         for (std::size_t b = 0; b < clicks.size(); ++b) {
