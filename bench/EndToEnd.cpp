@@ -5,7 +5,7 @@
 //
 //   vitalon-bench-e2e [--smoke] [--only=rates,flood,pulse,startup] [--seconds=N]
 //                     [--rate=300|960] [--arrival=bytes|chunks] [--attach=CMD]
-//                     [--vitalon=PATH] [--repeat=N] [--work=DIR]
+//                     [--vitalon=PATH] [--repeat=N] [--work=DIR] [--xvfb]
 //
 // rates    300 and 960 B/s, one byte per write and 10 ms chunks: CPU, memory
 // flood    96,000 B/s: bytes decoded against sent, event-loop lag, CPU
@@ -16,7 +16,10 @@
 // --repeat sets how many runs of each case of (a) and (b) the quietest is taken from.
 // --attach="perf record -g -o FILE -p {pid}" runs a profiler beside each
 // vitalon while it is fed. --vitalon measures another build of the
-// instrumented program, for a before-and-after comparison.
+// instrumented program, for a before-and-after comparison. --xvfb runs both
+// programs on a real X server (Xvfb, started for the run) instead of
+// offscreen, so painting and the backing-store flush cost what they cost on a
+// desktop.
 #include <unistd.h>
 #include <algorithm>
 #include <cmath>
@@ -48,12 +51,15 @@ struct Options {
     std::string arrival;  // with "rates" and "flood": only "bytes" or "chunks"
     std::string attach;   // a command run beside each vitalon, {pid} replaced by its id
     std::string vitalon = VITALON_INSTRUMENTED_EXE;  // another build, with --vitalon
+    bool xvfb = false;
 
     bool wants(const std::string& part) const { return only.empty() || only.count(part) > 0; }
 };
 
 Options options;
 std::string logPath;
+// Set in every measured program's environment: the X server with --xvfb.
+std::vector<std::pair<std::string, std::string>> programEnv;
 
 double caseSeconds(double full) {
     if (options.seconds > 0.0) {
@@ -163,7 +169,7 @@ std::vector<RunResult> runPrograms(const std::vector<Program>& programs,
         } else {
             args = {r.line->path()};
         }
-        r.child = std::make_unique<Child>(exe, args, logPath, programCpu());
+        r.child = std::make_unique<Child>(exe, args, logPath, programCpu(), programEnv);
         runners.push_back(std::move(r));
     }
     std::vector<RunResult> results(runners.size());
@@ -503,7 +509,7 @@ void startup() {
                 args.push_back("--port");
                 args.push_back("COM1=" + line.path());
             }
-            Child child(options.vitalon, args, logPath, programCpu());
+            Child child(options.vitalon, args, logPath, programCpu(), programEnv);
             std::this_thread::sleep_for(options.smoke ? 1000ms : 1500ms);
             child.stop(SIGTERM, 5s);
             const Report r = readReport(report);
@@ -516,6 +522,37 @@ void startup() {
                     percentile(times, 50), percentile(times, 0), percentile(times, 100),
                     times.size(), runs);
     }
+}
+
+// Starts an X server of its own for the run, on the first free display from
+// :90 on, and points the measured programs at it. Null, said on stderr, when
+// Xvfb is missing or does not come up.
+std::unique_ptr<Child> startXvfb() {
+    const std::string xvfb = "/usr/bin/Xvfb";
+    if (access(xvfb.c_str(), X_OK) != 0) {
+        std::fprintf(stderr, "--xvfb needs Xvfb: scripts/install-deps xvfb\n");
+        return nullptr;
+    }
+    int display = 90;
+    while (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(display))) {
+        ++display;
+    }
+    const std::string name = ":" + std::to_string(display);
+    auto server = std::make_unique<Child>(
+        xvfb, std::vector<std::string>{name, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"},
+        logPath);
+    const std::string socket = "/tmp/.X11-unix/X" + std::to_string(display);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!std::filesystem::exists(socket)) {
+        if (!server->running() || std::chrono::steady_clock::now() > deadline) {
+            std::fprintf(stderr, "Xvfb did not start on %s; see %s\n", name.c_str(),
+                         logPath.c_str());
+            return nullptr;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    programEnv = {{"QT_QPA_PLATFORM", "xcb"}, {"DISPLAY", name}};
+    return server;
 }
 
 }  // namespace
@@ -549,13 +586,15 @@ int main(int argc, char** argv) {
             options.attach = arg.substr(9);
         } else if (arg.rfind("--work=", 0) == 0) {
             options.work = arg.substr(7);
+        } else if (arg == "--xvfb") {
+            options.xvfb = true;
         } else {
             std::fprintf(
                 stderr,
                 "usage: %s [--smoke] [--only=rates,flood,pulse,startup] [--seconds=N]\n"
                 "       [--rate=300|960] [--arrival=bytes|chunks] [--attach=CMD] [--vitalon=PATH]\n"
                 "       [--repeat=N]\n"
-                "       [--work=DIR]\n",
+                "       [--work=DIR] [--xvfb]\n",
                 argv[0]);
             return 2;
         }
@@ -568,8 +607,16 @@ int main(int argc, char** argv) {
     logPath = options.work + "/programs.log";
     std::signal(SIGPIPE, SIG_IGN);
 
+    std::unique_ptr<Child> xserver;
+    if (options.xvfb) {
+        xserver = startXvfb();
+        if (!xserver) {
+            return 1;
+        }
+    }
     pinned = pinToCpu(0, 0);
-    std::printf("vitalon end to end%s; program output in %s; %s\n", options.smoke ? " (smoke)" : "",
+    std::printf("vitalon end to end%s%s; program output in %s; %s\n",
+                options.smoke ? " (smoke)" : "", options.xvfb ? " under Xvfb" : " offscreen",
                 logPath.c_str(), pinned ? "writer on CPU 0, programs on CPU 1" : "not pinned");
     if (options.wants("rates")) {
         rates();

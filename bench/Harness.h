@@ -25,12 +25,13 @@ void sleepUntil(std::int64_t ns);
 // Returns false when the machine has a single CPU or the call fails.
 bool pinToCpu(pid_t pid, int cpu);
 
-// A program in a child process, offscreen, its output appended to a log file;
-// pinned to `cpu` unless it is negative.
+// A program in a child process, offscreen unless `env` says otherwise, its
+// output appended to a log file; pinned to `cpu` unless it is negative.
 class Child {
 public:
     Child(const std::string& program, const std::vector<std::string>& args,
-          const std::string& logPath, int cpu = -1);
+          const std::string& logPath, int cpu = -1,
+          const std::vector<std::pair<std::string, std::string>>& env = {});
     ~Child();  // kills the process if it still runs
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;

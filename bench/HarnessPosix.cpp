@@ -48,7 +48,8 @@ bool pinToCpu(pid_t pid, int cpu) {
 }
 
 Child::Child(const std::string& program, const std::vector<std::string>& args,
-             const std::string& logPath, int cpu) {
+             const std::string& logPath, int cpu,
+             const std::vector<std::pair<std::string, std::string>>& env) {
     const int devNull = open("/dev/null", O_RDONLY | O_CLOEXEC);
     const int log = open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (devNull < 0 || log < 0) {
@@ -58,6 +59,7 @@ Child::Child(const std::string& program, const std::vector<std::string>& args,
         throw std::runtime_error("cannot open the log " + logPath + ": " + std::strerror(errno));
     }
     testing::SpawnOptions spawn;
+    spawn.env = env;
     spawn.stdinFd = devNull;
     spawn.stdoutFd = log;
     spawn.stderrFd = log;
