@@ -18,28 +18,6 @@ namespace {
 
 using recording::EdfRecorder;
 
-class ForwardingSink : public StreamSink {
-public:
-    StreamListener* listener = nullptr;
-    void PlotSample(std::int16_t s) override {
-        if (listener)
-            listener->onSample(static_cast<std::uint8_t>(s));
-    }
-    void ShowPulse(std::uint8_t r) override {
-        if (listener)
-            listener->onPulse(r);
-    }
-    void ShowResp(std::uint8_t r) override {
-        if (listener)
-            listener->onRespiration(r);
-    }
-    void ShowStatus(std::uint8_t c) override {
-        if (listener)
-            listener->onStatus(c);
-    }
-    void PulseMarker() override {}
-};
-
 // One second of stream at `bytesPerSecond`, cut from the module model's.
 std::vector<std::uint8_t> secondOf(std::size_t bytesPerSecond) {
     static const std::vector<std::uint8_t> module = moduleStream(60.0);
@@ -52,7 +30,6 @@ void run(benchmark::State& state, std::size_t bytesPerSecond, bool record) {
         (std::filesystem::temp_directory_path() / "vitalon-bench-XXXXXX").string();
     const std::filesystem::path dir = mkdtemp(pattern.data());
     StreamDecoder decoder;
-    ForwardingSink sink;
     EdfRecorder recorder;
     auto now = EdfRecorder::Clock::time_point{} + std::chrono::hours(1);
     auto begin = [&] {
@@ -63,11 +40,11 @@ void run(benchmark::State& state, std::size_t bytesPerSecond, bool record) {
     };
     if (record) {
         begin();
-        sink.listener = &recorder;
+        decoder.addListener(recorder);
     }
     int seconds = 0;
     for (auto _ : state) {
-        decoder.decode(second, sink);
+        decoder.receive(second);
         now += std::chrono::seconds(1);
         recorder.advanceTime(now);
         if (record && ++seconds == 60) {  // a new file each minute keeps the disk use small

@@ -15,22 +15,6 @@
 
 namespace vitalon::analysis::testing {
 
-// Hands what the decoder finds to a listener.
-class ListenerSink : public StreamSink {
-public:
-    explicit ListenerSink(StreamListener& listener) : listener_(listener) {}
-    void PlotSample(std::int16_t sample) override {
-        listener_.onSample(static_cast<std::uint8_t>(sample));
-    }
-    void ShowPulse(std::uint8_t rate) override { listener_.onPulse(rate); }
-    void ShowResp(std::uint8_t rate) override { listener_.onRespiration(rate); }
-    void ShowStatus(std::uint8_t code) override { listener_.onStatus(code); }
-    void PulseMarker() override { listener_.onPulseMarker(); }
-
-private:
-    StreamListener& listener_;
-};
-
 class ModelChannel : public CommandChannel {
 public:
     explicit ModelChannel(sim::ModuleModel& model) : model_(model) {}
@@ -52,7 +36,11 @@ private:
 
 struct ModelBench {
     explicit ModelBench(sim::Scenario scenario = {}, TestLimits limits = {})
-        : model(std::move(scenario)), channel(model), runner(channel, std::move(limits)) {}
+        : model(std::move(scenario)), channel(model), runner(channel, std::move(limits)) {
+        decoder.addListener(runner);
+    }
+    ModelBench(const ModelBench&) = delete;  // the decoder holds the runner's address
+    ModelBench& operator=(const ModelBench&) = delete;
 
     // Runs until the test ends, at most `limit` of virtual time. `during` is
     // called before every delivery, e.g. to play the technician or to cancel.
@@ -74,7 +62,7 @@ struct ModelBench {
                 during(*this);
             }
             runner.tick(now);
-            decoder.decode(bytes, sink);
+            decoder.receive(bytes);
         }
     }
 
@@ -84,7 +72,6 @@ struct ModelBench {
     ModelChannel channel;
     ModuleTestRunner runner;
     StreamDecoder decoder;
-    ListenerSink sink{runner};
     HostTime now{};
     std::function<void(ModelBench&)> during;
 };

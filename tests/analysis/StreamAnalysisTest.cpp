@@ -27,8 +27,8 @@ std::vector<std::uint8_t> record(std::string_view commands, double seconds,
     model.receive(commands);
     model.advance(1.0);
     StreamDecoder decoder;
-    testing::ListenerSink sink(samples);
-    decoder.decode(model.advance(seconds), sink);
+    decoder.addListener(samples);
+    decoder.receive(model.advance(seconds));
     return samples.values;
 }
 

@@ -78,7 +78,7 @@ TEST(EdfRecorder, ModelStreamReadsBackIdenticallyWithAnIndependentReader) {
     session.model.receive("S0");  // 300 a second
     EdfRecorder recorder;
     ExpectedStream expected;
-    session.sink.listeners = {&recorder, &expected};
+    session.listen({&recorder, &expected});
     ASSERT_TRUE(recorder.start(setupFor(dir.file("session.edf")), session.now));
     session.run(9.3, &recorder);
     recorder.annotate("S2: 50/sec");
@@ -114,7 +114,7 @@ TEST(EdfRecorder, HeaderNamesTheProgramPortDeviceAndAnHonestScale) {
     TempDir dir;
     ModelSession session;
     EdfRecorder recorder;
-    session.sink.listeners = {&recorder};
+    session.listen({&recorder});
     auto setup = setupFor(dir.file("h.edf"), 100);
     setup.waveform = recording::Waveform::Respiration;
     ASSERT_TRUE(recorder.start(setup, session.now));
@@ -147,7 +147,7 @@ TEST(EdfRecorder, RateChangeContinuesInTheNextFileWhichTheLastAnnotationNames) {
     ModelSession session;
     EdfRecorder recorder;
     ExpectedStream first, second;
-    session.sink.listeners = {&recorder, &first};
+    session.listen({&recorder, &first});
     auto setup = setupFor(dir.file("chain.edf"), 100);
     setup.startTime = std::chrono::system_clock::from_time_t(kStart);
     ASSERT_TRUE(recorder.start(setup, session.now));
@@ -156,7 +156,7 @@ TEST(EdfRecorder, RateChangeContinuesInTheNextFileWhichTheLastAnnotationNames) {
     session.model.receive("S2");
     recorder.setSampleRate(50);
     recorder.annotate("A2: Amp 2");  // amplification stays in the same file
-    session.sink.listeners = {&recorder, &second};
+    session.listen({&recorder, &second});
     session.run(2.0, &recorder);
     recorder.stop();
 
@@ -270,7 +270,7 @@ TEST(EdfRecorder, AMinuteOfBurstsAt96000BytesASecondIsAllWritten) {
     auto stream = session.model.advance(320.0);  // what 96,000 bytes a second carry at 300 a second
     EdfRecorder recorder;
     ExpectedStream expected;
-    session.sink.listeners = {&recorder, &expected};
+    session.listen({&recorder, &expected});
     ASSERT_TRUE(recorder.start(setupFor(dir.file("burst.edf")), session.now));
     std::size_t sent = 0;
     for (int second = 0; second < 60; ++second) {
@@ -278,7 +278,7 @@ TEST(EdfRecorder, AMinuteOfBurstsAt96000BytesASecondIsAllWritten) {
             std::span<const std::uint8_t> bytes(
                 stream.data() + sent % stream.size(),
                 std::min<std::size_t>(16'000, stream.size() - sent % stream.size()));
-            session.decoder.decode(bytes, session.sink);
+            session.decoder.receive(bytes);
             sent += bytes.size();
         }
         session.now += std::chrono::seconds(1);
@@ -322,7 +322,7 @@ TEST(EdfRecorder, KilledMidRecordingKeepsEveryFlushedSecondAndRepairRestoresTheR
         ModelSession session;
         session.model.receive("S0");
         EdfRecorder recorder;
-        session.sink.listeners = {&recorder};
+        session.listen({&recorder});
         recorder.start(setupFor(path), session.now);
         session.run(6.5, &recorder);  // flushes once a second on the way
         raise(SIGKILL);
@@ -331,7 +331,7 @@ TEST(EdfRecorder, KilledMidRecordingKeepsEveryFlushedSecondAndRepairRestoresTheR
     // The same stream again, to know what the file should hold.
     ModelSession again;
     again.model.receive("S0");
-    again.sink.listeners = {&expected};
+    again.listen({&expected});
     again.run(6.5, nullptr);
 
     EdfReader before;
@@ -373,7 +373,7 @@ TEST(EdfRecorder, FullDiskStopsTheRecordingWithAMessageAndLeavesAValidFile) {
         EdfRecorder recorder;
         std::string told;
         recorder.onError = [&](const std::string& text) { told = text; };
-        session.sink.listeners = {&recorder};
+        session.listen({&recorder});
         recorder.start(setupFor(path), session.now);
         session.run(30, &recorder);
         std::ofstream(messageFile) << (recorder.isRecording() ? "still recording" : told);

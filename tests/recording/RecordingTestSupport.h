@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -18,32 +19,6 @@
 #include "StreamListener.h"
 
 namespace vitalon::testing {
-
-// The decoder's sink handing everything to listeners, as the window will.
-class ListenerSink : public StreamSink {
-public:
-    std::vector<StreamListener*> listeners;
-    void PlotSample(std::int16_t s) override {
-        for (auto* l : listeners)
-            l->onSample(static_cast<std::uint8_t>(s));
-    }
-    void ShowPulse(std::uint8_t r) override {
-        for (auto* l : listeners)
-            l->onPulse(r);
-    }
-    void ShowResp(std::uint8_t r) override {
-        for (auto* l : listeners)
-            l->onRespiration(r);
-    }
-    void ShowStatus(std::uint8_t c) override {
-        for (auto* l : listeners)
-            l->onStatus(c);
-    }
-    void PulseMarker() override {
-        for (auto* l : listeners)
-            l->onPulseMarker();
-    }
-};
 
 // What a recording should hold: every sample, and every report with the
 // index of the sample received before it.
@@ -75,9 +50,18 @@ struct ModelSession {
     explicit ModelSession(sim::Scenario scenario = {}) : model(std::move(scenario)) {}
     sim::ModuleModel model;
     StreamDecoder decoder;
-    ListenerSink sink;
+    std::vector<StreamListener*> listeners;  // what the decoder delivers to now
     recording::EdfRecorder::Clock::time_point now{std::chrono::hours(1)};
     std::vector<std::uint8_t> bytes;  // everything the model sent
+
+    // Replaces the decoder's listeners.
+    void listen(std::initializer_list<StreamListener*> next) {
+        for (StreamListener* l : listeners)
+            decoder.removeListener(*l);
+        listeners.assign(next);
+        for (StreamListener* l : listeners)
+            decoder.addListener(*l);
+    }
 
     void run(double seconds, recording::EdfRecorder* recorder) {
         const auto step = std::chrono::milliseconds(50);
@@ -88,7 +72,7 @@ struct ModelSession {
                 recorder->advanceTime(now);
             auto chunk = model.advance(step);
             bytes.insert(bytes.end(), chunk.begin(), chunk.end());
-            decoder.decode(chunk, sink);
+            decoder.receive(chunk);
         }
     }
 };

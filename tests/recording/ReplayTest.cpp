@@ -22,17 +22,16 @@ struct ReplayedStream {
     ExpectedStream stream;
     std::vector<std::chrono::nanoseconds> sampleTimes;
     StreamDecoder decoder;
-    ListenerSink sink;
 
     void play(ReplaySource& replay, std::chrono::nanoseconds step,
               std::chrono::nanoseconds until = std::chrono::hours(1)) {
-        sink.listeners = {&stream};
+        decoder.addListener(stream);
         std::vector<std::uint8_t> bytes;
         for (std::chrono::nanoseconds t{0}; !replay.finished() && t <= until; t += step) {
             bytes.clear();
             replay.advance(t, bytes);
             const auto before = stream.samples.size();
-            decoder.decode(bytes, sink);
+            decoder.receive(bytes);
             sampleTimes.insert(sampleTimes.end(), stream.samples.size() - before, t);
         }
     }
@@ -45,7 +44,7 @@ TEST(Replay, RecordingComesBackAsTheSameSamplesAndReportsAtTheSameTimes) {
     ModelSession session(scenario);
     EdfRecorder recorder;
     ExpectedStream recorded;
-    session.sink.listeners = {&recorder, &recorded};
+    session.listen({&recorder, &recorded});
     ASSERT_TRUE(recorder.start(setupFor(dir.file("r.edf"), 100), session.now));
     session.run(6.0, &recorder);
     recorder.stop();
