@@ -83,7 +83,12 @@ std::string noPortAtStartStatus(const ProbeFailures& failures) {
         if (!failure || failure->kind() == PortErrorKind::NoDevice) {
             continue;  // eight lines of "no device" would hide the one that matters
         }
-        reasons += " " + comName(static_cast<std::uint8_t>(i + 1)) + ": " + failure->what();
+        // Appended piece by piece: GCC 12 at -O3 reports a false -Wrestrict inside
+        // operator+(const char*, std::string&&).
+        reasons += ' ';
+        reasons += comName(static_cast<std::uint8_t>(i + 1));
+        reasons += ": ";
+        reasons += failure->what();
         denied = denied || failure->kind() == PortErrorKind::PermissionDenied;
     }
     if (reasons.empty()) {

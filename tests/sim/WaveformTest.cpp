@@ -53,7 +53,9 @@ TEST(Waveform, AmplificationStepsDoubleTheCountsPerMillivolt) {
     int range[3] = {};
     for (int step = 0; step < 3; ++step) {
         ModuleModel model;
-        model.receive("M" + std::string("A") + std::to_string(step));
+        std::string command = "MA";
+        command += std::to_string(step);
+        model.receive(command);
         const auto s = testing::from(samplesOf(model, 4.0), 100);
         range[step] = *std::ranges::max_element(s) - *std::ranges::min_element(s);
         if (step == 1) {
