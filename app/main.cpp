@@ -33,7 +33,10 @@ int main(int argc, char** argv) {
     parser.setApplicationDescription(QStringLiteral(
         "Monitor and test a TR71000/TR71010 ECG acquisition module on a serial port."));
     parser.addHelpOption();
-    parser.addVersionOption();
+    // Our own version option: it also names the Qt library the program runs on.
+    const QCommandLineOption versionOption({QStringLiteral("v"), QStringLiteral("version")},
+                                           QStringLiteral("Displays version information."));
+    parser.addOption(versionOption);
     const QCommandLineOption portOption(
         QStringLiteral("port"),
         QStringLiteral("Map port number n (1-8) to a serial device, e.g. COM3=/dev/ttyUSB0. "
@@ -46,6 +49,10 @@ int main(int argc, char** argv) {
                        "other numbers have a device only if --port names one."));
     parser.addOption(simulateOption);
     parser.process(app);
+    if (parser.isSet(versionOption)) {
+        std::printf("vitalon %s (Qt %s)\n", VITALON_VERSION, qVersion());
+        return 0;
+    }
 
     vitalon::PortAssignment ports;
     const QStringList portValues = parser.values(portOption);
