@@ -40,13 +40,17 @@ std::map<Key, std::uint64_t> readJournal(const std::string& path, double startOf
 }
 
 std::string onsetText(long long units) {
-    std::string text = "+" + std::to_string(units / kUnitsPerSecond);
+    // Appended, not "+" + ...: GCC 12 at -O3 reports a false -Wrestrict inside
+    // operator+(const char*, std::string&&).
+    std::string text = "+";
+    text += std::to_string(units / kUnitsPerSecond);
     if (long long fraction = units % kUnitsPerSecond; fraction != 0) {
         std::string digits = std::to_string(fraction + kUnitsPerSecond).substr(1);
         while (digits.back() == '0') {
             digits.pop_back();
         }
-        text += "." + digits;
+        text += '.';
+        text += digits;
     }
     return text;
 }
