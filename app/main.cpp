@@ -7,6 +7,7 @@
 
 #include "MainWindow.h"
 #include "PortMessages.h"
+#include "PulseProbe.h"
 #ifdef Q_OS_UNIX
 #include "SimulatedModule.h"
 #include "TerminationSignals.h"
@@ -48,6 +49,11 @@ int main(int argc, char** argv) {
         QStringLiteral("Start with a simulated module on COM1 (through a pseudo-terminal); "
                        "other numbers have a device only if --port names one."));
     parser.addOption(simulateOption);
+    QCommandLineOption exitOnPulseOption(
+        QStringLiteral("exit-on-pulse"),
+        QStringLiteral("Print the first pulse rate above 0 shown, then quit."));
+    exitOnPulseOption.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOption(exitOnPulseOption);
     parser.process(app);
     if (parser.isSet(versionOption)) {
         std::printf("vitalon %s (Qt %s)\n", VITALON_VERSION, qVersion());
@@ -91,6 +97,10 @@ int main(int argc, char** argv) {
 #ifdef Q_OS_UNIX
     const vitalon::TerminationSignals terminationSignals([&window] { window.quit(); });
 #endif
+    std::unique_ptr<vitalon::PulseProbe> pulseProbe;
+    if (parser.isSet(exitOnPulseOption)) {
+        pulseProbe = std::make_unique<vitalon::PulseProbe>(window);
+    }
     window.start();
     window.show();
     return QApplication::exec();
