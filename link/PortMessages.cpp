@@ -108,9 +108,16 @@ std::string openFailureStatus(std::uint8_t n, const PortError& error) {
 }
 
 std::string unavailablePortStatus(std::uint8_t n, const PortError& error, std::uint8_t current) {
-    return comName(n) + " cannot be chosen: " + error.what() +
-           (current != 0 ? " " + comName(current) + " stays open."
-                         : std::string(" No port is open."));
+    std::string text = comName(n) + " cannot be chosen: " + error.what();
+    // Appended, not " " + ...: the false -Wrestrict of GCC 12 at -O3 again.
+    if (current != 0) {
+        text += ' ';
+        text += comName(current);
+        text += " stays open.";
+    } else {
+        text += " No port is open.";
+    }
+    return text;
 }
 
 std::string portLostStatus(std::uint8_t n, const std::string& device, const std::string& reason) {
