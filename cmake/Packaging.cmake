@@ -8,7 +8,7 @@
 include(GNUInstallDirs)
 
 set(VITALON_APP_ID "io.github.vitalon.Vitalon")
-set(VITALON_MAINTAINER "Vitalon maintainers <maintainers@users.noreply.c-seed-3c59de3b.example>"
+set(VITALON_MAINTAINER "Vitalon maintainers <vitalon@example.org>"
     CACHE STRING "Maintainer named in the Debian package")
 # The Debian package wants the licence as share/doc/vitalon/copyright and a changelog beside it.
 option(VITALON_DEBIAN_DOCS "Install the documentation files a Debian package needs" OFF)
