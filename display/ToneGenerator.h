@@ -10,6 +10,8 @@ class ToneGenerator {
 public:
     virtual ~ToneGenerator() = default;
     virtual void beep(std::uint32_t frequencyHz, std::uint32_t durationMs) = 0;
+    // While on, the audio output stays open between beeps; off releases it.
+    virtual void holdOutput(bool /*on*/) {}
 };
 
 }  // namespace vitalon

@@ -90,6 +90,7 @@ void VitalSignPanel::watchdogTick() {
 
 void VitalSignPanel::togglePulseTone() {
     toneSwitch_.setChecked(!toneSwitch_.isChecked());
+    tone_.holdOutput(toneSwitch_.isChecked());
 }
 
 }  // namespace vitalon

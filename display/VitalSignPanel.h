@@ -34,7 +34,7 @@ public:
     void showStatus(std::uint8_t code);
     void watchdogTick();                                // one tick of the 2-second watchdog timer
     void restartWatchdog() { state_.noDataTicks = 0; }  // a pulse marker arrived
-    void togglePulseTone();                             // flips the pulse-tone switch
+    void togglePulseTone();  // flips the pulse-tone switch; the tone's output follows it
 
     const VitalSigns& state() const { return state_; }
 

@@ -16,7 +16,9 @@ using Beeps = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
 class RecordingTone : public ToneGenerator {
 public:
     void beep(std::uint32_t hz, std::uint32_t ms) override { beeps.emplace_back(hz, ms); }
+    void holdOutput(bool on) override { holds.push_back(on); }
     Beeps beeps;
+    std::vector<bool> holds;
 };
 
 class VitalSignPanelTest : public ::testing::Test {
@@ -105,6 +107,7 @@ TEST_F(VitalSignPanelTest, PulseToneSoundsForNonZeroPulsesWhileSwitchedOn) {
     panel.showPulse(90);
     EXPECT_FALSE(toneSwitch.checked);
     EXPECT_EQ(tone.beeps.size(), 2u);
+    EXPECT_EQ(tone.holds, (std::vector<bool>{true, false}));  // the output follows the switch
 }
 
 TEST(soundTone, ClampsRoundsHalvesToEvenAndPassesTheDurationOn) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QAudioDevice>
+#include <QCoreApplication>
 #include <QMediaDevices>
 #include <algorithm>
 #include <cstdlib>
@@ -50,11 +51,14 @@ TEST(TonePlayer, WithoutAnAudioOutputReportsOnceAndStaysSilent) {
     TonePlayer player;
     std::vector<std::string> messages;
     player.onUnavailable = [&](const std::string& m) { messages.push_back(m); };
+    player.holdOutput(true);
     player.beep(1000, 60);
     player.beep(37, 0xFFFFFFFFu);
+    QCoreApplication::processEvents();  // a beep with the output closed tries it from the event
+                                        // loop
     EXPECT_EQ(messages,
               std::vector<std::string>{"Pulse tone unavailable: no audio output device."});
-    EXPECT_FALSE(player.isPlaying());
+    EXPECT_FALSE(player.isOpen());
 }
 
 }  // namespace
