@@ -9,6 +9,8 @@
 #include <cstdio>
 
 #include "GraphWidget.h"
+#include "RecordingControl.h"
+#include "ReviewControl.h"
 
 namespace vitalon {
 namespace {
@@ -56,11 +58,12 @@ MainWindow::MainWindow(PortAssignment devices, QWidget* parent)
       ports_(link_, std::move(devices), rawItems(portItems_)),
       selectors_(
           {speedLabel_, amplificationLabel_, filterLabel_, modeLabel_, leadLabel_, curveLabel_},
-          link_),
-      trace_(*ui_.graph),
+          commandTap_),
+      graphSurface_(*ui_.graph),
+      trace_(graphSurface_),
       panel_(pulseLabel_, respirationLabel_, statusLabel_, pulseToneItem_, tone_),
       display_(trace_, panel_),
-      linkController_(link_, ports_, selectors_, decoder_,
+      linkController_(link_, ports_, selectors_, chunkTap_,
                       [this](const std::string& text) { showStatus(text); }) {
     decoder_.addListener(display_);
 
@@ -81,6 +84,13 @@ MainWindow::MainWindow(PortAssignment devices, QWidget* parent)
     connect(&watchdogTimer_, &QTimer::timeout, this, &MainWindow::watchdogTick);
     watchdogTimer_.start();
     connectControls();
+
+    recording_ = std::make_unique<RecordingControl>(*this, commandTap_, chunkTap_);
+    review_ = std::make_unique<ReviewControl>(*this, graphSurface_);
+    review_->onFrozenChanged = [this](bool frozen) {
+        recording_->annotate(frozen ? "Freeze" : "Unfreeze");
+    };
+    connect(this, &MainWindow::watchdogTicked, recording_.get(), &RecordingControl::watchdogTicked);
 }
 
 MainWindow::~MainWindow() {
@@ -129,6 +139,9 @@ void MainWindow::shutDown() {
     }
     ended_ = true;
     watchdogTimer_.stop();
+    if (recording_) {
+        recording_->stopRecording();  // the files are complete before the link closes
+    }
     try {
         linkController_.shutdown();
     } catch (const std::exception&) {
@@ -149,7 +162,10 @@ void MainWindow::quit() {
 }
 
 void MainWindow::watchdogTick() {
-    guarded([this] { panel_.watchdogTick(); });
+    guarded([this] {
+        panel_.watchdogTick();
+        emit watchdogTicked();
+    });
 }
 
 QString MainWindow::statusText() const {

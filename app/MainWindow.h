@@ -9,7 +9,9 @@
 
 #include "DeviceSettings.h"
 #include "DisplayListener.h"
+#include "FreezableSurface.h"
 #include "LinkController.h"
+#include "LinkTaps.h"
 #include "MainWindowLayout.h"
 #include "PortManager.h"
 #include "QtControls.h"
@@ -20,6 +22,9 @@
 #include "WaveformTrace.h"
 
 namespace vitalon {
+
+class RecordingControl;
+class ReviewControl;
 
 // The main window: owns the parts of the program and the controls, wires the
 // controls to the parts, and turns every failure into a status-bar message.
@@ -57,6 +62,15 @@ public:
     const WaveformTrace& trace() const { return trace_; }
     QString statusText() const;  // the whole message, however it is shown
     QTimer& watchdogTimer() { return watchdogTimer_; }
+    const PortManager& ports() const { return ports_; }
+    RecordingControl& recording() { return *recording_; }
+    ReviewControl& review() { return *review_; }
+
+    // Shows `text` in the status bar (and on standard error).
+    void showStatus(const std::string& text);
+
+signals:
+    void watchdogTicked();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -64,11 +78,11 @@ protected:
 private:
     void shutDown();
     void connectControls();
-    void showStatus(const std::string& text);
     void guarded(const std::function<void()>& handler);
 
     MainWindowLayout ui_;
     QtSerialLink link_;
+    CommandTap commandTap_{link_};  // the selectors' commands, seen by the recording
     QTimer watchdogTimer_;
     TonePlayer tone_;
 
@@ -80,10 +94,14 @@ private:
     PortManager ports_;
     SettingSelectors selectors_;
     StreamDecoder decoder_;
+    ChunkTap chunkTap_{decoder_};
+    FreezableSurface graphSurface_;
     WaveformTrace trace_;
     VitalSignPanel panel_;
     DisplayListener display_;
     LinkController linkController_;
+    std::unique_ptr<RecordingControl> recording_;
+    std::unique_ptr<ReviewControl> review_;
     bool ended_ = false;
 };
 

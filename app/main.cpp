@@ -1,4 +1,10 @@
 // vitalon: monitor and test a serial ECG acquisition module.
+// The recording headers come before Qt's, whose `signals` keyword would
+// otherwise rename the EDF header's signal list.
+#ifdef __unix__
+#include "ReplayStream.h"
+#endif
+
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QSerialPortInfo>
@@ -8,7 +14,11 @@
 #include "MainWindow.h"
 #include "PortMessages.h"
 #include "PulseProbe.h"
+#include "RecordingControl.h"
+#include "RecordingOptions.h"
 #ifdef Q_OS_UNIX
+#include <QFileInfo>
+
 #include "SimulatedModule.h"
 #include "TerminationSignals.h"
 #endif
@@ -26,6 +36,9 @@ vitalon::PortAssignment systemPorts() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (vitalon::asksForRepair(argc, argv)) {
+        return vitalon::runRepair(argc, argv);  // no window, so no display needed
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("vitalon"));
     QApplication::setApplicationVersion(QStringLiteral(VITALON_VERSION));
@@ -54,6 +67,8 @@ int main(int argc, char** argv) {
         QStringLiteral("Print the first pulse rate above 0 shown, then quit."));
     exitOnPulseOption.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOption(exitOnPulseOption);
+    const vitalon::RecordingOptions recordingOptions;
+    recordingOptions.addTo(parser);
     parser.process(app);
     if (parser.isSet(versionOption)) {
         std::printf("vitalon %s (Qt %s)\n", VITALON_VERSION, qVersion());
@@ -62,10 +77,36 @@ int main(int argc, char** argv) {
 
     vitalon::PortAssignment ports;
     const QStringList portValues = parser.values(portOption);
-    const bool simulate = parser.isSet(simulateOption);
+    const bool replay = parser.isSet(recordingOptions.replay);
+    const bool simulate = parser.isSet(simulateOption) || replay;
 #ifdef Q_OS_UNIX
     std::unique_ptr<vitalon::SimulatedModule> module;
-    if (simulate) {
+    int replayRate = 0;
+    if (replay && parser.isSet(simulateOption)) {
+        std::fprintf(stderr, "vitalon: --replay and --simulate both serve COM1; give one\n");
+        return 2;
+    }
+    if (replay) {
+        // The recording on the built-in simulated port, so the real serial path carries it.
+        vitalon::recording::ReplaySource source;
+        const std::string path = parser.value(recordingOptions.replay).toStdString();
+        if (const std::string problem = source.open(path); !problem.empty()) {
+            std::fprintf(stderr, "vitalon: %s\n", problem.c_str());
+            return 1;
+        }
+        for (const std::string& note : source.notes()) {
+            std::fprintf(stderr, "vitalon: %s\n", note.c_str());
+        }
+        replayRate = source.samplesPerSecond();
+        try {
+            module = std::make_unique<vitalon::SimulatedModule>(
+                std::make_unique<vitalon::recording::ReplayStream>(std::move(source)));
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "vitalon: %s\n", e.what());
+            return 1;
+        }
+        ports[0] = vitalon::PortDevice{module->devicePath(), "replay of " + path};
+    } else if (simulate) {
         try {
             module = std::make_unique<vitalon::SimulatedModule>(vitalon::sim::Scenario{});
         } catch (const std::exception& e) {
@@ -77,7 +118,8 @@ int main(int argc, char** argv) {
 #else
     if (simulate) {
         std::fprintf(stderr,
-                     "vitalon: --simulate needs pseudo-terminals, which this system lacks\n");
+                     "vitalon: --simulate and --replay need pseudo-terminals, which this system "
+                     "lacks\n");
         return 1;
     }
 #endif
@@ -101,7 +143,17 @@ int main(int argc, char** argv) {
     if (parser.isSet(exitOnPulseOption)) {
         pulseProbe = std::make_unique<vitalon::PulseProbe>(window);
     }
+#ifdef Q_OS_UNIX
+    if (replay) {
+        window.recording().setReplay(QFileInfo(parser.value(recordingOptions.replay)).fileName(),
+                                     replayRate);
+    }
+#endif
     window.start();
+    if (parser.isSet(recordingOptions.record)) {
+        // After start-up, so the file begins at the rate the start commands set.
+        window.recording().startRecording(parser.value(recordingOptions.record));
+    }
     window.show();
     return QApplication::exec();
 }

@@ -24,18 +24,23 @@ class SimulatedModule : public QObject {
 public:
     // Opens the pseudo-terminal; throws std::runtime_error when it cannot.
     explicit SimulatedModule(sim::Scenario scenario, QObject* parent = nullptr);
+    // Serves `stream` (e.g. a recording played back) instead of the model.
+    explicit SimulatedModule(std::unique_ptr<sim::ServedStream> stream, QObject* parent = nullptr);
     ~SimulatedModule() override;
 
     // The device path to open, like any serial device.
     const std::string& devicePath() const { return server_.devicePath(); }
-    const sim::ModuleModel& model() const { return model_; }
+    // The model served; only for a module made from a scenario.
+    const sim::ModuleModel& model() const { return *model_; }
+    const sim::ServedStream& stream() const { return *stream_; }
     const sim::ServeStats& stats() const { return server_.stats(); }
 
 private:
     void readCommands();
     void pump();
 
-    sim::ModuleModel model_;
+    std::unique_ptr<sim::ModuleModel> model_;
+    std::unique_ptr<sim::ServedStream> stream_;
     sim::ModuleServer server_;
     // Watches the master for host commands while somebody listens: with nobody
     // on the device it would report the hang-up on every poll.

@@ -14,7 +14,13 @@ constexpr qint64 kMaxStepNs = 500'000'000;  // after a stall the model skips ahe
 }  // namespace
 
 SimulatedModule::SimulatedModule(sim::Scenario scenario, QObject* parent)
-    : QObject(parent), model_(std::move(scenario)) {
+    : SimulatedModule(nullptr, parent) {
+    model_ = std::make_unique<sim::ModuleModel>(std::move(scenario));
+    stream_ = std::make_unique<sim::ModelStream>(*model_);
+}
+
+SimulatedModule::SimulatedModule(std::unique_ptr<sim::ServedStream> stream, QObject* parent)
+    : QObject(parent), stream_(std::move(stream)) {
     readNotifier_ = std::make_unique<QSocketNotifier>(server_.masterFd(), QSocketNotifier::Read);
     readNotifier_->setEnabled(false);
     connect(readNotifier_.get(), &QSocketNotifier::activated, this, &SimulatedModule::readCommands);
@@ -31,7 +37,7 @@ SimulatedModule::~SimulatedModule() {
 }
 
 void SimulatedModule::readCommands() {
-    server_.readCommands(model_);
+    server_.readCommands(*stream_);
     readNotifier_->setEnabled(server_.listening());
 }
 
@@ -40,7 +46,7 @@ void SimulatedModule::pump() {
     const qint64 step = std::min<qint64>(now - lastNs_, kMaxStepNs);
     lastNs_ = now;
     readCommands();  // has the host sent commands, or come or gone?
-    server_.advance(model_, std::chrono::nanoseconds(step));
+    server_.advance(*stream_, std::chrono::nanoseconds(step));
     readNotifier_->setEnabled(server_.listening());
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "PseudoTerminal.h"
+#include "ServedStream.h"
 
 namespace vitalon::sim {
 
@@ -63,8 +64,11 @@ public:
 
     // Passes what the host sent to the model; notes whether anybody listens.
     void readCommands(ModuleModel& model);
-    // Advances the model by `step` and sends its output as one chunk.
+    void readCommands(ServedStream& stream);
+    // Advances the model by `step` and sends its output as one chunk. A stream
+    // that waits for its host stands still while nobody listens.
     void advance(ModuleModel& model, std::chrono::nanoseconds step);
+    void advance(ServedStream& stream, std::chrono::nanoseconds step);
     // Sends one chunk under the write rule; an empty chunk only finishes a partial one.
     void send(std::span<const std::uint8_t> chunk);
 
@@ -72,6 +76,8 @@ public:
     // becomes nonzero (a signal handler may set it) or the duration in
     // `options` has passed; a signal cuts the wait short.
     const ServeStats& serve(ModuleModel& model, const volatile std::sig_atomic_t& stop,
+                            const ServeOptions& options = {});
+    const ServeStats& serve(ServedStream& stream, const volatile std::sig_atomic_t& stop,
                             const ServeOptions& options = {});
 
 private:
@@ -84,6 +90,18 @@ private:
     ServeStats stats_;
     std::vector<std::uint8_t> pending_;  // the unfinished part of a chunk
     std::vector<std::uint8_t> chunk_;
+};
+
+// The module model as a served stream.
+class ModelStream : public ServedStream {
+public:
+    explicit ModelStream(ModuleModel& model) : model_(model) {}
+    void receive(std::span<const std::uint8_t> bytes) override;
+    void advance(std::chrono::nanoseconds step, std::vector<std::uint8_t>& out) override;
+    std::chrono::nanoseconds elapsed() const override;
+
+private:
+    ModuleModel& model_;
 };
 
 // A symbolic link at a fixed path to the device, so a host can be set up

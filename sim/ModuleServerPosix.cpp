@@ -34,14 +34,42 @@ ModuleServer::ModuleServer() {
     pty_.closeSlave();  // the host opens it by path, like any serial device
 }
 
+void ModelStream::receive(std::span<const std::uint8_t> bytes) {
+    model_.receive(bytes);
+}
+
+void ModelStream::advance(std::chrono::nanoseconds step, std::vector<std::uint8_t>& out) {
+    model_.advance(step, out);
+}
+
+std::chrono::nanoseconds ModelStream::elapsed() const {
+    return model_.elapsed();
+}
+
 void ModuleServer::readCommands(ModuleModel& model) {
+    ModelStream stream(model);
+    readCommands(stream);
+}
+
+void ModuleServer::advance(ModuleModel& model, std::chrono::nanoseconds step) {
+    ModelStream stream(model);
+    advance(stream, step);
+}
+
+const ServeStats& ModuleServer::serve(ModuleModel& model, const volatile std::sig_atomic_t& stop,
+                                      const ServeOptions& options) {
+    ModelStream stream(model);
+    return serve(stream, stop, options);
+}
+
+void ModuleServer::readCommands(ServedStream& stream) {
     std::array<std::uint8_t, 256> buffer{};
     for (;;) {
         const ssize_t n = ::read(pty_.masterFd(), buffer.data(), buffer.size());
         if (n > 0) {
             listening_ = true;
             stats_.commandBytes += static_cast<std::uint64_t>(n);
-            model.receive(std::span(buffer.data(), static_cast<std::size_t>(n)));
+            stream.receive(std::span(buffer.data(), static_cast<std::size_t>(n)));
             continue;
         }
         if (n < 0 && errno == EINTR) {
@@ -59,9 +87,12 @@ void ModuleServer::readCommands(ModuleModel& model) {
     }
 }
 
-void ModuleServer::advance(ModuleModel& model, std::chrono::nanoseconds step) {
+void ModuleServer::advance(ServedStream& stream, std::chrono::nanoseconds step) {
+    if (stream.waitsForHost() && !listening_) {
+        return;
+    }
     chunk_.clear();
-    model.advance(step, chunk_);
+    stream.advance(step, chunk_);
     send(chunk_);
 }
 
@@ -120,17 +151,17 @@ void ModuleServer::hostLeft() {
     listening_ = false;
 }
 
-const ServeStats& ModuleServer::serve(ModuleModel& model, const volatile std::sig_atomic_t& stop,
+const ServeStats& ModuleServer::serve(ServedStream& stream, const volatile std::sig_atomic_t& stop,
                                       const ServeOptions& options) {
     using Clock = std::chrono::steady_clock;
     const auto period = std::max(options.period, std::chrono::milliseconds(1));
     const auto endAt = options.duration.count() > 0
-                           ? model.elapsed() + options.duration
+                           ? stream.elapsed() + options.duration
                            : std::chrono::nanoseconds(std::numeric_limits<std::int64_t>::max());
     auto last = Clock::now();
     auto nextStep = last + period;
-    readCommands(model);
-    while (stop == 0 && model.elapsed() < endAt) {
+    readCommands(stream);
+    while (stop == 0 && stream.elapsed() < endAt) {
         const auto wait = std::chrono::ceil<std::chrono::milliseconds>(nextStep - Clock::now());
         // With nobody on the slave the master reports a hang-up at once, so it
         // is left out of the poll (fd -1 is ignored) and only the timeout wakes.
@@ -141,23 +172,23 @@ const ServeStats& ModuleServer::serve(ModuleModel& model, const volatile std::si
             break;
         }
         if (fd.revents != 0) {
-            readCommands(model);
+            readCommands(stream);
         }
         const auto now = Clock::now();
         if (now < nextStep) {
             continue;
         }
         if (!listening_) {
-            readCommands(model);  // has somebody opened the slave since?
+            readCommands(stream);  // has somebody opened the slave since?
         }
         auto step = std::min<std::chrono::nanoseconds>(now - last, options.maxStep);
-        step = std::min(step, endAt - model.elapsed());
+        step = std::min(step, endAt - stream.elapsed());
         last = now;
         nextStep += period;
         if (nextStep <= now) {
             nextStep = now + period;  // held up: carry on from now, no catch-up burst
         }
-        advance(model, step);
+        advance(stream, step);
     }
     return stats_;
 }

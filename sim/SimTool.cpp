@@ -2,9 +2,16 @@
 // T[:END]]
 //             [--silence T[:END]] [--loss P] [--corrupt P] [--mains 50|60] [--seed N]
 //             [--link PATH] [--duration SECONDS]
+// vitalon-sim [--verbose] [--link PATH] [--duration SECONDS] --replay FILE.edf
 // Serves a simulated ECG acquisition module on a new pseudo-terminal, prints the
 // terminal's device path on stdout and runs until SIGINT/SIGTERM or the duration.
-// Exit codes: 0 done, 1 the terminal or link could not be set up, 2 bad options.
+// With --replay it serves a recording instead, paced at its recorded rate from
+// the moment a host opens the device; commands from the host change nothing.
+// Exit codes: 0 done, 1 the terminal, link or recording could not be set up,
+// 2 bad options.
+
+// Before Qt's headers, whose `signals` keyword would rename the EDF header's signal list.
+#include "ReplayStream.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -78,6 +85,7 @@ vitalon::sim::TimeSpan timeSpan(const QString& text, const QString& option) {
 
 struct Settings {
     vitalon::sim::Scenario scenario;
+    std::optional<std::string> replayPath;
     double durationSeconds = 0.0;
     std::optional<std::string> linkPath;
 };
@@ -138,6 +146,17 @@ Settings settingsFrom(const QCommandLineParser& parser) {
         }
         s.linkPath = path.toStdString();
     }
+    if (parser.isSet("replay")) {
+        for (const char* modelOption : {"heart-rate", "resp-rate", "rate-step", "lead-off",
+                                        "silence", "loss", "corrupt", "mains", "seed"}) {
+            if (parser.isSet(modelOption)) {
+                throw UsageError{
+                    QStringLiteral("--%1 describes the simulated patient; a replay has none")
+                        .arg(QLatin1String(modelOption))};
+            }
+        }
+        s.replayPath = parser.value("replay").toStdString();
+    }
     const std::string problem = vitalon::sim::scenarioProblem(sc);
     if (!problem.empty()) {
         throw UsageError{QString::fromStdString(problem)};
@@ -173,6 +192,10 @@ int main(int argc, char* argv[]) {
         {"link", "Also make a symbolic link to the device at this path.", "path"},
         {"duration", "Stop after this many seconds (0, the default, runs on).", "seconds"},
         {"verbose", "Print every command received from the host on standard error."},
+        {"replay",
+         "Serve this EDF/EDF+ recording instead of the model, paced at its rate, from the "
+         "moment a host opens the device. Commands from the host change nothing.",
+         "file"},
     });
 
     if (!parser.parse(QCoreApplication::arguments())) {
@@ -203,6 +226,22 @@ int main(int argc, char* argv[]) {
         return 2;
     }
 
+    // Opened (and repaired, if its writer was killed) before the device exists,
+    // so a bad file ends the tool before anything waits on it.
+    std::unique_ptr<vitalon::recording::ReplayStream> replay;
+    if (settings.replayPath) {
+        vitalon::recording::ReplaySource source;
+        const std::string problem = source.open(*settings.replayPath);
+        if (!problem.empty()) {
+            std::cerr << "vitalon-sim: " << problem << "\n";
+            return 1;
+        }
+        for (const std::string& note : source.notes()) {
+            std::cerr << "vitalon-sim: " << note << "\n";
+        }
+        replay = std::make_unique<vitalon::recording::ReplayStream>(std::move(source));
+    }
+
     installStopHandlers();
     std::optional<vitalon::sim::ModuleServer> server;
     try {
@@ -219,6 +258,26 @@ int main(int argc, char* argv[]) {
     }
     std::cout << server->devicePath() << std::endl;
 
+    vitalon::sim::ServeOptions options;
+    options.duration = std::chrono::nanoseconds(std::llround(settings.durationSeconds * 1e9));
+    if (replay) {
+        if (parser.isSet("verbose")) {
+            replay->onCommand = [&replay](const std::string& bytes) {
+                std::fprintf(stderr, "vitalon-sim: %.3f s: received %s (ignored: a replay)\n",
+                             std::chrono::duration<double>(replay->elapsed()).count(),
+                             bytes.c_str());
+            };
+        }
+        replay->onFinished = [&replay] {
+            const auto& source = replay->source();
+            std::fprintf(stderr, "vitalon-sim: replay finished after %.1f s%s%s\n",
+                         std::chrono::duration<double>(replay->elapsed()).count(),
+                         source.error().empty() ? "" : ": ", source.error().c_str());
+        };
+        server->serve(*replay, stopRequested, options);
+        return 0;
+    }
+
     vitalon::sim::ModuleModel model(settings.scenario);
     if (parser.isSet("verbose")) {
         model.onCommand = [&model](const vitalon::sim::Command& command) {
@@ -226,8 +285,6 @@ int main(int argc, char* argv[]) {
                          command.text().c_str());
         };
     }
-    vitalon::sim::ServeOptions options;
-    options.duration = std::chrono::nanoseconds(std::llround(settings.durationSeconds * 1e9));
     server->serve(model, stopRequested, options);
     return 0;
 }

@@ -11,8 +11,11 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <thread>
 
+#include "EdfReader.h"
+#include "FullRateRecording.h"
 #include "ModuleModel.h"
 #include "PtyPair.h"
 #include "StartCommands.h"
@@ -104,6 +107,29 @@ TEST(Soak, AnHourOfStreamAtThreeHundredSamplesASecondKeepsMemoryFlat) {
     EXPECT_EQ(vitalon.stderrText().find("was lost"), std::string::npos) << vitalon.stderrText();
     EXPECT_EQ(vitalon.stop(SIGTERM, 10s), 0) << vitalon.stderrText();
     close(slave);
+}
+
+// The same hour recorded: the recorder keeps one second of samples and the
+// annotations of the file; memory must stay flat while the file grows.
+TEST(Soak, AnHourRecordedAtThreeHundredSamplesASecondKeepsMemoryFlat) {
+    char pattern[] = "/tmp/vitalon-soak-XXXXXX";
+    const std::string dir = mkdtemp(pattern);
+    const std::string path = dir + "/hour.edf";
+    const FullRateRun run = recordAtFullRate(path, 60);
+    ASSERT_EQ(run.problem, "") << run.errorOutput;
+    EXPECT_EQ(run.exitCode, 0) << run.errorOutput;
+    EXPECT_GT(run.firstMinuteKb, 0);
+    EXPECT_LE(std::labs(run.endKb - run.firstMinuteKb), run.firstMinuteKb / 20)
+        << "resident kB after the first minute " << run.firstMinuteKb << ", after the hour "
+        << run.endKb;
+    std::printf("soak (recording): resident %ld kB after the first minute, %ld kB at the end\n",
+                run.firstMinuteKb, run.endKb);
+
+    recording::EdfReader reader;
+    ASSERT_EQ(reader.open(dir + "/hour-3.edf"), "");
+    EXPECT_TRUE(reader.header().consistent());
+    EXPECT_GE(reader.header().usableRecords, 3600u);
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

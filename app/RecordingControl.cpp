@@ -1,0 +1,254 @@
+#include "RecordingControl.h"
+
+#include <QAction>
+#include <QDateTime>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenu>
+#include <QStandardPaths>
+#include <QStatusBar>
+
+#include "CommandMeaning.h"
+#include "LinkTaps.h"
+#include "MainWindow.h"
+
+namespace vitalon {
+namespace {
+
+using recording::Waveform;
+
+int samplesPerSecond(const DeviceSettings& settings) {
+    switch (settings.speed) {
+        case 0:
+            return 300;
+        case 2:
+            return 50;
+        default:
+            return 100;
+    }
+}
+
+Waveform waveform(const DeviceSettings& settings) {
+    if (settings.curve == 1) {
+        return Waveform::Respiration;
+    }
+    switch (settings.lead) {
+        case 0:
+            return Waveform::EcgIII;
+        case 2:
+            return Waveform::EcgI;
+        default:
+            return Waveform::EcgII;
+    }
+}
+
+QString clockText(std::chrono::steady_clock::duration elapsed) {
+    const auto total = std::chrono::duration_cast<std::chrono::seconds>(elapsed).count();
+    return QStringLiteral("%1:%2:%3")
+        .arg(total / 3600, 2, 10, QLatin1Char('0'))
+        .arg(total / 60 % 60, 2, 10, QLatin1Char('0'))
+        .arg(total % 60, 2, 10, QLatin1Char('0'));
+}
+
+constexpr std::uint8_t kLiveTicks = 3;  // the panel's watchdog: stale after this many ticks
+
+}  // namespace
+
+RecordingControl::RecordingControl(MainWindow& window, CommandTap& commands, ChunkTap& chunks)
+    : window_(window) {
+    const MainWindowLayout& ui = window.layout();
+    ui.fileMenu->addSeparator();
+    startAction_ = ui.fileMenu->addAction(tr("Start Recording..."));
+    stopAction_ = ui.fileMenu->addAction(tr("Stop Recording"));
+    startAction_->setObjectName(QStringLiteral("menRecordStart"));
+    stopAction_->setObjectName(QStringLiteral("menRecordStop"));
+
+    recordingPanel_ = new QLabel(ui.statusBar);
+    recordingPanel_->setObjectName(QStringLiteral("recordingPanel"));
+    replayPanel_ = new QLabel(ui.statusBar);
+    replayPanel_->setObjectName(QStringLiteral("replayPanel"));
+    for (QLabel* panel : {replayPanel_, recordingPanel_}) {
+        panel->setTextFormat(Qt::PlainText);
+        panel->hide();
+        ui.statusBar->addPermanentWidget(panel);
+    }
+
+    askPath = [this](const QString& suggested) {
+        QFileDialog dialog(&window_, tr("Start Recording"), suggested,
+                           tr("EDF+ recordings (*.edf)"));
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setDefaultSuffix(QStringLiteral("edf"));
+        return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
+                   ? dialog.selectedFiles().constFirst()
+                   : QString();
+    };
+    connect(startAction_, &QAction::triggered, this, [this] {
+        const QString path = askPath(defaultPath());
+        if (!path.isEmpty()) {
+            startRecording(path);
+        }
+    });
+    connect(stopAction_, &QAction::triggered, this, &RecordingControl::stopRecording);
+
+    commands.onCommandSent = [this](std::string_view command) { commandSent(command); };
+    chunks.beforeChunk = [this] {
+        if (recorder_.isRecording()) {
+            recorder_.advanceTime(recording::EdfRecorder::Clock::now());
+        }
+    };
+    recorder_.onError = [this](const std::string& message) { recorderFailed(message); };
+
+    clock_.setInterval(kClockIntervalMs);
+    connect(&clock_, &QTimer::timeout, this, &RecordingControl::tick);
+    showState();
+}
+
+RecordingControl::~RecordingControl() {
+    recorder_.onError = nullptr;
+    recorder_.stop();
+    if (listening_) {
+        window_.decoder().removeListener(recorder_);
+    }
+}
+
+QString RecordingControl::defaultPath() {
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (folder.isEmpty()) {
+        folder = QDir::homePath();
+    }
+    const QString name =
+        QDateTime::currentDateTime().toString(QStringLiteral("'vitalon-'yyyyMMdd-HHmmss'.edf'"));
+    return QDir(folder).filePath(name);
+}
+
+bool RecordingControl::startRecording(const QString& path) {
+    if (recorder_.isRecording()) {
+        stopRecording();
+    }
+    const DeviceSettings& settings = window_.settings();
+    recording::RecordingSetup setup;
+    setup.path = QFileInfo(path).absoluteFilePath().toStdString();
+    setup.samplesPerSecond = replayRate_ > 0 ? replayRate_ : samplesPerSecond(settings);
+    setup.waveform = waveform(settings);
+    setup.amplification = settings.amplification;
+    setup.filterHz = settings.filter == 6 ? 60 : 50;
+    if (const std::uint8_t port = window_.currentPort(); port != 0) {
+        setup.port = "COM" + std::to_string(port);
+        setup.device = window_.ports().devicePath(port);
+    }
+    setup.version = VITALON_VERSION;
+    setup.startTime = std::chrono::system_clock::now();
+    if (!recorder_.start(setup, recording::EdfRecorder::Clock::now())) {
+        window_.showStatus(recorder_.error());
+        return false;
+    }
+    startedAt_ = std::chrono::steady_clock::now();
+    stale_ = window_.vitals().noDataTicks > kLiveTicks;
+    if (!listening_) {
+        window_.decoder().addListener(recorder_);
+        listening_ = true;
+    }
+    clock_.start();
+    window_.showStatus("Recording to " + setup.path);
+    showState();
+    return true;
+}
+
+void RecordingControl::stopRecording() {
+    if (!recorder_.isRecording()) {
+        return;
+    }
+    recorder_.stop();
+    clock_.stop();
+    if (listening_) {
+        window_.decoder().removeListener(recorder_);
+        listening_ = false;
+    }
+    if (recorder_.error().empty()) {
+        const auto& files = recorder_.files();
+        std::string text = "Recording saved: " + files.front();
+        if (files.size() > 1) {
+            text += " and " + std::to_string(files.size() - 1) + " more file(s)";
+        }
+        window_.showStatus(text);
+    }
+    showState();
+}
+
+void RecordingControl::annotate(std::string_view text) {
+    if (recorder_.isRecording()) {
+        recorder_.annotate(text);
+    }
+}
+
+void RecordingControl::commandSent(std::string_view command) {
+    if (replayRate_ > 0) {
+        window_.showStatus("Replay: \"" + std::string(command) +
+                           "\" was sent, but commands do not change a recording");
+    }
+    if (!recorder_.isRecording()) {
+        return;
+    }
+    recorder_.annotate(commandMeaning(command) + (replayRate_ > 0 ? " (replay: no effect)" : ""));
+    if (replayRate_ > 0) {
+        return;
+    }
+    // The selector already holds the new setting when its command goes out.
+    const DeviceSettings& settings = window_.settings();
+    recorder_.setWaveform(waveform(settings));
+    recorder_.setSampleRate(samplesPerSecond(settings));
+    showState();
+}
+
+void RecordingControl::watchdogTicked() {
+    const bool stale = window_.vitals().noDataTicks > kLiveTicks;
+    if (stale != stale_) {
+        stale_ = stale;
+        annotate(stale ? "Watchdog stale: No Data!" : "Watchdog live");
+    }
+}
+
+void RecordingControl::setReplay(const QString& fileName, int samplesPerSecond) {
+    replayRate_ = samplesPerSecond;
+    replayPanel_->setText(tr("Replay of %1: commands do not change a recording").arg(fileName));
+    showState();
+}
+
+void RecordingControl::tick() {
+    recorder_.advanceTime(recording::EdfRecorder::Clock::now());
+    showState();
+}
+
+void RecordingControl::recorderFailed(const std::string& message) {
+    clock_.stop();
+    if (listening_) {
+        window_.decoder().removeListener(recorder_);
+        listening_ = false;
+    }
+    window_.showStatus(message);
+    showState();
+}
+
+void RecordingControl::showState() {
+    const bool recording = recorder_.isRecording();
+    startAction_->setEnabled(true);
+    stopAction_->setEnabled(recording);
+    if (baseTitle_.isEmpty()) {
+        baseTitle_ = window_.windowTitle();
+    }
+    if (recording) {
+        const QString file = QFileInfo(QString::fromStdString(recorder_.files().back())).fileName();
+        recordingPanel_->setText(
+            tr("Recording %1 %2")
+                .arg(file, clockText(std::chrono::steady_clock::now() - startedAt_)));
+        window_.setWindowTitle(baseTitle_ + tr(" [Recording]"));
+    } else {
+        window_.setWindowTitle(baseTitle_);
+    }
+    recordingPanel_->setVisible(recording);
+    replayPanel_->setVisible(replayRate_ > 0);
+}
+
+}  // namespace vitalon

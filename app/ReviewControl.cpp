@@ -1,0 +1,93 @@
+#include "ReviewControl.h"
+
+#include <QAction>
+#include <QDateTime>
+#include <QDir>
+#include <QFileDialog>
+#include <QImageWriter>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPixmap>
+#include <QStandardPaths>
+#include <QStatusBar>
+
+#include "FreezableSurface.h"
+#include "MainWindow.h"
+
+namespace vitalon {
+
+ReviewControl::ReviewControl(MainWindow& window, FreezableSurface& surface)
+    : window_(window), surface_(surface) {
+    const MainWindowLayout& ui = window.layout();
+    viewMenu_ = window.menuBar()->addMenu(tr("&View"));
+    viewMenu_->setObjectName(QStringLiteral("menView"));
+    freezeAction_ = viewMenu_->addAction(tr("Freeze"));
+    freezeAction_->setObjectName(QStringLiteral("menFreeze"));
+    freezeAction_->setCheckable(true);
+    freezeAction_->setShortcut(QKeySequence(Qt::Key_Space));
+    // The space bar freezes wherever the focus is, also on a button.
+    freezeAction_->setShortcutContext(Qt::WindowShortcut);
+    savePictureAction_ = viewMenu_->addAction(tr("Save Picture..."));
+    savePictureAction_->setObjectName(QStringLiteral("menSavePicture"));
+
+    freezePanel_ = new QLabel(tr("Frozen"), ui.statusBar);
+    freezePanel_->setObjectName(QStringLiteral("freezePanel"));
+    freezePanel_->hide();
+    ui.statusBar->addPermanentWidget(freezePanel_);
+
+    askPath = [this](const QString& suggested) {
+        QFileDialog dialog(&window_, tr("Save Picture"), suggested, tr("PNG pictures (*.png)"));
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setDefaultSuffix(QStringLiteral("png"));
+        return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
+                   ? dialog.selectedFiles().constFirst()
+                   : QString();
+    };
+    connect(freezeAction_, &QAction::triggered, this, [this](bool checked) { setFrozen(checked); });
+    connect(savePictureAction_, &QAction::triggered, this, [this] {
+        const QString path = askPath(defaultPicturePath());
+        if (!path.isEmpty()) {
+            savePicture(path);
+        }
+    });
+}
+
+bool ReviewControl::frozen() const {
+    return surface_.frozen();
+}
+
+void ReviewControl::setFrozen(bool frozen) {
+    freezeAction_->setChecked(frozen);
+    if (frozen == surface_.frozen()) {
+        return;
+    }
+    surface_.setFrozen(frozen);
+    freezePanel_->setVisible(frozen);
+    if (onFrozenChanged) {
+        onFrozenChanged(frozen);
+    }
+}
+
+QString ReviewControl::defaultPicturePath() {
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    if (folder.isEmpty()) {
+        folder = QDir::homePath();
+    }
+    return QDir(folder).filePath(
+        QDateTime::currentDateTime().toString(QStringLiteral("'vitalon-'yyyyMMdd-HHmmss'.png'")));
+}
+
+bool ReviewControl::savePicture(const QString& path) {
+    const QPixmap picture = window_.grab();
+    QImageWriter writer(path, "png");
+    if (!writer.write(picture.toImage())) {
+        window_.showStatus("Picture not saved: " + path.toStdString() + ": " +
+                           writer.errorString().toStdString());
+        return false;
+    }
+    window_.showStatus("Picture saved: " + path.toStdString());
+    return true;
+}
+
+}  // namespace vitalon

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <functional>
+
+class QAction;
+class QLabel;
+class QMenu;
+
+namespace vitalon {
+
+class MainWindow;
+class FreezableSurface;
+
+// The View menu: "Freeze" (also the space bar) holds the trace still while
+// everything else goes on, a second press resumes the sweep at the live
+// position; "Save Picture..." writes the window as shown to a PNG file.
+class ReviewControl : public QObject {
+    Q_OBJECT
+public:
+    ReviewControl(MainWindow& window, FreezableSurface& surface);
+
+    void setFrozen(bool frozen);
+    bool frozen() const;
+    // Writes the window as it is shown now; false, with the reason in the
+    // status bar, when the file cannot be written.
+    bool savePicture(const QString& path);
+
+    // vitalon-YYYYMMDD-HHMMSS.png in the user's pictures folder.
+    static QString defaultPicturePath();
+    // Asks where to save the picture; empty: cancelled. A save dialog unless replaced.
+    std::function<QString(const QString& suggested)> askPath;
+    // Told of every change, e.g. to mark it in a recording.
+    std::function<void(bool frozen)> onFrozenChanged;
+
+private:
+    MainWindow& window_;
+    FreezableSurface& surface_;
+    QMenu* viewMenu_ = nullptr;
+    QAction* freezeAction_ = nullptr;
+    QAction* savePictureAction_ = nullptr;
+    QLabel* freezePanel_ = nullptr;
+};
+
+}  // namespace vitalon

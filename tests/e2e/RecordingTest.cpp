@@ -1,0 +1,255 @@
+// Recording, replay and repair through the real executables: vitalon and
+// vitalon-sim on pseudo-terminals, the files read back with the program's
+// own checking reader.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+
+#include "EdfReader.h"
+#include "EdfRecorder.h"
+#include "FullRateRecording.h"
+#include "ModuleModel.h"
+#include "PtyPair.h"
+#include "SimProcess.h"
+#include "StreamDecoder.h"
+
+namespace vitalon::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+class TempDir {
+public:
+    TempDir() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "vitalon-e2e-XXXXXX").string();
+        path_ = mkdtemp(pattern.data());
+    }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+struct FileContents {
+    std::string problem;
+    recording::EdfHeader header;
+    std::vector<int> samples;
+    std::vector<std::string> annotations;
+};
+
+FileContents readBack(const std::string& path) {
+    FileContents contents;
+    recording::EdfReader reader;
+    contents.problem = reader.open(path);
+    if (!contents.problem.empty()) {
+        return contents;
+    }
+    contents.header = reader.header();
+    recording::EdfRecord record;
+    for (std::uint64_t i = 0; i < reader.header().usableRecords; ++i) {
+        if (!reader.readRecord(i, record)) {
+            contents.problem = "record " + std::to_string(i) + " unreadable";
+            return contents;
+        }
+        const auto& samples = record.samples.at(0);
+        contents.samples.insert(contents.samples.end(), samples.begin(), samples.end());
+        for (const auto& a : record.annotations) {
+            contents.annotations.push_back(a.text);
+        }
+    }
+    return contents;
+}
+
+bool has(const std::vector<std::string>& all, const std::string& text) {
+    return std::find(all.begin(), all.end(), text) != all.end();
+}
+
+// The samples of `bytes` as the program decodes them.
+std::vector<int> samplesOf(const std::vector<std::uint8_t>& bytes) {
+    struct Samples : StreamListener {
+        std::vector<int> values;
+        void onSample(std::uint8_t s) override { values.push_back(s); }
+    } samples;
+    StreamDecoder decoder;
+    decoder.addListener(samples);
+    decoder.receive(bytes);
+    return samples.values;
+}
+
+// A recording of the module model, `seconds` long at 100 a second.
+std::vector<int> writeModelRecording(const std::string& path, double seconds) {
+    sim::Scenario scenario;
+    scenario.leadOff = {2.0, 3.0};
+    sim::ModuleModel model(scenario);
+    StreamDecoder decoder;
+    recording::EdfRecorder recorder;
+    recording::RecordingSetup setup;
+    setup.path = path;
+    setup.startTime = std::chrono::system_clock::now();
+    auto now = recording::EdfRecorder::Clock::time_point(1h);
+    EXPECT_TRUE(recorder.start(setup, now));
+    decoder.addListener(recorder);
+    std::vector<std::uint8_t> bytes;
+    for (int step = 0; step < seconds * 20; ++step) {
+        now += 50ms;
+        recorder.advanceTime(now);
+        const auto chunk = model.advance(50ms);
+        bytes.insert(bytes.end(), chunk.begin(), chunk.end());
+        decoder.receive(chunk);
+    }
+    recorder.stop();
+    return samplesOf(bytes);
+}
+
+// Waits until `path` holds at least `records` flushed data records.
+bool waitForRecords(const std::string& path, std::uint64_t records, std::chrono::seconds timeout) {
+    const auto until = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < until) {
+        std::error_code ec;
+        const auto size = std::filesystem::file_size(path, ec);
+        // Header of 8 x 256 bytes; a record at 100 a second is 884 bytes.
+        if (!ec && size >= 2048 + records * 884) {
+            return true;
+        }
+        std::this_thread::sleep_for(50ms);
+    }
+    return false;
+}
+
+TEST(RecordingE2E, RecordOptionWritesTheSessionFromVitalonSim) {
+    TempDir dir;
+    const std::string path = dir.file("session.edf");
+    SimProcess sim({"--heart-rate", "80"});
+    ChildOptions options;
+    options.captureStderr = true;
+    ChildProcess vitalon(VITALON_EXE, {"--port", "COM1=" + sim.devicePath(), "--record", path},
+                         options);
+    ASSERT_TRUE(waitForRecords(path, 4, 30s)) << vitalon.stderrText();
+    EXPECT_EQ(vitalon.stop(SIGTERM, 10s), 0) << vitalon.stderrText();
+    EXPECT_NE(vitalon.stderrText().find("Recording saved: " + path), std::string::npos)
+        << vitalon.stderrText();
+
+    const FileContents file = readBack(path);
+    ASSERT_EQ(file.problem, "");
+    EXPECT_TRUE(file.header.consistent());
+    EXPECT_EQ(file.header.signals.at(0).label, "ECG II");
+    EXPECT_EQ(file.header.signals.at(0).samplesPerRecord, 100u);
+    EXPECT_NE(file.header.recording.find("Vitalon"), std::string::npos) << file.header.recording;
+    EXPECT_NE(file.header.recording.find("COM1"), std::string::npos) << file.header.recording;
+    EXPECT_GE(file.samples.size(), 400u);
+    EXPECT_TRUE(std::any_of(file.annotations.begin(), file.annotations.end(),
+                            [](const std::string& a) { return a.rfind("Pulse ", 0) == 0; }));
+    EXPECT_TRUE(has(file.annotations, "Recording ends"));
+    EXPECT_FALSE(std::filesystem::exists(path + ".annotations"));
+}
+
+TEST(RecordingE2E, VitalonSimReplaysARecordingIntoTheProgramAndIgnoresItsCommands) {
+    TempDir dir;
+    const std::string original = dir.file("original.edf");
+    const std::vector<int> samples = writeModelRecording(original, 4.0);
+    const std::string copy = dir.file("copy.edf");
+
+    SimProcess sim({"--verbose", "--replay", original});
+    ChildOptions options;
+    options.captureStderr = true;
+    ChildProcess vitalon(VITALON_EXE, {"--port", "COM1=" + sim.devicePath(), "--record", copy},
+                         options);
+    ASSERT_TRUE(sim.waitForError("replay finished", 30s)) << sim.errorOutput();
+    EXPECT_NE(sim.errorOutput().find("(ignored: a replay)"), std::string::npos)
+        << sim.errorOutput();
+    ASSERT_TRUE(waitForRecords(copy, 4, 10s));
+    EXPECT_EQ(vitalon.stop(SIGTERM, 10s), 0) << vitalon.stderrText();
+
+    // The program saw every sample of the recording, in order, and the reports.
+    const FileContents file = readBack(copy);
+    ASSERT_EQ(file.problem, "");
+    ASSERT_GE(file.samples.size(), samples.size());
+    EXPECT_TRUE(std::equal(samples.begin(), samples.end(), file.samples.begin()));
+    EXPECT_TRUE(has(file.annotations, "Lead off"));
+    EXPECT_TRUE(has(file.annotations, "Lead back"));
+}
+
+TEST(RecordingE2E, ReplayOptionShowsTheRecordingOnTheBuiltInPort) {
+    TempDir dir;
+    const std::string original = dir.file("original.edf");
+    const std::vector<int> samples = writeModelRecording(original, 3.0);
+    const std::string copy = dir.file("copy.edf");
+    ChildOptions options;
+    options.captureStderr = true;
+    ChildProcess vitalon(VITALON_EXE, {"--replay", original, "--record", copy}, options);
+    ASSERT_TRUE(waitForRecords(copy, 3, 30s)) << vitalon.stderrText();
+    EXPECT_EQ(vitalon.stop(SIGTERM, 10s), 0) << vitalon.stderrText();
+    const FileContents file = readBack(copy);
+    ASSERT_EQ(file.problem, "");
+    ASSERT_GE(file.samples.size(), samples.size());
+    EXPECT_TRUE(std::equal(samples.begin(), samples.end(), file.samples.begin()));
+    EXPECT_NE(vitalon.stderrText().find("commands do not change a recording"), std::string::npos)
+        << vitalon.stderrText();
+
+    ChildProcess broken(VITALON_EXE, {"--replay", dir.file("missing.edf")}, options);
+    EXPECT_EQ(broken.waitExit(10s), 1);
+    EXPECT_NE(broken.stderrText().find("missing.edf"), std::string::npos) << broken.stderrText();
+}
+
+TEST(RecordingE2E, RepairOptionMakesAKilledRecordingConsistent) {
+    TempDir dir;
+    const std::string path = dir.file("killed.edf");
+    SimProcess sim({});
+    ChildProcess vitalon(VITALON_EXE, {"--port", "COM1=" + sim.devicePath(), "--record", path});
+    ASSERT_TRUE(waitForRecords(path, 3, 30s));
+    kill(vitalon.pid(), SIGKILL);
+    vitalon.waitExit(10s);
+    {
+        recording::EdfReader reader;
+        ASSERT_EQ(reader.open(path), "");
+        EXPECT_FALSE(reader.header().consistent());
+    }
+
+    ChildOptions options;
+    options.captureStderr = true;
+    options.env.emplace_back("QT_QPA_PLATFORM", "no-such-platform");  // needs no display
+    ChildProcess repair(VITALON_EXE, {"--repair", path}, options);
+    EXPECT_EQ(repair.waitExit(20s), 0) << repair.stderrText();
+    const FileContents file = readBack(path);
+    ASSERT_EQ(file.problem, "");
+    EXPECT_TRUE(file.header.consistent());
+    EXPECT_GE(file.samples.size(), 300u);
+    EXPECT_TRUE(std::any_of(file.annotations.begin(), file.annotations.end(),
+                            [](const std::string& a) { return a.rfind("Pulse ", 0) == 0; }));
+    EXPECT_FALSE(std::filesystem::exists(path + ".annotations"));
+
+    ChildProcess again(VITALON_EXE, {"--repair", path}, options);
+    EXPECT_EQ(again.waitExit(20s), 0);
+    std::ofstream(dir.file("text.edf")) << "not a recording";
+    ChildProcess refused(VITALON_EXE, {"--repair", dir.file("text.edf")}, options);
+    EXPECT_EQ(refused.waitExit(20s), 1);
+    EXPECT_NE(refused.stderrText().find("text.edf"), std::string::npos) << refused.stderrText();
+}
+
+TEST(RecordingE2E, AMinuteAtThreeHundredSamplesASecondIsRecordedWhole) {
+    TempDir dir;
+    const std::string path = dir.file("fast.edf");
+    const FullRateRun run = recordAtFullRate(path, 1);
+    ASSERT_EQ(run.problem, "") << run.errorOutput;
+    EXPECT_EQ(run.exitCode, 0) << run.errorOutput;
+
+    // 100 -> 50 -> 300 a second: the stream is in the third file.
+    const FileContents file = readBack(dir.file("fast-3.edf"));
+    ASSERT_EQ(file.problem, "");
+    EXPECT_EQ(file.header.signals.at(0).samplesPerRecord, 300u);
+    const std::vector<int> sent = samplesOf(run.sent);
+    ASSERT_EQ(sent.size(), 18000u);
+    ASSERT_GE(file.samples.size(), sent.size());
+    EXPECT_TRUE(std::equal(sent.begin(), sent.end(), file.samples.begin()));
+    EXPECT_TRUE(has(readBack(dir.file("fast-2.edf")).annotations, "S0: 300/sec"));
+}
+
+}  // namespace
+}  // namespace vitalon::testing
