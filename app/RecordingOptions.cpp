@@ -37,9 +37,13 @@ int runRepair(int argc, char** argv) {
     const QStringList files = parser.values(options.repair);
     int code = 0;
     for (const QString& file : files) {
-        const recording::RepairResult result = recording::repairRecording(file.toStdString());
+        const std::string path = file.toStdString();
+        const recording::RepairResult result = recording::repairRecording(path);
         if (result.outcome == recording::RepairResult::Outcome::Failed) {
-            std::fprintf(stderr, "vitalon: %s\n", result.message.c_str());
+            // Some reasons name the file, the reader's do not.
+            const bool named = result.message.find(path) != std::string::npos;
+            std::fprintf(stderr, "vitalon: %s%s%s\n", named ? "" : path.c_str(),
+                         named ? "" : ": ", result.message.c_str());
             code = 1;
         } else {
             std::printf("%s\n", result.message.c_str());
