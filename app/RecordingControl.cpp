@@ -233,7 +233,7 @@ void RecordingControl::recorderFailed(const std::string& message) {
 
 void RecordingControl::showState() {
     const bool recording = recorder_.isRecording();
-    startAction_->setEnabled(true);
+    startAction_->setEnabled(!recording);
     stopAction_->setEnabled(recording);
     if (baseTitle_.isEmpty()) {
         baseTitle_ = window_.windowTitle();

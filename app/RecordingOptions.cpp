@@ -42,8 +42,8 @@ int runRepair(int argc, char** argv) {
         if (result.outcome == recording::RepairResult::Outcome::Failed) {
             // Some reasons name the file, the reader's do not.
             const bool named = result.message.find(path) != std::string::npos;
-            std::fprintf(stderr, "vitalon: %s%s%s\n", named ? "" : path.c_str(),
-                         named ? "" : ": ", result.message.c_str());
+            std::fprintf(stderr, "vitalon: %s%s%s\n", named ? "" : path.c_str(), named ? "" : ": ",
+                         result.message.c_str());
             code = 1;
         } else {
             std::printf("%s\n", result.message.c_str());

@@ -81,6 +81,7 @@ int main(int argc, char** argv) {
     const bool simulate = parser.isSet(simulateOption) || replay;
 #ifdef Q_OS_UNIX
     std::unique_ptr<vitalon::SimulatedModule> module;
+    vitalon::recording::ReplayStream* replayStream = nullptr;
     int replayRate = 0;
     if (replay && parser.isSet(simulateOption)) {
         std::fprintf(stderr, "vitalon: --replay and --simulate both serve COM1; give one\n");
@@ -99,8 +100,9 @@ int main(int argc, char** argv) {
         }
         replayRate = source.samplesPerSecond();
         try {
-            module = std::make_unique<vitalon::SimulatedModule>(
-                std::make_unique<vitalon::recording::ReplayStream>(std::move(source)));
+            auto stream = std::make_unique<vitalon::recording::ReplayStream>(std::move(source));
+            replayStream = stream.get();
+            module = std::make_unique<vitalon::SimulatedModule>(std::move(stream));
         } catch (const std::exception& e) {
             std::fprintf(stderr, "vitalon: %s\n", e.what());
             return 1;
@@ -145,8 +147,11 @@ int main(int argc, char** argv) {
     }
 #ifdef Q_OS_UNIX
     if (replay) {
-        window.recording().setReplay(QFileInfo(parser.value(recordingOptions.replay)).fileName(),
-                                     replayRate);
+        const QString name = QFileInfo(parser.value(recordingOptions.replay)).fileName();
+        window.recording().setReplay(name, replayRate);
+        replayStream->onFinished = [&window, name] {
+            window.showStatus("Replay of " + name.toStdString() + " finished");
+        };
     }
 #endif
     window.start();

@@ -184,7 +184,8 @@ TEST(RecordingE2E, ReplayOptionShowsTheRecordingOnTheBuiltInPort) {
     ChildOptions options;
     options.captureStderr = true;
     ChildProcess vitalon(VITALON_EXE, {"--replay", original, "--record", copy}, options);
-    ASSERT_TRUE(waitForRecords(copy, 3, 30s)) << vitalon.stderrText();
+    ASSERT_TRUE(vitalon.waitForStderr("Replay of original.edf finished", 30s))
+        << vitalon.stderrText();
     EXPECT_EQ(vitalon.stop(SIGTERM, 10s), 0) << vitalon.stderrText();
     const FileContents file = readBack(copy);
     ASSERT_EQ(file.problem, "");
