@@ -37,6 +37,55 @@ private:
     SerialLink& link_;
 };
 
+// The serial link as the link controller sees it: everything goes to the real
+// link and its notifications come back through here, so a lost link is told
+// to `onLinkLost` first, and the first bytes after it (the link is open
+// again, whoever reopened it) to `onLinkBack`.
+class LinkEventTap : public SerialLink, private LinkListener {
+public:
+    explicit LinkEventTap(SerialLink& link) : link_(link) {}
+
+    void open(const std::string& device, const LineSettings& settings) override {
+        link_.open(device, settings);
+    }
+    void close() override { link_.close(); }
+    bool isOpen() const override { return link_.isOpen(); }
+    void write(std::string_view bytes) override { link_.write(bytes); }
+    void setListener(LinkListener* listener) override {
+        listener_ = listener;
+        link_.setListener(listener ? this : nullptr);
+    }
+
+    std::function<void(const std::string& reason)> onLinkLost;
+    std::function<void()> onLinkBack;
+
+private:
+    void bytesReceived(std::span<const std::uint8_t> bytes) override {
+        if (lost_) {
+            lost_ = false;
+            if (onLinkBack) {
+                onLinkBack();
+            }
+        }
+        if (listener_) {
+            listener_->bytesReceived(bytes);
+        }
+    }
+    void linkLost(const std::string& reason) override {
+        lost_ = true;
+        if (onLinkLost) {
+            onLinkLost(reason);
+        }
+        if (listener_) {
+            listener_->linkLost(reason);
+        }
+    }
+
+    SerialLink& link_;
+    LinkListener* listener_ = nullptr;
+    bool lost_ = false;
+};
+
 // Received chunks on their way to the decoder; `beforeChunk` runs first, so
 // a listener can date the events of the chunk.
 class ChunkTap : public ByteSink {

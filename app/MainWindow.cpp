@@ -63,7 +63,7 @@ MainWindow::MainWindow(PortAssignment devices, QWidget* parent)
       trace_(graphSurface_),
       panel_(pulseLabel_, respirationLabel_, statusLabel_, pulseToneItem_, tone_),
       display_(trace_, panel_),
-      linkController_(link_, ports_, selectors_, chunkTap_,
+      linkController_(linkEventTap_, ports_, selectors_, chunkTap_,
                       [this](const std::string& text) { showStatus(text); }) {
     decoder_.addListener(display_);
 
@@ -86,6 +86,10 @@ MainWindow::MainWindow(PortAssignment devices, QWidget* parent)
     connectControls();
 
     recording_ = std::make_unique<RecordingControl>(*this, commandTap_, chunkTap_);
+    linkEventTap_.onLinkLost = [this](const std::string& reason) {
+        recording_->annotate("Link lost: " + reason);
+    };
+    linkEventTap_.onLinkBack = [this] { recording_->annotate("Link reopened"); };
     review_ = std::make_unique<ReviewControl>(*this, graphSurface_);
     review_->onFrozenChanged = [this](bool frozen) {
         recording_->annotate(frozen ? "Freeze" : "Unfreeze");

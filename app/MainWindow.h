@@ -82,7 +82,8 @@ private:
 
     MainWindowLayout ui_;
     QtSerialLink link_;
-    CommandTap commandTap_{link_};  // the selectors' commands, seen by the recording
+    CommandTap commandTap_{link_};      // the selectors' commands, seen by the recording
+    LinkEventTap linkEventTap_{link_};  // the link controller's view: losses, seen by the recording
     QTimer watchdogTimer_;
     TonePlayer tone_;
 

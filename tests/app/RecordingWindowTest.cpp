@@ -207,6 +207,26 @@ TEST(RecordingWindow, CommandsWatchdogAndFreezeAreAnnotatedAndASpeedChangeStarts
     EXPECT_EQ(next.header().signals[0].samplesPerRecord, 50u);
 }
 
+TEST(RecordingWindow, ALostLinkIsMarkedAndTheRecordingGoesOn) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("lost.edf");
+    PtyPair pty;
+    MainWindow form(onlyPort(pty.slavePath()));
+    form.start();
+    ASSERT_EQ(readFromProgram(pty, kStart.size()), kStart);
+    ASSERT_TRUE(form.recording().startRecording(path));
+    pty.write({120, 121, 122});
+    ASSERT_TRUE(waitFor([&] { return form.trace().pen().x == 3; }));
+    pty.closeMaster();
+    ASSERT_TRUE(waitFor([&] { return !form.link().isOpen(); }));
+    EXPECT_TRUE(form.recording().isRecording());
+    form.recording().stopRecording();
+    const auto marks = annotationsOf(path.toStdString());
+    EXPECT_TRUE(std::any_of(marks.begin(), marks.end(), [](const auto& a) {
+        return a.text.rfind("Link lost: ", 0) == 0 && a.onset > 0.015 && a.onset < 0.025;
+    }));
+}
+
 TEST(RecordingWindow, AWriteErrorStopsTheRecordingAndTheMonitorCarriesOn) {
     QTemporaryDir dir;
     PtyPair pty;
