@@ -26,14 +26,18 @@ std::string commandMeaning(std::string_view command) {
     }};
     for (const auto& [bytes, meaning] : kMeanings) {
         if (bytes == command) {
-            return std::string(command) + ": " + std::string(meaning);
+            std::string text(command);
+            text += ": ";
+            text += meaning;
+            return text;
         }
     }
     std::string shown;
     for (char c : command.substr(0, 8)) {
         shown += (c >= 0x20 && c < 0x7f) ? c : '?';
     }
-    return shown + ": unknown command";
+    shown += ": unknown command";
+    return shown;
 }
 
 }  // namespace vitalon

@@ -135,7 +135,7 @@ bool RecordingControl::startRecording(const QString& path) {
     setup.amplification = settings.amplification;
     setup.filterHz = settings.filter == 6 ? 60 : 50;
     if (const std::uint8_t port = window_.currentPort(); port != 0) {
-        setup.port = "COM" + std::to_string(port);
+        setup.port = QStringLiteral("COM%1").arg(port).toStdString();
         setup.device = window_.ports().devicePath(port);
     }
     setup.version = VITALON_VERSION;
@@ -170,7 +170,7 @@ void RecordingControl::stopRecording() {
         const auto& files = recorder_.files();
         std::string text = "Recording saved: " + files.front();
         if (files.size() > 1) {
-            text += " and " + std::to_string(files.size() - 1) + " more file(s)";
+            text += QStringLiteral(" and %1 more file(s)").arg(files.size() - 1).toStdString();
         }
         window_.showStatus(text);
     }
@@ -185,8 +185,10 @@ void RecordingControl::annotate(std::string_view text) {
 
 void RecordingControl::commandSent(std::string_view command) {
     if (replayRate_ > 0) {
-        window_.showStatus("Replay: \"" + std::string(command) +
-                           "\" was sent, but commands do not change a recording");
+        window_.showStatus(QStringLiteral("Replay: \"%1\" was sent, but commands do not change a "
+                                          "recording")
+                               .arg(QString::fromUtf8(command.data(), qsizetype(command.size())))
+                               .toStdString());
     }
     if (!recorder_.isRecording()) {
         return;

@@ -82,11 +82,12 @@ bool ReviewControl::savePicture(const QString& path) {
     const QPixmap picture = window_.grab();
     QImageWriter writer(path, "png");
     if (!writer.write(picture.toImage())) {
-        window_.showStatus("Picture not saved: " + path.toStdString() + ": " +
-                           writer.errorString().toStdString());
+        window_.showStatus(QStringLiteral("Picture not saved: %1: %2")
+                               .arg(path, writer.errorString())
+                               .toStdString());
         return false;
     }
-    window_.showStatus("Picture saved: " + path.toStdString());
+    window_.showStatus(QStringLiteral("Picture saved: %1").arg(path).toStdString());
     return true;
 }
 

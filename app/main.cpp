@@ -150,7 +150,7 @@ int main(int argc, char** argv) {
         const QString name = QFileInfo(parser.value(recordingOptions.replay)).fileName();
         window.recording().setReplay(name, replayRate);
         replayStream->onFinished = [&window, name] {
-            window.showStatus("Replay of " + name.toStdString() + " finished");
+            window.showStatus(QStringLiteral("Replay of %1 finished").arg(name).toStdString());
         };
     }
 #endif
