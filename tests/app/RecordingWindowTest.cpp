@@ -142,7 +142,10 @@ TEST(RecordingWindow, ReplayShowsTheRecordedLabelsAtTheirTimesAndTheSameTrace) {
     LabelTimeline shown(replayed);
     replayed.decoder().addListener(shown);
     replayed.start();
-    ASSERT_TRUE(waitFor([&] { return shown.samples >= recordedSamples; }, 20000));
+    ASSERT_TRUE(waitFor([&] { return shown.samples >= recordedSamples; }, 20000))
+        << shown.samples << " of " << recordedSamples << " samples shown; "
+        << player.stats().bytesWritten << " bytes served, " << player.stats().bytesDropped
+        << " dropped";
 
     ASSERT_EQ(shown.changes.size(), seen.changes.size());
     for (std::size_t i = 0; i < seen.changes.size(); ++i) {
