@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "GraphWidget.h"
+#include "ModuleTestControl.h"
 #include "RecordingControl.h"
 #include "ReviewControl.h"
 
@@ -95,6 +96,7 @@ MainWindow::MainWindow(PortAssignment devices, QWidget* parent)
         recording_->annotate(frozen ? "Freeze" : "Unfreeze");
     };
     connect(this, &MainWindow::watchdogTicked, recording_.get(), &RecordingControl::watchdogTicked);
+    moduleTest_ = std::make_unique<ModuleTestControl>(*this);
 }
 
 MainWindow::~MainWindow() {

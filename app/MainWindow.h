@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 
+#include "ArrivalClock.h"
 #include "DeviceSettings.h"
 #include "DisplayListener.h"
 #include "FreezableSurface.h"
@@ -23,6 +24,7 @@
 
 namespace vitalon {
 
+class ModuleTestControl;
 class RecordingControl;
 class ReviewControl;
 
@@ -30,10 +32,10 @@ class ReviewControl;
 // controls to the parts, and turns every failure into a status-bar message.
 //
 // The data path: the serial link pushes each received chunk to the link
-// controller, which hands it to the stream decoder; the decoder delivers the
-// decoded events to its listeners, one of which is the display (trace, panel,
-// watchdog, tone). Each handler runs to completion on the event loop; after
-// shutdown none runs.
+// controller, which hands it through the chunk tap and the arrival clock to the
+// stream decoder; the decoder delivers the decoded events to its listeners, one
+// of which is the display (trace, panel, watchdog, tone). Each handler runs to
+// completion on the event loop; after shutdown none runs.
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
@@ -56,6 +58,10 @@ public:
     LinkController& linkController() { return linkController_; }
     // The decoded stream; further listeners attach here.
     StreamDecoder& decoder() { return decoder_; }
+    // Told the arrival time right before each received chunk is decoded.
+    ArrivalClock& arrivalClock() { return arrivals_; }
+    SettingSelectors& selectors() { return selectors_; }
+    ModuleTestControl& moduleTest() { return *moduleTest_; }
     std::uint8_t currentPort() const { return linkController_.currentPort(); }
     const DeviceSettings& settings() const { return selectors_.settings(); }
     const VitalSigns& vitals() const { return panel_.state(); }
@@ -95,7 +101,8 @@ private:
     PortManager ports_;
     SettingSelectors selectors_;
     StreamDecoder decoder_;
-    ChunkTap chunkTap_{decoder_};
+    ArrivalClock arrivals_{decoder_};
+    ChunkTap chunkTap_{arrivals_};
     FreezableSurface graphSurface_;
     WaveformTrace trace_;
     VitalSignPanel panel_;
@@ -104,6 +111,8 @@ private:
     std::unique_ptr<RecordingControl> recording_;
     std::unique_ptr<ReviewControl> review_;
     bool ended_ = false;
+    // Last, so that a running test ends before the parts it works with.
+    std::unique_ptr<ModuleTestControl> moduleTest_;
 };
 
 }  // namespace vitalon

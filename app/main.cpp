@@ -10,8 +10,10 @@
 #include <QSerialPortInfo>
 #include <cstdio>
 #include <memory>
+#include <string_view>
 
 #include "MainWindow.h"
+#include "ModuleTestCommandLine.h"
 #include "PortMessages.h"
 #include "PulseProbe.h"
 #include "RecordingControl.h"
@@ -38,6 +40,13 @@ vitalon::PortAssignment systemPorts() {
 int main(int argc, char** argv) {
     if (vitalon::asksForRepair(argc, argv)) {
         return vitalon::runRepair(argc, argv);  // no window, so no display needed
+    }
+    // The module test on the command line shows no window: it needs no display.
+    for (int i = 1; i < argc; ++i) {
+        if (std::string_view(argv[i]) == "--module-test" &&
+            qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        }
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("vitalon"));
@@ -69,10 +78,39 @@ int main(int argc, char** argv) {
     parser.addOption(exitOnPulseOption);
     const vitalon::RecordingOptions recordingOptions;
     recordingOptions.addTo(parser);
+    const QCommandLineOption moduleTestOption(
+        QStringLiteral("module-test"),
+        QStringLiteral("Run the module acceptance test without a window, report into the report "
+                       "folder and exit: 0 pass, 1 fail, 2 could not run, 130 cancelled."));
+    const QCommandLineOption serialOption(QStringLiteral("serial"),
+                                          QStringLiteral("The tested module's serial number."),
+                                          QStringLiteral("SN"));
+    const QCommandLineOption operatorOption(QStringLiteral("operator"),
+                                            QStringLiteral("Who runs the module test."),
+                                            QStringLiteral("NAME"));
+    const QCommandLineOption limitsOption(
+        QStringLiteral("limits"),
+        QStringLiteral("The module test's limits file (default: the built-in limits)."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption reportDirOption(
+        QStringLiteral("report-dir"),
+        QStringLiteral("Where the module test's report goes (default: the current directory)."),
+        QStringLiteral("DIR"));
+    parser.addOptions(
+        {moduleTestOption, serialOption, operatorOption, limitsOption, reportDirOption});
     parser.process(app);
     if (parser.isSet(versionOption)) {
         std::printf("vitalon %s (Qt %s)\n", VITALON_VERSION, qVersion());
         return 0;
+    }
+    const bool moduleTest = parser.isSet(moduleTestOption);
+    for (const QCommandLineOption& option :
+         {serialOption, operatorOption, limitsOption, reportDirOption}) {
+        if (!moduleTest && parser.isSet(option)) {
+            std::fprintf(stderr, "vitalon: --%s needs --module-test\n",
+                         qPrintable(option.names().constFirst()));
+            return 2;
+        }
     }
 
     vitalon::PortAssignment ports;
@@ -138,6 +176,11 @@ int main(int argc, char** argv) {
     }
 
     vitalon::MainWindow window(std::move(ports));
+    if (moduleTest) {
+        return vitalon::runModuleTestFromCommandLine(
+            window, {parser.value(serialOption), parser.value(operatorOption),
+                     parser.value(limitsOption), parser.value(reportDirOption)});
+    }
 #ifdef Q_OS_UNIX
     const vitalon::TerminationSignals terminationSignals([&window] { window.quit(); });
 #endif

@@ -99,6 +99,38 @@ void SettingSelectors::calibrate() {
     send(std::string_view(&kCalibrateCommand, 1));
 }
 
+bool SettingSelectors::select(std::string_view command) {
+    if (command == std::string_view(&kCalibrateCommand, 1)) {
+        calibrate();
+        return true;
+    }
+    struct Setting {
+        std::uint8_t& selector;
+        SettingStep (*next)(std::uint8_t);
+        Label& label;
+    };
+    const Setting settings[] = {
+        {settings_.speed, nextSpeed, labels_.speed},
+        {settings_.amplification, nextAmplification, labels_.amplification},
+        {settings_.filter, nextFilter, labels_.filter},
+        {settings_.mode, nextMode, labels_.mode},
+        {settings_.lead, nextLead, labels_.lead},
+        {settings_.curve, nextCurve, labels_.curve},
+    };
+    // Each cycle has at most three values: walking it three steps from the
+    // current value meets every command of the setting.
+    for (const Setting& setting : settings) {
+        SettingStep step = setting.next(setting.selector);
+        for (int i = 0; i < 3; ++i, step = setting.next(step.value)) {
+            if (step.command == command) {
+                apply(setting.selector, step, setting.label);
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 void SettingSelectors::apply(std::uint8_t& selector, const SettingStep& step, Label& label) {
     selector = step.value;
     label.setText(step.caption);

@@ -60,6 +60,13 @@ public:
     void cycleCurve();
     void calibrate();
 
+    // Sets the selector that `command` stands for ("S2": speed 50/sec) and its
+    // label as the matching button would, then writes exactly `command`; "C"
+    // is only written. False, with nothing changed or written, for text that is
+    // not one of the module's commands. A failed write throws PortError as a
+    // click does.
+    bool select(std::string_view command);
+
     const DeviceSettings& settings() const { return settings_; }
 
 private:

@@ -1,7 +1,7 @@
 // vitalon-sim [--verbose] [--heart-rate BPM] [--resp-rate BPM] [--rate-step T:BPM]... [--lead-off
 // T[:END]]
 //             [--silence T[:END]] [--loss P] [--corrupt P] [--mains 50|60] [--seed N]
-//             [--link PATH] [--duration SECONDS]
+//             [--defect NAME]... [--link PATH] [--duration SECONDS]
 // vitalon-sim [--verbose] [--link PATH] [--duration SECONDS] --replay FILE.edf
 // Serves a simulated ECG acquisition module on a new pseudo-terminal, prints the
 // terminal's device path on stdout and runs until SIGINT/SIGTERM or the duration.
@@ -24,6 +24,7 @@
 #include <optional>
 #include <string>
 
+#include "ModuleDefect.h"
 #include "ModuleModel.h"
 #include "ModuleServer.h"
 #include "Scenario.h"
@@ -133,6 +134,20 @@ Settings settingsFrom(const QCommandLineParser& parser) {
                                  .arg(parser.value("seed"))};
         }
     }
+    for (const QString& name : parser.values("defect")) {
+        const auto defect = vitalon::sim::moduleDefectNamed(name.trimmed().toStdString());
+        if (!defect) {
+            QStringList names;
+            for (const vitalon::sim::ModuleDefectInfo& info : vitalon::sim::moduleDefects()) {
+                names << QString::fromUtf8(info.name.data(),
+                                           static_cast<qsizetype>(info.name.size()));
+            }
+            throw UsageError{
+                QStringLiteral("--defect: no defect is named \"%1\"; the defects are %2")
+                    .arg(name, names.join(QStringLiteral(", ")))};
+        }
+        sc.defects.add(*defect);
+    }
     if (parser.isSet("duration")) {
         s.durationSeconds = seconds(parser.value("duration"), "duration");
         if (s.durationSeconds > 1.0e9) {
@@ -155,6 +170,10 @@ Settings settingsFrom(const QCommandLineParser& parser) {
                         .arg(QLatin1String(modelOption))};
             }
         }
+        if (parser.isSet("defect")) {
+            throw UsageError{
+                QStringLiteral("--defect describes the simulated module; a replay has none")};
+        }
         s.replayPath = parser.value("replay").toStdString();
     }
     const std::string problem = vitalon::sim::scenarioProblem(sc);
@@ -162,6 +181,18 @@ Settings settingsFrom(const QCommandLineParser& parser) {
         throw UsageError{QString::fromStdString(problem)};
     }
     return s;
+}
+
+QString defectHelp() {
+    QString help = QStringLiteral("A fault of the module itself. Repeatable. One of:");
+    for (const vitalon::sim::ModuleDefectInfo& info : vitalon::sim::moduleDefects()) {
+        help +=
+            QStringLiteral("\n  %1: %2")
+                .arg(QString::fromUtf8(info.name.data(), static_cast<qsizetype>(info.name.size())),
+                     QString::fromUtf8(info.description.data(),
+                                       static_cast<qsizetype>(info.description.size())));
+    }
+    return help;
 }
 
 }  // namespace
@@ -189,6 +220,7 @@ int main(int argc, char* argv[]) {
         {"corrupt", "Chance that a sent byte is changed (0 to 1).", "rate"},
         {"mains", "Mains frequency around the patient, 50 or 60 (default 50).", "hz"},
         {"seed", "Seed of the simulation (default 1).", "n"},
+        {"defect", defectHelp(), "name"},
         {"link", "Also make a symbolic link to the device at this path.", "path"},
         {"duration", "Stop after this many seconds (0, the default, runs on).", "seconds"},
         {"verbose", "Print every command received from the host on standard error."},

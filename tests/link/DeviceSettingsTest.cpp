@@ -119,6 +119,62 @@ TEST_F(SettingSelectorsTest, UnsentCommandKeepsTheNewValueAndSaysWhichCommand) {
     EXPECT_EQ(speed_.caption, "50/sec");
 }
 
+TEST_F(SettingSelectorsTest, SelectingACommandSetsItsSelectorAndLabelAndWritesItExactly) {
+    struct Case {
+        const char* command;
+        FakeLabel SettingSelectorsTest::*label;
+        const char* caption;
+    };
+    // The current value too: "S1" at speed 1 is written again, not skipped.
+    const Case cases[] = {
+        {"S1", &SettingSelectorsTest::speed_, "100/sec"},
+        {"S0", &SettingSelectorsTest::speed_, "300/sec"},
+        {"S2", &SettingSelectorsTest::speed_, "50/sec"},
+        {"A0", &SettingSelectorsTest::amp_, "Amp 0"},
+        {"A2", &SettingSelectorsTest::amp_, "Amp 2"},
+        {"6", &SettingSelectorsTest::filter_, "60 Hz"},
+        {"5", &SettingSelectorsTest::filter_, "50 Hz"},
+        {"M", &SettingSelectorsTest::sim_, "Simulate"},
+        {"N", &SettingSelectorsTest::sim_, "Normal"},
+        {"G2", &SettingSelectorsTest::channel_, "I"},
+        {"G0", &SettingSelectorsTest::channel_, "III"},
+        {"D1", &SettingSelectorsTest::curve_, "Resp."},
+        {"D0", &SettingSelectorsTest::curve_, "EKG"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        port_.writes.clear();
+        EXPECT_TRUE(selectors_.select(c.command));
+        EXPECT_EQ((this->*c.label).caption, c.caption);
+        EXPECT_EQ(port_.writes, std::vector<std::string>{c.command});
+    }
+    const auto& s = selectors_.settings();
+    EXPECT_EQ(s.speed, 2);
+    EXPECT_EQ(s.amplification, 2);
+    EXPECT_EQ(s.filter, 5);
+    EXPECT_EQ(s.mode, 0);
+    EXPECT_EQ(s.lead, 0);
+    EXPECT_EQ(s.curve, 0);
+
+    // A following click goes on from the selected value.
+    selectors_.cycleSpeed();
+    EXPECT_EQ(speed_.caption, "300/sec");
+}
+
+TEST_F(SettingSelectorsTest, SelectingCalibratesOrRefusesTextThatIsNoCommand) {
+    EXPECT_TRUE(selectors_.select("C"));
+    EXPECT_EQ(port_.writes, std::vector<std::string>{"C"});
+    for (const char* text : {"", "S", "S3", "S1\r", "G1 ", "X", "A10", "c"}) {
+        EXPECT_FALSE(selectors_.select(text)) << text;
+    }
+    EXPECT_EQ(port_.writes.size(), 1u);
+    EXPECT_EQ(speed_.caption + amp_.caption + channel_.caption, "");
+
+    port_.close();
+    EXPECT_THROW(selectors_.select("A2"), PortError);
+    EXPECT_EQ(amp_.caption, "Amp 2");
+}
+
 TEST(SettingCycles, UnexpectedSelectorValuesFallBackToTheFirstStep) {
     EXPECT_EQ(nextSpeed(7).command, "S0");
     EXPECT_EQ(nextFilter(0).command, "5");  // the filter values are 5 and 6, not 0 and 1

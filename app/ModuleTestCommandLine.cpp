@@ -1,0 +1,199 @@
+#include "ModuleTestCommandLine.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "MainWindow.h"
+#include "ModuleTestControl.h"
+#ifdef Q_OS_UNIX
+#include "ConsoleInput.h"
+#include "TerminationSignals.h"
+#endif
+
+namespace vitalon {
+
+namespace {
+
+constexpr double kProgressEverySeconds = 15.0;
+
+void say(const QString& text) {
+    std::fprintf(stderr, "vitalon: %s\n", qPrintable(text));
+    std::fflush(stderr);
+}
+
+QString verdictLine(const analysis::StepResult& step) {
+    QString line = QStringLiteral("step %1/%2 %3: %4")
+                       .arg(step.number)
+                       .arg(analysis::ModuleTestRunner::kStepCount)
+                       .arg(QString::fromStdString(step.title),
+                            QString::fromLatin1(analysis::verdictText(step.verdict)));
+    if (!step.reason.empty()) {
+        line += QStringLiteral(": ") + QString::fromStdString(step.reason);
+    }
+    return line;
+}
+
+}  // namespace
+
+int runModuleTestFromCommandLine(MainWindow& window, const ModuleTestOptions& options) {
+    const QString serial = options.serialNumber.trimmed();
+    const QString operatorName = options.operatorName.trimmed();
+    if (serial.isEmpty() || operatorName.isEmpty()) {
+        say(QStringLiteral("--module-test needs --serial and --operator"));
+        return 2;
+    }
+    ModuleTestSetup setup;
+    setup.serialNumber = serial.toStdString();
+    setup.operatorName = operatorName.toStdString();
+    if (!options.limitsFile.isEmpty()) {
+        const analysis::LimitsLoad load =
+            analysis::loadLimitsFile(options.limitsFile.toStdString());
+        if (!load.limits) {
+            say(QStringLiteral("the limits file %1 cannot be used: %2")
+                    .arg(options.limitsFile, QString::fromStdString(load.error)));
+            return 2;
+        }
+        setup.limits = *load.limits;
+        setup.limitsPath = QFileInfo(options.limitsFile).absoluteFilePath().toStdString();
+    }
+    setup.reportFolder =
+        QDir(options.reportFolder.isEmpty() ? QDir::currentPath() : options.reportFolder)
+            .absolutePath();
+    if (const QString problem = report::reportFolderProblem(setup.reportFolder);
+        !problem.isEmpty()) {
+        say(problem);
+        return 2;
+    }
+    const bool asksTechnician = setup.limits.reports.leadOffCheck;
+#ifdef Q_OS_UNIX
+    if (asksTechnician && !ConsoleInput::isTerminal()) {
+        say(QStringLiteral(
+            "the limits file switches the lead-off check on (reports.leadOffCheck), which asks "
+            "the technician to take an electrode off and press Enter; standard input is not a "
+            "terminal, so nobody could answer. Run from a terminal, or with limits that leave "
+            "the check off."));
+        return 2;
+    }
+#else
+    if (asksTechnician) {
+        say(QStringLiteral("the lead-off check needs a terminal, which this system lacks"));
+        return 2;
+    }
+#endif
+
+    window.start();
+    if (window.currentPort() == 0) {
+        say(QStringLiteral("no port is open, so no module can be tested"));
+        return 2;
+    }
+
+    std::unique_ptr<ModuleTestSession> session = window.moduleTest().makeSession(setup);
+    int exitCode = 2;
+    bool cancelling = false;
+    double nextProgressAt = kProgressEverySeconds;
+    QElapsedTimer elapsed;
+    std::string shownPrompt;
+
+    QObject::connect(
+        session.get(), &ModuleTestSession::stepStarted, session.get(), [&session](int index) {
+            const auto& step = session->runner().steps()[static_cast<std::size_t>(index)];
+            say(QStringLiteral("step %1/%2 %3 ...")
+                    .arg(step.number)
+                    .arg(analysis::ModuleTestRunner::kStepCount)
+                    .arg(QString::fromStdString(step.title)));
+        });
+    QObject::connect(
+        session.get(), &ModuleTestSession::stepFinished, session.get(), [&session](int index) {
+            say(verdictLine(session->runner().steps()[static_cast<std::size_t>(index)]));
+        });
+    QObject::connect(session.get(), &ModuleTestSession::changed, session.get(), [&] {
+        const std::string& prompt = session->runner().prompt();
+        if (prompt != shownPrompt) {
+            shownPrompt = prompt;
+            if (!prompt.empty()) {
+                say(QString::fromStdString(prompt) + QStringLiteral(" Press Enter when done."));
+            }
+        }
+        if (static_cast<double>(elapsed.elapsed()) / 1000.0 >= nextProgressAt) {
+            nextProgressAt += kProgressEverySeconds;
+            say(QStringLiteral("%1 % done, about %2 s left")
+                    .arg(std::lround(session->progress() * 100.0))
+                    .arg(std::lround(session->secondsLeft())));
+        }
+    });
+    QObject::connect(session.get(), &ModuleTestSession::finished, session.get(), [&] {
+        const analysis::ModuleTestRunner& runner = session->runner();
+        QStringList failed;
+        for (const analysis::StepResult& step : runner.steps()) {
+            if (step.verdict == analysis::Verdict::Failed) {
+                failed << QStringLiteral("%1 %2")
+                              .arg(step.number)
+                              .arg(QString::fromStdString(step.title));
+            }
+        }
+        QString verdict =
+            QStringLiteral("module test of %1: %2")
+                .arg(serial, QString::fromStdString(report::outcomeText(runner.outcome())));
+        if (!failed.isEmpty()) {
+            verdict += QStringLiteral(" (failed: %1)").arg(failed.join(QStringLiteral(", ")));
+        }
+        say(verdict);
+        exitCode = moduleTestExitCode(runner.outcome());
+        const report::ReportWriteResult& written = session->reportResult();
+        if (written.ok) {
+            say(QStringLiteral("report: %1, %2, %3; recording: %4")
+                    .arg(written.paths.pdf, written.paths.html, written.paths.json,
+                         session->recordingPath()));
+        } else {
+            say(QStringLiteral("the report was not written: %1").arg(written.error));
+            // A pass must leave its report behind; without one it does not count.
+            if (exitCode == 0) {
+                exitCode = 2;
+            }
+        }
+        QCoreApplication::exit(exitCode);
+    });
+
+#ifdef Q_OS_UNIX
+    const TerminationSignals terminationSignals([&] {
+        if (!cancelling && !session->isFinished()) {
+            cancelling = true;
+            say(QStringLiteral("cancelled: restoring the module (again to end at once)"));
+            session->cancel();
+            return;
+        }
+        say(QStringLiteral("ended before the module was restored"));
+        exitCode = 130;
+        QCoreApplication::exit(exitCode);
+    });
+    std::unique_ptr<ConsoleInput> input;
+    if (asksTechnician) {
+        input = std::make_unique<ConsoleInput>([&session] { session->confirmPrompt(); });
+    }
+#endif
+
+    say(QStringLiteral("module test of %1 by %2 on COM%3 (%4); limits: %5; reports into %6")
+            .arg(serial, operatorName)
+            .arg(window.currentPort())
+            .arg(QString::fromStdString(window.ports().devicePath(window.currentPort())),
+                 setup.limitsPath.empty() ? QStringLiteral("built-in")
+                                          : QString::fromStdString(setup.limitsPath),
+                 setup.reportFolder));
+    elapsed.start();
+    if (!session->start()) {
+        say(QStringLiteral("the test could not start: %1").arg(session->error()));
+        return 2;
+    }
+    if (session->isFinished()) {
+        return exitCode;
+    }
+    return QCoreApplication::exec();
+}
+
+}  // namespace vitalon

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+
+namespace vitalon {
+
+class MainWindow;
+
+struct ModuleTestOptions {
+    QString serialNumber;
+    QString operatorName;
+    QString limitsFile;    // empty: the built-in limits
+    QString reportFolder;  // empty: the current directory
+};
+
+// `vitalon --module-test`: the module test without showing the window, for
+// test stations. Checks the options, the limits file and the report folder,
+// starts the link (scan, open, start commands), runs the test with progress
+// on standard error and writes the report. Returns the exit code: 0 pass,
+// 1 fail, 2 could not run (bad options, limits file or report folder, no
+// port, no module answering, a pass whose report could not be written), 130
+// cancelled by SIGINT or SIGTERM after the module was restored; a second
+// signal ends at once.
+//
+// A prompt (the optional lead-off check) is answered with Enter on standard
+// input, which must then be a terminal: without one nobody could answer, so
+// the run is refused before it starts rather than failed after minutes.
+int runModuleTestFromCommandLine(MainWindow& window, const ModuleTestOptions& options);
+
+}  // namespace vitalon

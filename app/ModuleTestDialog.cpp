@@ -1,0 +1,435 @@
+#include "ModuleTestDialog.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTableWidget>
+#include <QVBoxLayout>
+#include <cmath>
+
+#include "ModuleTestControl.h"
+
+namespace vitalon {
+
+namespace {
+
+using analysis::StepResult;
+using analysis::TestOutcome;
+using analysis::Verdict;
+
+enum Column { StepColumn, StatusColumn, MeasuredColumn };
+
+QSettings settingsStore() {
+    return QSettings(QStringLiteral("vitalon"), QStringLiteral("vitalon"));
+}
+
+// The documents folder when there is one, else the home folder.
+QString defaultReportFolder() {
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return !documents.isEmpty() && QDir(documents).exists() ? documents : QDir::homePath();
+}
+
+// Each check's measured value; a failed step shows why it failed.
+QString measuredText(const StepResult& step) {
+    if (step.verdict == Verdict::Failed || step.verdict == Verdict::Cancelled) {
+        if (!step.reason.empty()) {
+            return QString::fromStdString(step.reason);
+        }
+    }
+    QStringList parts;
+    for (const analysis::CheckResult& check : step.checks) {
+        parts << QString::fromStdString(check.name + ": " + check.measuredText());
+    }
+    return parts.join(QStringLiteral("; "));
+}
+
+QColor verdictColor(Verdict verdict) {
+    switch (verdict) {
+        case Verdict::Passed:
+            return QColor(0, 128, 0);
+        case Verdict::Failed:
+            return QColor(192, 0, 0);
+        default:
+            return {};
+    }
+}
+
+}  // namespace
+
+ModuleTestDialog::ModuleTestDialog(ModuleTestControl& control, QWidget* parent)
+    : QDialog(parent), control_(control) {
+    setWindowTitle(QStringLiteral("Module Test"));
+    setObjectName(QStringLiteral("ModuleTestDialog"));
+    setModal(false);
+    buildControls();
+    loadSettings();
+    setRunning(false);
+}
+
+ModuleTestDialog::~ModuleTestDialog() = default;
+
+void ModuleTestDialog::buildControls() {
+    auto* form = new QFormLayout;
+    serialEdit_ = new QLineEdit(this);
+    operatorEdit_ = new QLineEdit(this);
+    limitsEdit_ = new QLineEdit(this);
+    limitsEdit_->setPlaceholderText(QStringLiteral("built-in limits of the module model"));
+    folderEdit_ = new QLineEdit(this);
+    limitsBrowse_ = new QPushButton(QStringLiteral("Browse..."), this);
+    folderBrowse_ = new QPushButton(QStringLiteral("Browse..."), this);
+    auto withButton = [this](QLineEdit* edit, QPushButton* button) {
+        auto* row = new QHBoxLayout;
+        row->addWidget(edit, 1);
+        row->addWidget(button);
+        return row;
+    };
+    form->addRow(QStringLiteral("&Serial number:"), serialEdit_);
+    form->addRow(QStringLiteral("&Operator:"), operatorEdit_);
+    form->addRow(QStringLiteral("&Limits file:"), withButton(limitsEdit_, limitsBrowse_));
+    form->addRow(QStringLiteral("Report &folder:"), withButton(folderEdit_, folderBrowse_));
+
+    steps_ = new QTableWidget(analysis::ModuleTestRunner::kStepCount, 3, this);
+    steps_->setHorizontalHeaderLabels(
+        {QStringLiteral("Step"), QStringLiteral("Status"), QStringLiteral("Measured")});
+    steps_->verticalHeader()->hide();
+    steps_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    steps_->setSelectionMode(QAbstractItemView::NoSelection);
+    steps_->setFocusPolicy(Qt::NoFocus);
+    steps_->horizontalHeader()->setSectionResizeMode(StepColumn, QHeaderView::ResizeToContents);
+    steps_->horizontalHeader()->setSectionResizeMode(StatusColumn, QHeaderView::ResizeToContents);
+    steps_->horizontalHeader()->setStretchLastSection(true);
+    static constexpr const char* kTitles[] = {
+        "Link and start state", "Sample rate",     "Calibration pulse", "Leads",
+        "Mains filter",         "Simulation mode", "Reports",           "Restore"};
+    for (int row = 0; row < analysis::ModuleTestRunner::kStepCount; ++row) {
+        steps_->setItem(row, StepColumn,
+                        new QTableWidgetItem(QStringLiteral("%1 %2").arg(row + 1).arg(
+                            QString::fromLatin1(kTitles[row]))));
+        steps_->setItem(row, StatusColumn, new QTableWidgetItem);
+        steps_->setItem(row, MeasuredColumn, new QTableWidgetItem);
+    }
+
+    progress_ = new QProgressBar(this);
+    progress_->setRange(0, 1000);
+    progress_->setValue(0);
+
+    promptBox_ = new QWidget(this);
+    auto* promptRow = new QHBoxLayout(promptBox_);
+    promptRow->setContentsMargins(0, 0, 0, 0);
+    promptLabel_ = new QLabel(promptBox_);
+    promptLabel_->setWordWrap(true);
+    QFont promptFont = promptLabel_->font();
+    promptFont.setBold(true);
+    promptLabel_->setFont(promptFont);
+    promptButton_ = new QPushButton(QStringLiteral("&Done"), promptBox_);
+    promptRow->addWidget(promptLabel_, 1);
+    promptRow->addWidget(promptButton_);
+    promptBox_->hide();
+
+    verdictLabel_ = new QLabel(this);
+    QFont verdictFont = verdictLabel_->font();
+    verdictFont.setPointSizeF(32.0);
+    verdictFont.setBold(true);
+    verdictLabel_->setFont(verdictFont);
+    verdictLabel_->setAlignment(Qt::AlignCenter);
+    failedLabel_ = new QLabel(this);
+    failedLabel_->setWordWrap(true);
+    failedLabel_->setAlignment(Qt::AlignCenter);
+    messageLabel_ = new QLabel(this);
+    messageLabel_->setWordWrap(true);
+    messageLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
+    runButton_ = new QPushButton(QStringLiteral("&Run"), this);
+    runButton_->setDefault(true);
+    cancelButton_ = new QPushButton(QStringLiteral("Close"), this);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(runButton_);
+    buttons->addWidget(cancelButton_);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addWidget(steps_, 1);
+    layout->addWidget(progress_);
+    layout->addWidget(promptBox_);
+    layout->addWidget(verdictLabel_);
+    layout->addWidget(failedLabel_);
+    layout->addWidget(messageLabel_);
+    layout->addLayout(buttons);
+    resize(720, 560);
+
+    // clang-format off
+    const std::pair<QObject*, const char*> names[] = {
+        {serialEdit_, "serialNumber"},     {operatorEdit_, "operatorName"},
+        {limitsEdit_, "limitsFile"},       {limitsBrowse_, "limitsBrowse"},
+        {folderEdit_, "reportFolder"},     {folderBrowse_, "reportFolderBrowse"},
+        {steps_, "stepTable"},             {progress_, "progressBar"},
+        {promptLabel_, "promptLabel"},     {promptButton_, "promptDone"},
+        {verdictLabel_, "verdictLabel"},   {failedLabel_, "failedSteps"},
+        {messageLabel_, "messageLabel"},   {runButton_, "runButton"},
+        {cancelButton_, "cancelButton"},
+    };
+    // clang-format on
+    for (const auto& [object, name] : names) {
+        object->setObjectName(QString::fromLatin1(name));
+    }
+
+    connect(runButton_, &QPushButton::clicked, this, [this] { run(); });
+    connect(cancelButton_, &QPushButton::clicked, this, [this] {
+        if (running()) {
+            cancel();
+        } else {
+            close();
+        }
+    });
+    connect(promptButton_, &QPushButton::clicked, this, [this] {
+        if (running()) {
+            session_->confirmPrompt();
+            refresh();
+        }
+    });
+    connect(limitsBrowse_, &QPushButton::clicked, this, &ModuleTestDialog::browseLimits);
+    connect(folderBrowse_, &QPushButton::clicked, this, &ModuleTestDialog::browseFolder);
+}
+
+void ModuleTestDialog::loadSettings() {
+    QSettings settings = settingsStore();
+    settings.beginGroup(settingsGroup());
+    operatorEdit_->setText(settings.value(QStringLiteral("operator")).toString());
+    limitsEdit_->setText(settings.value(QStringLiteral("limitsFile")).toString());
+    folderEdit_->setText(
+        settings.value(QStringLiteral("reportFolder"), defaultReportFolder()).toString());
+}
+
+void ModuleTestDialog::saveSettings() const {
+    QSettings settings = settingsStore();
+    settings.beginGroup(settingsGroup());
+    settings.setValue(QStringLiteral("operator"), operatorEdit_->text().trimmed());
+    settings.setValue(QStringLiteral("limitsFile"), limitsEdit_->text().trimmed());
+    settings.setValue(QStringLiteral("reportFolder"), folderEdit_->text().trimmed());
+}
+
+bool ModuleTestDialog::running() const {
+    return session_ && !session_->isFinished();
+}
+
+bool ModuleTestDialog::run() {
+    if (running()) {
+        return false;
+    }
+    const QString serial = serialEdit_->text().trimmed();
+    const QString operatorName = operatorEdit_->text().trimmed();
+    const QString limitsPath = limitsEdit_->text().trimmed();
+    const QString folder = folderEdit_->text().trimmed();
+    if (serial.isEmpty()) {
+        showMessage(QStringLiteral("Enter the module's serial number."), true);
+        serialEdit_->setFocus();
+        return false;
+    }
+    if (operatorName.isEmpty()) {
+        showMessage(QStringLiteral("Enter the operator's name."), true);
+        operatorEdit_->setFocus();
+        return false;
+    }
+    ModuleTestSetup setup;
+    setup.serialNumber = serial.toStdString();
+    setup.operatorName = operatorName.toStdString();
+    if (!limitsPath.isEmpty()) {
+        const analysis::LimitsLoad load = analysis::loadLimitsFile(limitsPath.toStdString());
+        if (!load.limits) {
+            showMessage(QStringLiteral("The limits file %1 cannot be used: %2")
+                            .arg(limitsPath, QString::fromStdString(load.error)),
+                        true);
+            return false;
+        }
+        setup.limits = *load.limits;
+        setup.limitsPath = QFileInfo(limitsPath).absoluteFilePath().toStdString();
+    }
+    const QString folderProblem = report::reportFolderProblem(folder);
+    if (!folderProblem.isEmpty()) {
+        showMessage(folderProblem, true);
+        return false;
+    }
+    setup.reportFolder = folder;
+    if (control_.currentPort() == 0) {
+        showMessage(QStringLiteral("No port is open: pick the module's port from the Port menu."),
+                    true);
+        return false;
+    }
+    saveSettings();
+
+    session_.reset();
+    session_ = control_.makeSession(std::move(setup));
+    connect(session_.get(), &ModuleTestSession::stepStarted, this, &ModuleTestDialog::stepStarted);
+    connect(session_.get(), &ModuleTestSession::stepFinished, this,
+            &ModuleTestDialog::stepFinished);
+    connect(session_.get(), &ModuleTestSession::changed, this, &ModuleTestDialog::refresh);
+    connect(session_.get(), &ModuleTestSession::finished, this, &ModuleTestDialog::finished);
+
+    for (int row = 0; row < steps_->rowCount(); ++row) {
+        steps_->item(row, StatusColumn)
+            ->setText(QString::fromLatin1(analysis::verdictText(Verdict::Pending)));
+        steps_->item(row, StatusColumn)->setForeground(QBrush());
+        steps_->item(row, MeasuredColumn)->setText({});
+        steps_->item(row, MeasuredColumn)->setToolTip({});
+    }
+    verdictLabel_->clear();
+    failedLabel_->clear();
+    showMessage({}, false);
+    setRunning(true);
+    if (!session_->start()) {
+        const QString error = session_->error();
+        session_.reset();
+        setRunning(false);
+        showMessage(QStringLiteral("The test could not start: %1").arg(error), true);
+        return false;
+    }
+    refresh();
+    return true;
+}
+
+void ModuleTestDialog::cancel() {
+    if (running()) {
+        cancelButton_->setEnabled(false);  // the module is being restored
+        session_->cancel();
+    }
+}
+
+QString ModuleTestDialog::message() const {
+    return messageLabel_->text();
+}
+
+void ModuleTestDialog::closeEvent(QCloseEvent* event) {
+    // Closed during a run: the module is restored and the report written as cancelled.
+    cancel();
+    QDialog::closeEvent(event);
+}
+
+void ModuleTestDialog::setRunning(bool on) {
+    for (QWidget* entry :
+         std::initializer_list<QWidget*>{serialEdit_, operatorEdit_, limitsEdit_, folderEdit_,
+                                         limitsBrowse_, folderBrowse_, runButton_}) {
+        entry->setEnabled(!on);
+    }
+    cancelButton_->setEnabled(true);
+    cancelButton_->setText(on ? QStringLiteral("Cancel") : QStringLiteral("Close"));
+    if (!on) {
+        promptBox_->hide();
+    }
+}
+
+void ModuleTestDialog::showMessage(const QString& text, bool problem) {
+    messageLabel_->setText(text);
+    QPalette palette = messageLabel_->palette();
+    palette.setColor(QPalette::WindowText,
+                     problem ? QColor(192, 0, 0) : this->palette().color(QPalette::WindowText));
+    messageLabel_->setPalette(palette);
+}
+
+void ModuleTestDialog::stepStarted(int index) {
+    steps_->item(index, StatusColumn)->setText(QStringLiteral("running"));
+    steps_->scrollToItem(steps_->item(index, StepColumn));
+}
+
+void ModuleTestDialog::stepFinished(int index) {
+    const StepResult& step = session_->runner().steps()[static_cast<std::size_t>(index)];
+    QTableWidgetItem* status = steps_->item(index, StatusColumn);
+    status->setText(QString::fromLatin1(analysis::verdictText(step.verdict)));
+    status->setForeground(verdictColor(step.verdict));
+    QTableWidgetItem* measured = steps_->item(index, MeasuredColumn);
+    measured->setText(measuredText(step));
+    measured->setToolTip(measured->text());
+}
+
+void ModuleTestDialog::refresh() {
+    if (!session_) {
+        return;
+    }
+    const analysis::ModuleTestRunner& runner = session_->runner();
+    progress_->setValue(static_cast<int>(std::lround(session_->progress() * 1000.0)));
+    progress_->setFormat(
+        session_->isFinished()
+            ? QStringLiteral("%p%")
+            : QStringLiteral("%p% - about %1 s left").arg(std::lround(session_->secondsLeft())));
+    // The running step shows what it has measured so far.
+    if (const StepResult* step = runner.currentStep(); step && !step->checks.empty()) {
+        steps_->item(step->number - 1, MeasuredColumn)->setText(measuredText(*step));
+    }
+    const QString prompt = QString::fromStdString(runner.prompt());
+    promptLabel_->setText(prompt);
+    promptBox_->setVisible(!prompt.isEmpty());
+    for (int row = 0; row < steps_->rowCount(); ++row) {
+        const StepResult& step = runner.steps()[static_cast<std::size_t>(row)];
+        if (step.verdict == Verdict::Skipped) {
+            steps_->item(row, StatusColumn)
+                ->setText(QString::fromLatin1(analysis::verdictText(step.verdict)));
+        }
+    }
+}
+
+void ModuleTestDialog::finished() {
+    refresh();
+    setRunning(false);
+    const analysis::ModuleTestRunner& runner = session_->runner();
+    const TestOutcome outcome = runner.outcome();
+    verdictLabel_->setText(QString::fromStdString(report::outcomeText(outcome)));
+    QPalette palette = verdictLabel_->palette();
+    palette.setColor(QPalette::WindowText, outcome == TestOutcome::Passed
+                                               ? verdictColor(Verdict::Passed)
+                                           : outcome == TestOutcome::Failed
+                                               ? verdictColor(Verdict::Failed)
+                                               : this->palette().color(QPalette::WindowText));
+    verdictLabel_->setPalette(palette);
+
+    QStringList failed;
+    for (const StepResult& step : runner.steps()) {
+        if (step.verdict == Verdict::Failed) {
+            failed
+                << QStringLiteral("%1 %2").arg(step.number).arg(QString::fromStdString(step.title));
+        }
+    }
+    failedLabel_->setText(failed.isEmpty()
+                              ? QString()
+                              : QStringLiteral("Failed: ") + failed.join(QStringLiteral(", ")));
+
+    const report::ReportWriteResult& written = session_->reportResult();
+    if (written.ok) {
+        showMessage(QStringLiteral("Report: %1 (also .html and .json); recording: %2")
+                        .arg(written.paths.pdf, session_->recordingPath()),
+                    false);
+    } else {
+        showMessage(QStringLiteral("The report was not written: %1").arg(written.error), true);
+    }
+    // The next module gets its own number.
+    serialEdit_->clear();
+    serialEdit_->setFocus();
+}
+
+void ModuleTestDialog::browseLimits() {
+    const QString path =
+        QFileDialog::getOpenFileName(this, QStringLiteral("Limits file"), limitsEdit_->text(),
+                                     QStringLiteral("Limits files (*.json);;All files (*)"));
+    if (!path.isEmpty()) {
+        limitsEdit_->setText(path);
+    }
+}
+
+void ModuleTestDialog::browseFolder() {
+    const QString path = QFileDialog::getExistingDirectory(this, QStringLiteral("Report folder"),
+                                                           folderEdit_->text());
+    if (!path.isEmpty()) {
+        folderEdit_->setText(path);
+    }
+}
+
+}  // namespace vitalon

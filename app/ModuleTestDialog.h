@@ -1,0 +1,82 @@
+#pragma once
+
+#include <QDialog>
+#include <memory>
+
+#include "ModuleTestSession.h"
+
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QTableWidget;
+class QWidget;
+
+namespace vitalon {
+
+class ModuleTestControl;
+
+// The module test dialog: serial number, operator, limits file and report
+// folder, Run, every step's live status and measured values, a progress bar
+// with the time left, Cancel, the technician's prompt, and at the end PASS or
+// FAIL in large type with the failed steps named and the report's files.
+//
+// It is not modal: the window behind it keeps drawing, and its setting labels
+// follow the commands of the test. The operator, the limits file and the report
+// folder are remembered between runs; the serial number is cleared after each
+// run, so that the next module's report cannot carry the last one's number.
+class ModuleTestDialog : public QDialog {
+    Q_OBJECT
+public:
+    ModuleTestDialog(ModuleTestControl& control, QWidget* parent = nullptr);
+    ~ModuleTestDialog() override;
+
+    // Checks the entries and starts a run; false, with the reason shown, when
+    // it cannot start.
+    bool run();
+    void cancel();
+    bool running() const;
+    // The run under way or the last one; nullptr before the first.
+    const ModuleTestSession* session() const { return session_.get(); }
+    QString message() const;  // why a run could not start, or the report's files
+
+    static QString settingsGroup() { return QStringLiteral("moduleTest"); }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildControls();
+    void loadSettings();
+    void saveSettings() const;
+    void setRunning(bool running);
+    void showMessage(const QString& text, bool problem);
+    void stepStarted(int index);
+    void stepFinished(int index);
+    void refresh();
+    void finished();
+    void browseLimits();
+    void browseFolder();
+
+    ModuleTestControl& control_;
+    std::unique_ptr<ModuleTestSession> session_;
+
+    QLineEdit* serialEdit_ = nullptr;
+    QLineEdit* operatorEdit_ = nullptr;
+    QLineEdit* limitsEdit_ = nullptr;
+    QLineEdit* folderEdit_ = nullptr;
+    QPushButton* limitsBrowse_ = nullptr;
+    QPushButton* folderBrowse_ = nullptr;
+    QPushButton* runButton_ = nullptr;
+    QPushButton* cancelButton_ = nullptr;
+    QTableWidget* steps_ = nullptr;
+    QProgressBar* progress_ = nullptr;
+    QWidget* promptBox_ = nullptr;
+    QLabel* promptLabel_ = nullptr;
+    QPushButton* promptButton_ = nullptr;
+    QLabel* verdictLabel_ = nullptr;
+    QLabel* failedLabel_ = nullptr;
+    QLabel* messageLabel_ = nullptr;
+};
+
+}  // namespace vitalon

@@ -1,0 +1,226 @@
+#include "ModuleTestSession.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QSysInfo>
+
+namespace vitalon {
+
+namespace {
+
+using analysis::HostClock;
+
+constexpr int kTickIntervalMs = 50;
+
+int samplesPerSecondOf(std::uint8_t speed) {
+    switch (speed) {
+        case 0:
+            return 300;
+        case 2:
+            return 50;
+        default:
+            return 100;
+    }
+}
+
+recording::Waveform waveformOf(const DeviceSettings& settings) {
+    if (settings.curve == 1) {
+        return recording::Waveform::Respiration;
+    }
+    switch (settings.lead) {
+        case 2:
+            return recording::Waveform::EcgI;
+        case 0:
+            return recording::Waveform::EcgIII;
+        default:
+            return recording::Waveform::EcgII;
+    }
+}
+
+std::string stepText(const analysis::StepResult& step) {
+    return "Step " + std::to_string(step.number) + " " + step.title;
+}
+
+}  // namespace
+
+ModuleTestSession::ModuleTestSession(ModuleTestWiring wiring, ModuleTestSetup setup,
+                                     QObject* parent)
+    : QObject(parent),
+      wiring_(std::move(wiring)),
+      setup_(std::move(setup)),
+      channel_(wiring_.selectors, wiring_.report),
+      runner_(channel_, setup_.limits) {
+    channel_.onSent = [this](std::string_view command) { commandSent(command); };
+    runner_.onStepStarted = [this](const analysis::StepResult& step) {
+        recorder_.annotate(stepText(step));
+        emit stepStarted(step.number - 1);
+    };
+    runner_.onStepFinished = [this](const analysis::StepResult& step) {
+        recorder_.annotate("Step " + std::to_string(step.number) + " " +
+                           std::string(analysis::verdictText(step.verdict)));
+        emit stepFinished(step.number - 1);
+    };
+    recorder_.onError = [this](const std::string& text) {
+        wiring_.report("The module test recording stopped: " + text);
+    };
+    timer_.setInterval(kTickIntervalMs);
+    connect(&timer_, &QTimer::timeout, this, [this] {
+        tick(HostClock::now());
+        if (!done_) {
+            emit changed();
+        }
+    });
+}
+
+ModuleTestSession::~ModuleTestSession() {
+    detach();
+    recorder_.stop();
+}
+
+bool ModuleTestSession::start() {
+    if (attached_ || done_) {
+        return false;
+    }
+    facts_.serialNumber = setup_.serialNumber;
+    facts_.operatorName = setup_.operatorName;
+    facts_.station = QSysInfo::machineHostName().toStdString();
+    facts_.startedAt = std::chrono::system_clock::now();
+    facts_.vitalonVersion = VITALON_VERSION;
+    facts_.limitsPath = setup_.limitsPath;
+
+    // The recording takes the report's name, so that the files of one run sort together.
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(facts_.startedAt.time_since_epoch());
+    const report::ReportPaths paths = report::pickReportPaths(
+        setup_.reportFolder, setup_.serialNumber, QDateTime::fromMSecsSinceEpoch(ms.count()));
+    const QDir folder(setup_.reportFolder);
+    recordingPath_ = folder.filePath(paths.baseName + QStringLiteral(".edf"));
+    // Never over an earlier recording.
+    for (int n = 2; QFileInfo::exists(recordingPath_); ++n) {
+        recordingPath_ =
+            folder.filePath(paths.baseName + QStringLiteral("-recording%1.edf").arg(n));
+    }
+
+    const DeviceSettings& settings = wiring_.selectors.settings();
+    recording::RecordingSetup recordingSetup;
+    recordingSetup.path = recordingPath_.toStdString();
+    recordingSetup.samplesPerSecond = samplesPerSecondOf(settings.speed);
+    recordingSetup.waveform = waveformOf(settings);
+    recordingSetup.amplification = settings.amplification;
+    recordingSetup.filterHz = settings.filter == 6 ? 60 : 50;
+    recordingSetup.port = wiring_.port;
+    recordingSetup.device = wiring_.device;
+    recordingSetup.version = VITALON_VERSION;
+    recordingSetup.startTime = facts_.startedAt;
+    if (!recorder_.start(recordingSetup, HostClock::now())) {
+        error_ = QString::fromStdString(recorder_.error());
+        return false;
+    }
+    facts_.recordingFile = QFileInfo(recordingPath_).fileName().toStdString();
+    recorder_.annotate("Module test of " + setup_.serialNumber);
+
+    wiring_.decoder.addListener(runner_);
+    wiring_.decoder.addListener(recorder_);
+    observerId_ =
+        wiring_.arrivals.addObserver([this](ArrivalClock::Clock::time_point now) { tick(now); });
+    attached_ = true;
+    timer_.start();
+    runner_.start(HostClock::now());
+    if (runner_.finished()) {
+        finish();
+    }
+    return true;
+}
+
+void ModuleTestSession::cancel() {
+    if (!attached_ || done_) {
+        return;
+    }
+    recorder_.annotate("Cancelled");
+    runner_.cancel(HostClock::now());
+    if (runner_.finished()) {
+        finish();
+    }
+}
+
+void ModuleTestSession::confirmPrompt() {
+    if (!attached_ || done_ || runner_.prompt().empty()) {
+        return;
+    }
+    recorder_.annotate("Confirmed");
+    runner_.confirmPrompt(HostClock::now());
+    if (runner_.finished()) {
+        finish();
+    }
+}
+
+double ModuleTestSession::progress() const {
+    return done_ ? 1.0 : runner_.progress(HostClock::now());
+}
+
+double ModuleTestSession::secondsLeft() const {
+    return done_ ? 0.0 : runner_.secondsLeft(HostClock::now());
+}
+
+void ModuleTestSession::tick(analysis::HostTime now) {
+    if (!attached_ || done_) {
+        return;
+    }
+    runner_.tick(now);
+    recorder_.advanceTime(now);
+    if (runner_.finished()) {
+        finish();
+    }
+}
+
+void ModuleTestSession::commandSent(std::string_view command) {
+    const DeviceSettings& settings = wiring_.selectors.settings();
+    if (command.size() == 2 && command[0] == 'S') {
+        recorder_.setSampleRate(samplesPerSecondOf(settings.speed));
+    }
+    recorder_.setWaveform(waveformOf(settings));
+    recorder_.annotate("Sent " + std::string(command));
+}
+
+void ModuleTestSession::finish() {
+    if (done_) {
+        return;
+    }
+    done_ = true;
+    detach();
+    recorder_.annotate("Test " + report::outcomeText(runner_.outcome()));
+    recorder_.stop();
+    reportResult_ =
+        report::writeReport(report::collectReport(runner_, facts_), setup_.reportFolder);
+    emit finished();
+}
+
+void ModuleTestSession::detach() {
+    timer_.stop();
+    if (!attached_) {
+        return;
+    }
+    attached_ = false;
+    wiring_.arrivals.removeObserver(observerId_);
+    wiring_.decoder.removeListener(runner_);
+    wiring_.decoder.removeListener(recorder_);
+}
+
+int moduleTestExitCode(analysis::TestOutcome outcome) {
+    switch (outcome) {
+        case analysis::TestOutcome::Passed:
+            return 0;
+        case analysis::TestOutcome::Failed:
+            return 1;
+        case analysis::TestOutcome::Cancelled:
+            return 130;
+        case analysis::TestOutcome::NoModule:
+        case analysis::TestOutcome::NotStarted:
+        case analysis::TestOutcome::Running:
+            break;
+    }
+    return 2;
+}
+
+}  // namespace vitalon

@@ -1,0 +1,102 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <functional>
+#include <string>
+
+#include "ArrivalClock.h"
+#include "EdfRecorder.h"
+#include "ModuleTestRunner.h"
+#include "ReportWriter.h"
+#include "SelectorChannel.h"
+#include "StreamDecoder.h"
+#include "TestReport.h"
+
+namespace vitalon {
+
+// What the technician enters for one run.
+struct ModuleTestSetup {
+    std::string serialNumber;
+    std::string operatorName;
+    std::string limitsPath;  // empty: the built-in limits
+    analysis::TestLimits limits;
+    QString reportFolder;
+};
+
+// The parts of the window a run works with.
+struct ModuleTestWiring {
+    SettingSelectors& selectors;
+    StreamDecoder& decoder;
+    ArrivalClock& arrivals;
+    std::string port;                                // "COM1"; empty when none is open
+    std::string device;                              // "/dev/ttyUSB0"
+    std::function<void(const std::string&)> report;  // status messages, e.g. an unsent command
+};
+
+// One run of the module acceptance test in the program: the test sequence on
+// the decoded stream, its commands through the window's selectors, an EDF+
+// recording of the whole run with every step's start and verdict as
+// annotations, and at the end the report in the report folder, named like
+// the recording.
+//
+// The runner is ticked with the arrival time right before each received chunk
+// is decoded, and every 50 ms from a timer so that waits end when nothing
+// arrives. The recording is flushed from the same timer.
+class ModuleTestSession : public QObject {
+    Q_OBJECT
+public:
+    ModuleTestSession(ModuleTestWiring wiring, ModuleTestSetup setup, QObject* parent = nullptr);
+    ~ModuleTestSession() override;
+
+    // Opens the recording and starts the test. False, with error() set, when
+    // the recording cannot be written; nothing is sent then.
+    bool start();
+    // Ends the running step and restores the module; finished() follows.
+    void cancel();
+    // The technician has done what the prompt asked.
+    void confirmPrompt();
+
+    bool isFinished() const { return done_; }
+    const analysis::ModuleTestRunner& runner() const { return runner_; }
+    double progress() const;
+    double secondsLeft() const;
+    const QString& error() const { return error_; }
+    const QString& recordingPath() const { return recordingPath_; }
+    // After finished(): what was written.
+    const report::ReportWriteResult& reportResult() const { return reportResult_; }
+    const ModuleTestSetup& setup() const { return setup_; }
+
+signals:
+    void stepStarted(int index);
+    void stepFinished(int index);
+    void changed();  // progress and prompt, with every timer tick
+    void finished();
+
+private:
+    void tick(analysis::HostTime now);
+    void commandSent(std::string_view command);
+    void finish();
+    void detach();
+
+    ModuleTestWiring wiring_;
+    ModuleTestSetup setup_;
+    SelectorChannel channel_;
+    analysis::ModuleTestRunner runner_;
+    recording::EdfRecorder recorder_;
+    report::RunFacts facts_;
+    QTimer timer_;
+    QString error_;
+    QString recordingPath_;
+    report::ReportWriteResult reportResult_;
+    int observerId_ = 0;
+    bool attached_ = false;
+    bool done_ = false;
+};
+
+// The exit code of a finished run for the command line: 0 pass, 1 fail,
+// 2 no module answered, 130 cancelled.
+int moduleTestExitCode(analysis::TestOutcome outcome);
+
+}  // namespace vitalon

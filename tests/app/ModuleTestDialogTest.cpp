@@ -1,0 +1,202 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QTableWidget>
+#include <QTemporaryDir>
+
+#include "EventLoopWait.h"
+#include "MainWindow.h"
+#include "ModuleTestControl.h"
+#include "ModuleTestDialog.h"
+#include "SimulatedModule.h"
+
+namespace vitalon {
+namespace {
+
+using testing::waitFor;
+
+// The dialog in the program, on the module model served inside the process,
+// with limits files that shorten every measurement: the sequence, the window's
+// labels, the prompts, the end and the report, in seconds rather than minutes.
+class ModuleTestDialogTest : public ::testing::Test {
+protected:
+    ModuleTestDialogTest() {
+        // Remembered entries go to a folder of this test, not the user's.
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir_.path());
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir_.path());
+        PortAssignment ports;
+        ports[0] = PortDevice{module_.devicePath(), "simulated module"};
+        window_ = std::make_unique<MainWindow>(std::move(ports));
+        window_->start();
+    }
+
+    template <typename T>
+    T* child(const char* name) {
+        T* found = dialog().findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+
+    ModuleTestDialog& dialog() { return *window_->moduleTest().dialog(); }
+
+    // Opens the dialog from the Test menu and fills it in.
+    void openAndFill(const QString& serial, const QString& limits) {
+        window_->moduleTest().moduleTestAction()->trigger();
+        ASSERT_NE(window_->moduleTest().dialog(), nullptr);
+        child<QLineEdit>("serialNumber")->setText(serial);
+        child<QLineEdit>("operatorName")->setText(QStringLiteral("Jane Doe"));
+        child<QLineEdit>("limitsFile")->setText(limits);
+        child<QLineEdit>("reportFolder")->setText(reports_.path());
+    }
+
+    QString writeLimits(const char* json) {
+        const QString path = limitsDir_.filePath(QStringLiteral("limits.json"));
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(json);
+        return path;
+    }
+
+    QString status(int row) { return child<QTableWidget>("stepTable")->item(row, 1)->text(); }
+    QString label(QLabel* l) { return l->text(); }
+    QStringList reportFiles(const QString& pattern) {
+        return QDir(reports_.path()).entryList({pattern}, QDir::Files);
+    }
+
+    QTemporaryDir settingsDir_, limitsDir_, reports_;
+    SimulatedModule module_{sim::Scenario{}};
+    std::unique_ptr<MainWindow> window_;
+};
+
+TEST_F(ModuleTestDialogTest, TestMenuComesAfterTheWindowsMenus) {
+    const QList<QAction*> menus = window_->menuBar()->actions();
+    ASSERT_FALSE(menus.isEmpty());
+    EXPECT_EQ(menus.back()->menu(), window_->moduleTest().menu());
+    EXPECT_EQ(menus.back()->text(), "&Test");
+    EXPECT_EQ(window_->moduleTest().menu()->actions(),
+              QList<QAction*>{window_->moduleTest().moduleTestAction()});
+}
+
+TEST_F(ModuleTestDialogTest, EntriesAreCheckedBeforeAnythingIsSent) {
+    openAndFill({}, {});
+    EXPECT_FALSE(dialog().run());
+    EXPECT_EQ(dialog().message(), "Enter the module's serial number.");
+
+    child<QLineEdit>("serialNumber")->setText(QStringLiteral("SN-1"));
+    child<QLineEdit>("limitsFile")
+        ->setText(writeLimits(R"({"version": 1, "leads": {"minBeat": 3}})"));
+    EXPECT_FALSE(dialog().run());
+    EXPECT_TRUE(dialog().message().contains(QStringLiteral("leads.minBeat")))
+        << dialog().message().toStdString();
+
+    child<QLineEdit>("limitsFile")->clear();
+    child<QLineEdit>("reportFolder")->setText(reports_.filePath(QStringLiteral("missing")));
+    EXPECT_FALSE(dialog().run());
+    EXPECT_TRUE(dialog().message().contains(QStringLiteral("does not exist")));
+
+    EXPECT_EQ(dialog().session(), nullptr);
+    EXPECT_TRUE(reportFiles(QStringLiteral("*")).isEmpty());
+}
+
+TEST_F(ModuleTestDialogTest, CancelRestoresTheModuleAndReportsTheRunAsCancelled) {
+    const QString limits = writeLimits(
+        R"({"version": 1, "settleSeconds": 0.2, "sampleRate": {"measureSeconds": 0.5},
+            "calibration": {"recordSeconds": 5.0}})");
+    openAndFill(QStringLiteral("SN/7 A"), limits);
+    const MainWindowLayout& ui = window_->layout();
+    ASSERT_TRUE(dialog().run()) << dialog().message().toStdString();
+    EXPECT_FALSE(child<QPushButton>("runButton")->isEnabled());
+    EXPECT_EQ(child<QPushButton>("cancelButton")->text(), "Cancel");
+    EXPECT_FALSE(child<QWidget>("promptLabel")->isVisible());
+
+    ASSERT_TRUE(waitFor([&] { return status(0) == "PASS"; }, 10000)) << status(0).toStdString();
+    EXPECT_FALSE(child<QTableWidget>("stepTable")->item(0, 2)->text().isEmpty());
+    // The window's labels follow the test's commands, as if the buttons were clicked.
+    ASSERT_TRUE(waitFor([&] { return label(ui.speedLabel) == "50/sec"; }, 10000));
+    ASSERT_TRUE(waitFor([&] { return label(ui.speedLabel) == "300/sec"; }, 10000));
+    ASSERT_TRUE(waitFor([&] { return label(ui.amplificationLabel) == "Amp 0"; }, 10000));
+    EXPECT_NE(status(1), "running");  // half a second is too short to judge the rate by
+    EXPECT_EQ(status(2), "running");
+    EXPECT_GT(child<QProgressBar>("progressBar")->value(), 0);
+    EXPECT_TRUE(child<QProgressBar>("progressBar")->text().contains(QStringLiteral("s left")));
+
+    child<QPushButton>("cancelButton")->click();
+    ASSERT_TRUE(waitFor([&] { return !dialog().running(); }, 10000));
+    EXPECT_EQ(child<QLabel>("verdictLabel")->text(), "CANCELLED");
+    EXPECT_EQ(status(2), "cancelled");
+    for (int row = 3; row < 7; ++row) {
+        EXPECT_EQ(status(row), "skipped") << row;
+    }
+    EXPECT_EQ(status(7), "PASS");  // restored, and samples came after it
+    EXPECT_EQ(label(ui.speedLabel), "100/sec");
+    EXPECT_EQ(label(ui.amplificationLabel), "Amp 1");
+    EXPECT_EQ(module_.model().settings().samplesPerSecond, 100);
+
+    // The report and the recording, named after the serial number made safe for a file name.
+    const QStringList json = reportFiles(QStringLiteral("*.json"));
+    ASSERT_EQ(json.size(), 1) << dialog().message().toStdString();
+    EXPECT_TRUE(json[0].startsWith(QStringLiteral("SN_7_A-"))) << json[0].toStdString();
+    QFile file(reports_.filePath(json[0]));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.readAll().contains("\"outcome\": \"cancelled\""));
+    EXPECT_EQ(reportFiles(QStringLiteral("*.pdf")).size(), 1);
+    EXPECT_FALSE(reportFiles(QStringLiteral("SN_7_A-*.edf")).isEmpty());
+    EXPECT_TRUE(dialog().message().startsWith(QStringLiteral("Report: ")));
+
+    // Ready for the next module: its serial number is asked anew, the rest is remembered.
+    EXPECT_TRUE(child<QPushButton>("runButton")->isEnabled());
+    EXPECT_TRUE(child<QLineEdit>("serialNumber")->text().isEmpty());
+    QSettings settings(QStringLiteral("vitalon"), QStringLiteral("vitalon"));
+    settings.beginGroup(ModuleTestDialog::settingsGroup());
+    EXPECT_EQ(settings.value(QStringLiteral("operator")).toString(), "Jane Doe");
+    EXPECT_EQ(settings.value(QStringLiteral("limitsFile")).toString(), limits);
+    EXPECT_EQ(settings.value(QStringLiteral("reportFolder")).toString(), reports_.path());
+    EXPECT_FALSE(settings.contains(QStringLiteral("serialNumber")));
+}
+
+TEST_F(ModuleTestDialogTest, PromptsWaitForTheTechnicianAndTheEndNamesTheFailedSteps) {
+    // Measurements far too short to pass, and the lead-off check that needs the technician.
+    const QString limits = writeLimits(R"({"version": 1, "settleSeconds": 0.1,
+        "sampleRate": {"measureSeconds": 0.3}, "calibration": {"recordSeconds": 0.3},
+        "leads": {"measureSeconds": 0.3}, "mainsFilter": {"measureSeconds": 0.3},
+        "simulation": {"measureSeconds": 0.3},
+        "reports": {"pulseMeasureSeconds": 0.3, "respirationMeasureSeconds": 0.3,
+                    "leadOffCheck": true, "leadOffWithinSeconds": 0.5}})");
+    openAndFill(QStringLiteral("SN-8"), limits);
+    ASSERT_TRUE(dialog().run()) << dialog().message().toStdString();
+
+    auto* prompt = child<QLabel>("promptLabel");
+    ASSERT_TRUE(waitFor([&] { return prompt->isVisible(); }, 30000));
+    EXPECT_TRUE(prompt->text().startsWith(QStringLiteral("Take one electrode off")));
+    EXPECT_EQ(status(6), "running");
+    child<QPushButton>("promptDone")->click();
+    ASSERT_TRUE(
+        waitFor([&] { return prompt->text().startsWith(QStringLiteral("Put the electrode back")); },
+                10000));
+    child<QPushButton>("promptDone")->click();
+
+    ASSERT_TRUE(waitFor([&] { return !dialog().running(); }, 20000));
+    EXPECT_FALSE(prompt->isVisible());
+    EXPECT_EQ(child<QLabel>("verdictLabel")->text(), "FAIL");
+    const QString failed = child<QLabel>("failedSteps")->text();
+    EXPECT_TRUE(failed.startsWith(QStringLiteral("Failed: "))) << failed.toStdString();
+    // The model never takes an electrode off by itself.
+    EXPECT_TRUE(failed.contains(QStringLiteral("7 Reports"))) << failed.toStdString();
+    EXPECT_TRUE(child<QTableWidget>("stepTable")
+                    ->item(6, 2)
+                    ->text()
+                    .contains(QStringLiteral("lead-off report")));
+    EXPECT_EQ(reportFiles(QStringLiteral("SN-8-*.pdf")).size(), 1);
+}
+
+}  // namespace
+}  // namespace vitalon
