@@ -95,8 +95,13 @@ void ModuleTestDialog::buildControls() {
     };
     form->addRow(QStringLiteral("&Serial number:"), serialEdit_);
     form->addRow(QStringLiteral("&Operator:"), operatorEdit_);
-    form->addRow(QStringLiteral("&Limits file:"), withButton(limitsEdit_, limitsBrowse_));
-    form->addRow(QStringLiteral("Report &folder:"), withButton(folderEdit_, folderBrowse_));
+    // A row of two widgets gets no buddy by itself, which the shortcut needs.
+    auto* limitsLabel = new QLabel(QStringLiteral("&Limits file:"), this);
+    limitsLabel->setBuddy(limitsEdit_);
+    auto* folderLabel = new QLabel(QStringLiteral("Report &folder:"), this);
+    folderLabel->setBuddy(folderEdit_);
+    form->addRow(limitsLabel, withButton(limitsEdit_, limitsBrowse_));
+    form->addRow(folderLabel, withButton(folderEdit_, folderBrowse_));
 
     steps_ = new QTableWidget(analysis::ModuleTestRunner::kStepCount, 3, this);
     steps_->setHorizontalHeaderLabels(

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -196,6 +197,27 @@ TEST_F(ModuleTestDialogTest, PromptsWaitForTheTechnicianAndTheEndNamesTheFailedS
                     ->text()
                     .contains(QStringLiteral("lead-off report")));
     EXPECT_EQ(reportFiles(QStringLiteral("SN-8-*.pdf")).size(), 1);
+}
+
+// The README's picture of a finished test: a whole run with the shipped
+// limits, about two and a half minutes, so only on request:
+// VITALON_MODULE_TEST_PICTURE=docs/module-test-dialog.png (scripts/screenshot-module-test).
+TEST_F(ModuleTestDialogTest, PictureOfAFinishedRun) {
+    const QString picture = qEnvironmentVariable("VITALON_MODULE_TEST_PICTURE");
+    if (picture.isEmpty()) {
+        GTEST_SKIP() << "VITALON_MODULE_TEST_PICTURE names no file";
+    }
+    openAndFill(QStringLiteral("SN-240117"), QStringLiteral(VITALON_MODEL_LIMITS));
+    ASSERT_TRUE(dialog().run()) << dialog().message().toStdString();
+    ASSERT_TRUE(waitFor([&] { return !dialog().running(); }, 240000));
+    EXPECT_EQ(child<QLabel>("verdictLabel")->text(), "PASS");
+    // Folders of this machine would say nothing in the picture.
+    child<QLineEdit>("reportFolder")->setText(QStringLiteral("/home/bench/reports"));
+    child<QLineEdit>("limitsFile")->setText(QStringLiteral("module-model.json"));
+    const QString pdf = QFileInfo(dialog().session()->reportResult().paths.pdf).fileName();
+    child<QLabel>("messageLabel")
+        ->setText(QStringLiteral("Report: /home/bench/reports/%1 (also .html and .json)").arg(pdf));
+    EXPECT_TRUE(dialog().grab().save(picture)) << picture.toStdString();
 }
 
 }  // namespace
