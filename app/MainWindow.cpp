@@ -65,7 +65,9 @@ MainWindow::MainWindow(PortAssignment devices, QWidget* parent)
       panel_(pulseLabel_, respirationLabel_, statusLabel_, pulseToneItem_, tone_),
       display_(trace_, panel_),
       linkController_(linkEventTap_, ports_, selectors_, chunkTap_,
-                      [this](const std::string& text) { showStatus(text); }) {
+                      [this](const std::string& text) { showStatus(text); }),
+      reconnect_(ui_.reconnectAction, ui_.portActions, linkController_, ports_,
+                 [this](const std::string& text) { showStatus(text); }) {
     decoder_.addListener(display_);
 
     // Each port number's menu item names the device it stands for.
@@ -135,6 +137,7 @@ void MainWindow::connectControls() {
 void MainWindow::start() {
     guarded([this] {
         pulseToneItem_.setChecked(false);
+        reconnect_.start();
         linkController_.start();
     });
 }
@@ -148,6 +151,7 @@ void MainWindow::shutDown() {
     if (recording_) {
         recording_->stopRecording();  // the files are complete before the link closes
     }
+    reconnect_.shutdown();
     try {
         linkController_.shutdown();
     } catch (const std::exception&) {

@@ -17,6 +17,7 @@
 #include "PortManager.h"
 #include "QtControls.h"
 #include "QtSerialLink.h"
+#include "ReconnectControl.h"
 #include "StreamDecoder.h"
 #include "TonePlayer.h"
 #include "VitalSignPanel.h"
@@ -56,6 +57,8 @@ public:
     const MainWindowLayout& layout() const { return ui_; }
     QtSerialLink& link() { return link_; }
     LinkController& linkController() { return linkController_; }
+    // The reconnect watch, "Reconnect Automatically" and the port items that follow adapters.
+    ReconnectControl& reconnect() { return reconnect_; }
     // The decoded stream; further listeners attach here.
     StreamDecoder& decoder() { return decoder_; }
     // Told the arrival time right before each received chunk is decoded.
@@ -108,6 +111,7 @@ private:
     VitalSignPanel panel_;
     DisplayListener display_;
     LinkController linkController_;
+    ReconnectControl reconnect_;
     std::unique_ptr<RecordingControl> recording_;
     std::unique_ptr<ReviewControl> review_;
     bool ended_ = false;

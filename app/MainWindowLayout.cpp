@@ -217,6 +217,7 @@ void nameControls(QMainWindow& window, const MainWindowLayout& l) {
         {l.portActions[2], "setCOM3"},          {l.portActions[3], "setCOM4"},
         {l.portActions[4], "setCOM5"},          {l.portActions[5], "setCOM6"},
         {l.portActions[6], "setCOM7"},          {l.portActions[7], "setCOM8"},
+        {l.reconnectAction, "setReconnect"},
         {l.toneMenu, "menBeep"},                {l.pulseToneAction, "setBeep"},
         {l.statusBar, "StsBar1"},               {l.statusPanel, "statusPanel"},
     };
@@ -278,6 +279,9 @@ MainWindowLayout buildMainWindowLayout(QMainWindow& window) {
         ui.portActions[i] = item;
     }
     ui.portActions[0]->setChecked(true);
+    ui.reconnectAction = ui.portMenu->addAction(QStringLiteral("Reconnect Automatically"));
+    ui.reconnectAction->setCheckable(true);
+    ui.reconnectAction->setChecked(true);
 
     ui.toneMenu = menuBar->addMenu(QStringLiteral("&Tone"));
     ui.pulseToneAction = ui.toneMenu->addAction(QStringLiteral("Pulse Tone"));

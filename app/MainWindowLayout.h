@@ -55,6 +55,7 @@ struct MainWindowLayout {
     QMenu* toneMenu = nullptr;
     QAction* quitAction = nullptr;
     std::array<QAction*, 8> portActions{};  // COM1 .. COM8
+    QAction* reconnectAction = nullptr;     // "Reconnect Automatically", below the ports
     QAction* pulseToneAction = nullptr;
 
     QStatusBar* statusBar = nullptr;

@@ -71,6 +71,12 @@ int main(int argc, char** argv) {
         QStringLiteral("Start with a simulated module on COM1 (through a pseudo-terminal); "
                        "other numbers have a device only if --port names one."));
     parser.addOption(simulateOption);
+    const QCommandLineOption noReconnectOption(
+        QStringLiteral("no-reconnect"),
+        QStringLiteral("Do not reopen a lost port by itself when its device comes back. For "
+                       "this run only: the remembered choice of \"Reconnect Automatically\" "
+                       "in the Port menu stays as it is."));
+    parser.addOption(noReconnectOption);
     QCommandLineOption exitOnPulseOption(
         QStringLiteral("exit-on-pulse"),
         QStringLiteral("Print the first pulse rate above 0 shown, then quit."));
@@ -176,6 +182,11 @@ int main(int argc, char** argv) {
     }
 
     vitalon::MainWindow window(std::move(ports));
+    // Only a numbering from the system's list follows adapters plugged in later.
+    window.reconnect().setFollowsPortList(!simulate && portValues.isEmpty());
+    if (parser.isSet(noReconnectOption)) {
+        window.reconnect().disableForThisRun();
+    }
     if (moduleTest) {
         return vitalon::runModuleTestFromCommandLine(
             window, {parser.value(serialOption), parser.value(operatorOption),

@@ -69,9 +69,11 @@ public:
 
     const DeviceSettings& settings() const { return settings_; }
 
+    // Writes one command as the buttons do; a failing write throws PortError naming it.
+    void send(std::string_view command);
+
 private:
     void apply(std::uint8_t& selector, const SettingStep& step, Label& label);
-    void send(std::string_view command);
 
     SettingLabels labels_;
     SerialLink& link_;

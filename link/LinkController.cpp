@@ -1,6 +1,7 @@
 #include "LinkController.h"
 
 #include "PortMessages.h"
+#include "ReconnectWatcher.h"
 
 namespace vitalon {
 
@@ -27,6 +28,9 @@ void LinkController::start() {
         try {
             ports_.open(found);
             report_(openPortStatus(found, ports_.devicePath(found), ports_.lineSettings()));
+            if (events_ != nullptr) {
+                events_->linkOpened(found, ports_.devicePath(found));
+            }
         } catch (const PortError& e) {
             report_(openFailureStatus(found, e));
         }
@@ -41,7 +45,16 @@ void LinkController::pick(std::uint8_t n) {
     try {
         ports_.pick(n);
         report_(openPortStatus(n, ports_.devicePath(n), ports_.lineSettings()));
+        if (events_ != nullptr) {
+            events_->portPicked();
+            events_->linkOpened(n, ports_.devicePath(n));
+        }
     } catch (const PortError& e) {
+        // A refused pick (a disabled item) changes nothing; any other pick
+        // closed the old link, so its device is no longer waited for.
+        if (events_ != nullptr && e.kind() != PortErrorKind::Unavailable) {
+            events_->portPicked();
+        }
         report_(e.kind() == PortErrorKind::Unavailable
                     ? unavailablePortStatus(n, e, ports_.currentPort())
                     : openFailureStatus(n, e));
@@ -57,6 +70,16 @@ void LinkController::shutdown() {
     ports_.closeAtShutdown();
 }
 
+void LinkController::reopen(std::uint8_t n, const std::string& path) {
+    ports_.reopen(n, path);
+}
+
+void LinkController::restoreSettings() {
+    for (const std::string& command : restoreCommands(selectors_.settings())) {
+        selectors_.send(command);
+    }
+}
+
 void LinkController::bytesReceived(std::span<const std::uint8_t> bytes) {
     // A failure further down the stream ends this chunk's handling only.
     try {
@@ -68,7 +91,9 @@ void LinkController::bytesReceived(std::span<const std::uint8_t> bytes) {
 
 void LinkController::linkLost(const std::string& reason) {
     const std::uint8_t n = ports_.lastOpenedPort();
-    report_(portLostStatus(n, ports_.devicePath(n), reason));
+    const std::string path = ports_.devicePath(n);
+    const bool watched = events_ != nullptr && events_->linkLost(n, path, reason);
+    report_(watched ? waitingForDeviceStatus(n, path, reason) : portLostStatus(n, path, reason));
 }
 
 }  // namespace vitalon

@@ -18,6 +18,19 @@ public:
     virtual void receive(std::span<const std::uint8_t> bytes) = 0;
 };
 
+// Told of what happens to the link, for the watch that reopens a lost device.
+class LinkEvents {
+public:
+    virtual ~LinkEvents() = default;
+    // The link is open on port n at `path` (start-up or a pick; not a reopen).
+    virtual void linkOpened(std::uint8_t n, const std::string& path) = 0;
+    // The user picked a port by hand, whether or not it opened.
+    virtual void portPicked() = 0;
+    // The link on port n at `path` was lost; true when its device is now
+    // watched for and will be reopened by itself.
+    virtual bool linkLost(std::uint8_t n, const std::string& path, const std::string& reason) = 0;
+};
+
 // The program's side of the link to the module: the start-up sequence, the
 // picks from the Port menu, the reaction to a lost link, and the hand-over of
 // received bytes. Every outcome the user should know of goes to `report` as a
@@ -45,6 +58,18 @@ public:
     // Stops receiving and closes the link; the controller does nothing afterwards.
     void shutdown();
 
+    // Reopens port n on `path`, where its lost device is back; throws
+    // PortError when it does not open. Nothing is sent.
+    void reopen(std::uint8_t n, const std::string& path);
+    // Sends each selector's explicit command, one write each in the start-up
+    // order, so the module is set as the window shows (after a reopen: the
+    // module came back at its power-on settings). A failing write throws
+    // PortError naming the command; the rest are not sent.
+    void restoreSettings();
+
+    // Where link events go; nullptr for nowhere.
+    void setEvents(LinkEvents* events) { events_ = events; }
+
     // The port the link is open on, or 0.
     std::uint8_t currentPort() const { return ports_.currentPort(); }
 
@@ -57,6 +82,7 @@ private:
     SettingSelectors& selectors_;
     ByteSink& received_;
     Report report_;
+    LinkEvents* events_ = nullptr;
     bool shutDown_ = false;
 };
 

@@ -81,6 +81,29 @@ void PortManager::pick(std::uint8_t n) {
     item(n).setChecked(true);
 }
 
+void PortManager::reopen(std::uint8_t n, const std::string& path) {
+    if (n < 1 || n > 8) {
+        throw PortError(PortErrorKind::Unavailable, "there is no such port.");
+    }
+    if (link_.isOpen()) {
+        link_.close();
+    }
+    link_.open(path, settings_);
+    auto& device = devices_[static_cast<std::size_t>(n - 1)];
+    if (device) {
+        device->path = path;  // the same device: its description still holds
+    } else {
+        device = PortDevice{path, {}};
+    }
+    openedPort_ = n;
+}
+
+void PortManager::setDevice(std::uint8_t n, std::optional<PortDevice> device) {
+    if (n >= 1 && n <= 8) {
+        devices_[static_cast<std::size_t>(n - 1)] = std::move(device);
+    }
+}
+
 void PortManager::closeAtShutdown() {
     if (link_.isOpen()) {
         link_.close();

@@ -57,6 +57,14 @@ public:
     // Closes the link if it is open; otherwise does nothing.
     void closeAtShutdown();
 
+    // Opens port n's device where it is now, `path` (after a loss the same
+    // device may come back under another path), with the line settings; from
+    // then on port n stands for `path`. Check marks and items stay as they
+    // are. Throws PortError when the device does not open.
+    void reopen(std::uint8_t n, const std::string& path);
+    // Binds port n to `device` (a device plugged in after start-up), or to none.
+    void setDevice(std::uint8_t n, std::optional<PortDevice> device);
+
     // The port the link is open on, or 0 when it is closed.
     std::uint8_t currentPort() const { return link_.isOpen() ? openedPort_ : 0; }
     // The port most recently opened, even after the link closed; 0 before any open.

@@ -256,6 +256,7 @@ TEST(MainWindowFaults, PulledCableGoesStaleAndAPickAfterTheReplugBringsDataBack)
     std::filesystem::remove(link);
     std::filesystem::create_symlink(first->slavePath(), link);
     MainWindow form(devices({link}));
+    form.reconnect().disableForThisRun();  // the user brings it back by hand
     form.watchdogTimer().setInterval(20);  // the real timer, only faster
     form.start();
     ASSERT_TRUE(startCommandsArrive(*first));

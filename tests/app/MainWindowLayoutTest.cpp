@@ -153,8 +153,12 @@ TEST_F(MainWindowLayoutTest, MenusAsCreated) {
     };
     const Menu menus[] = {
         {ui.fileMenu, "&File", {"&End"}},
-        {ui.portMenu, "&Port", {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8"}},
-        {ui.toneMenu, "&Tone", {"Pulse Tone"}}};
+        {ui.portMenu,
+         "&Port",
+         {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8",
+          "Reconnect Automatically"}},
+        {ui.toneMenu, "&Tone", {"Pulse Tone"}},
+    };
     ASSERT_EQ(window.menuBar()->actions().size(), 3);
     for (int m = 0; m < 3; ++m) {
         EXPECT_EQ(window.menuBar()->actions()[m]->menu(), menus[m].menu);
@@ -163,14 +167,16 @@ TEST_F(MainWindowLayoutTest, MenusAsCreated) {
         for (QAction* item : menus[m].menu->actions()) {
             items << item->text();
             EXPECT_TRUE(item->isEnabled());
-            const bool checked = item == ui.portActions[0] || item == ui.pulseToneAction;
+            const bool checked = item == ui.portActions[0] || item == ui.pulseToneAction ||
+                                 item == ui.reconnectAction;
             EXPECT_EQ(item->isChecked(), checked) << item->text().toStdString();
             EXPECT_EQ(item->isCheckable(), item != ui.quitAction);
         }
         EXPECT_EQ(items, menus[m].items);
     }
-    EXPECT_EQ(ui.portMenu->actions(),
-              QList<QAction*>(ui.portActions.begin(), ui.portActions.end()));
+    QList<QAction*> portItems(ui.portActions.begin(), ui.portActions.end());
+    portItems << ui.reconnectAction;
+    EXPECT_EQ(ui.portMenu->actions(), portItems);
     // The design names of the menus, their items and the status bar.
     const std::pair<QObject*, const char*> names[] = {
         {ui.fileMenu, "menDatei"},       {ui.quitAction, "menEnde"},     {ui.portMenu, "menPort"},
@@ -179,6 +185,7 @@ TEST_F(MainWindowLayoutTest, MenusAsCreated) {
     for (const auto& [object, name] : names) {
         EXPECT_EQ(object->objectName(), name);
     }
+    EXPECT_EQ(ui.reconnectAction->objectName(), "setReconnect");
     EXPECT_EQ(ui.fileMenu->actions(), QList<QAction*>{ui.quitAction});
     EXPECT_EQ(ui.toneMenu->actions(), QList<QAction*>{ui.pulseToneAction});
 }

@@ -24,8 +24,10 @@
 #include <thread>
 
 #include "PtyPair.h"
+#include "Replug.h"
 #include "StartCommands.h"
 #include "VncScreen.h"
+#include "WindowActions.h"
 
 namespace vitalon::testing {
 namespace {
@@ -40,70 +42,10 @@ std::string asText(const std::vector<std::uint8_t>& bytes) {
     return {bytes.begin(), bytes.end()};
 }
 
-ChildOptions capturing() {
-    ChildOptions o;
-    o.captureStderr = true;
-    return o;
-}
-
-ChildOptions onScreen(int vncPort) {
-    ChildOptions o = capturing();
-    o.env.emplace_back("QT_QPA_PLATFORM", VncScreen::platform(vncPort));
-    return o;
-}
-
-// The window is centred on the 1024 x 768 screen: 802 pixels wide, so its
-// left edge is at x 111, and 415 pixels of client area plus the menu bar (20
-// to 30 pixels) high, so the menu bar's bottom is near y 190. The buttons'
-// row is 320 pixels below the menu bar and 33 high: their middle is near
-// y 524 whatever the menu bar's height.
-constexpr int kWindowLeft = (VncScreen::kWidth - 802) / 2;
-constexpr int kSpeedX = 8;
-
-void clickButton(VncScreen& screen, int designX) {
-    screen.click(kWindowLeft + designX + 36, 524);
-}
-
-// The program's screen once its window is up: keys sent earlier would be lost.
-std::unique_ptr<VncScreen> windowOn(int vncPort) {
-    auto screen = std::make_unique<VncScreen>(vncPort, 20s);
-    if (!screen->waitUntilDrawn(VncScreen::kWidth / 2, VncScreen::kHeight / 2, 20s)) {
-        throw std::runtime_error("the window did not show");
-    }
-    return screen;
-}
-
-// Picks port n from the Port menu: Alt+P opens it, a click on the item picks.
-// Once per run: after a menu has closed the VNC screen leaves no window with
-// the keyboard focus, and getting it back is a race a test cannot see.
+// Picks port n from the Port menu.
 void pickPort(VncScreen& screen, int n) {
-    // The Port menu drops from the menu bar's left part, eight items high.
-    const VncScreen::Rect portMenu{kWindowLeft, 170, 400, 330};
-    const auto menu = screen.openMenu('P', portMenu, 150, 20s);
-    ASSERT_TRUE(menu) << "the Port menu did not open";
-    // Eight items of equal height; the menu's frame is thin against them.
-    screen.click(menu->x + menu->w / 2, menu->y + menu->h * (2 * n - 1) / 16);
+    pickPortMenuItem(screen, n);
 }
-
-// A path under the test's control that points at a device, like a
-// /dev/serial/by-id link that udev moves when an adapter is replugged.
-class DeviceLink {
-public:
-    explicit DeviceLink(const std::string& name)
-        : path_((std::filesystem::temp_directory_path() / (name + "-" + std::to_string(getpid())))
-                    .string()) {
-        std::filesystem::remove(path_);
-    }
-    ~DeviceLink() { std::filesystem::remove(path_); }
-    void pointTo(const std::string& device) {
-        std::filesystem::remove(path_);
-        std::filesystem::create_symlink(device, path_);
-    }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
 
 // A module-like stream: reports and samples, every byte value 0..251 used.
 std::vector<std::uint8_t> moduleStream(std::size_t size) {
@@ -178,12 +120,16 @@ std::pair<int, std::chrono::milliseconds> terminate(ChildProcess& p) {
     return {code, std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0)};
 }
 
+// With reconnecting off, the same device back at the same device node stays
+// closed until the user picks its port.
 TEST(Faults, CablePulledThenBackUnderTheSamePathAPickReopensIt) {
     auto first = std::make_unique<PtyPair>();
+    const std::string node = first->slavePath();
     DeviceLink link("vitalon-usb");
-    link.pointTo(first->slavePath());
+    link.pointTo(node);
     const int vnc = VncScreen::freePort();
-    ChildProcess vitalon(VITALON_EXE, {"--port", "COM1=" + link.path()}, onScreen(vnc));
+    ChildProcess vitalon(VITALON_EXE, {"--no-reconnect", "--port", "COM1=" + link.path()},
+                         onScreen(vnc));
     ASSERT_EQ(asText(first->read(kStart.size(), 20s)), kStart);
     first->write({120, 250, 72, 131});
 
@@ -193,17 +139,19 @@ TEST(Faults, CablePulledThenBackUnderTheSamePathAPickReopensIt) {
     EXPECT_NE(vitalon.stderrText().find("Pick the port again"), std::string::npos);
     ASSERT_TRUE(vitalon.running());
 
-    // Plugged in again: a new device behind the same path, picked by hand.
-    PtyPair second;
-    link.pointTo(second.slavePath());
+    // Plugged in again under its old node: not reopened, then picked by hand.
+    const auto second = ptyAt(node, 10s);
+    ASSERT_TRUE(second) << node << " was taken by another program";
+    link.pointTo(second->slavePath());
+    EXPECT_TRUE(second->read(1, 2500ms).empty()) << "reopened with reconnecting off";
     const std::size_t mark = vitalon.stderrText().size();
     const auto screen = windowOn(vnc);
     pickPort(*screen, 1);
     ASSERT_TRUE(vitalon.waitForStderr("COM1 - " + link.path() + " - 9600,n,8,1", 10s, mark))
         << vitalon.stderrText();
-    second.write({120, 250, 72, 131});
+    second->write({120, 250, 72, 131});
     clickButton(*screen, kSpeedX);
-    EXPECT_EQ(asText(second.read(2, 10s)), "S2");  // picking sends nothing, the click does
+    EXPECT_EQ(asText(second->read(2, 10s)), "S2");  // picking sends nothing, the click does
 
     EXPECT_EQ(terminate(vitalon).first, 0) << vitalon.stderrText();
 }

@@ -134,5 +134,62 @@ TEST_F(LinkControllerTest, LostLinkNamesPortDeviceAndReasonAndShutdownDetaches) 
     EXPECT_EQ(link_.log.back(), "close");
 }
 
+// Notes the link events as text; says the lost device is watched for while `watches`.
+class EventLog : public LinkEvents {
+public:
+    void linkOpened(std::uint8_t n, const std::string& path) override {
+        log.push_back("opened COM" + std::to_string(n) + " " + path);
+    }
+    void portPicked() override { log.push_back("picked"); }
+    bool linkLost(std::uint8_t n, const std::string& path, const std::string&) override {
+        log.push_back("lost COM" + std::to_string(n) + " " + path);
+        return watches;
+    }
+    std::vector<std::string> log;
+    bool watches = true;
+};
+
+TEST_F(LinkControllerTest, EventsTellTheWatchOfOpensPicksAndLossesButNotOfRefusedPicks) {
+    EventLog events;
+    controller_.setEvents(&events);
+    link_.openable = {"/dev/ttyUSB0", "/dev/ttyS0"};
+    controller_.start();  // the scan's probes are no opens of the link
+    controller_.pick(1);  // disabled: refused, nothing changes
+    controller_.pick(5);
+    link_.openable = {"/dev/ttyUSB0"};
+    controller_.pick(5);  // fails: the old link is closed all the same
+    controller_.pick(3);
+    link_.lose("Input/output error");
+    EXPECT_EQ(events.log,
+              (std::vector<std::string>{"opened COM3 /dev/ttyUSB0", "picked",
+                                        "opened COM5 /dev/ttyS0", "picked", "picked",
+                                        "opened COM3 /dev/ttyUSB0", "lost COM3 /dev/ttyUSB0"}));
+    EXPECT_EQ(status_.back(),
+              "COM3 - /dev/ttyUSB0 was lost (Input/output error). Waiting for the same device to "
+              "come back; it is reopened by itself.");
+}
+
+TEST_F(LinkControllerTest, ReopenMovesThePortToTheNewPathAndRestoreSendsOneWriteEach) {
+    link_.openable = {"/dev/ttyUSB0", "/dev/ttyUSB1"};
+    controller_.start();
+    selectors_.cycleSpeed();
+    selectors_.cycleMode();
+    link_.lose("gone");
+    link_.writes.clear();
+
+    controller_.reopen(3, "/dev/ttyUSB1");
+    EXPECT_EQ(controller_.currentPort(), 3);
+    EXPECT_EQ(ports_.devicePath(3), "/dev/ttyUSB1");
+    EXPECT_EQ(link_.settings.baud, 9600);
+    EXPECT_TRUE(link_.writes.empty());  // the reopen itself sends nothing
+    controller_.restoreSettings();
+    EXPECT_EQ(link_.writes, (std::vector<std::string>{"S2", "A1", "5", "M", "G1", "D0"}));
+
+    link_.lose("gone");
+    EXPECT_THROW(controller_.reopen(3, "/dev/ttyUSB7"), PortError);
+    EXPECT_EQ(ports_.devicePath(3), "/dev/ttyUSB1");  // a failed reopen moves nothing
+    EXPECT_THROW(controller_.restoreSettings(), PortError);
+}
+
 }  // namespace
 }  // namespace vitalon

@@ -1,4 +1,6 @@
 #include <QApplication>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <cstdlib>
 
 #include <gtest/gtest.h>
@@ -10,6 +12,9 @@ int main(int argc, char** argv) {
         setenv("QT_QPA_PLATFORM", "offscreen", 0);
     }
     QApplication app(argc, argv);
+    // Settings the program remembers go to a folder of this run, never the user's.
+    const QTemporaryDir settings;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
