@@ -79,11 +79,10 @@ void ReconnectControl::userToggled(bool on) {
     const bool wasWatching = watcher_->watching();
     watcher_->setEnabled(on, Clock::now());
     arm();
-    const std::string where = comName(watcher_->port()) + " - " + watcher_->path();
     if (watcher_->watching() && !wasWatching) {
         report_(waitingForDeviceStatus(watcher_->port(), watcher_->path(), {}));
     } else if (wasWatching && !watcher_->watching()) {
-        report_(where +
+        report_(comName(watcher_->port()) + " - " + watcher_->path() +
                 ": Reconnect Automatically is off. Pick the port again from the Port menu once "
                 "it is back.");
     }
@@ -103,7 +102,12 @@ void ReconnectControl::linkOpened(std::uint8_t n, const std::string& path) {
     arm();
 }
 
-void ReconnectControl::portPicked() {
+void ReconnectControl::portPicked(std::uint8_t n, bool opened) {
+    // Picking the lost port too early (before the device is back) must not
+    // give up on the device the user is trying to get back.
+    if (!opened && watcher_->watching() && n == watcher_->port()) {
+        return;
+    }
     watcher_->portPicked();
     arm();
 }

@@ -27,9 +27,10 @@ namespace vitalon {
 // (under the same or another path) it is reopened with the line settings and
 // the module is set to the window's selectors again. A device that is back but
 // does not open (busy, forbidden) is tried again every second; the status bar
-// says why. Picking a port by hand ends the watch. "Reconnect Automatically"
-// in the Port menu switches the watch on and off; the choice is remembered
-// between runs.
+// says why. Picking a port by hand ends the watch, except a pick of the
+// watched port that fails: the user still wants that device. "Reconnect
+// Automatically" in the Port menu switches the watch on and off; the choice
+// is remembered between runs.
 //
 // With the port numbering taken from the system's device list, a device
 // plugged in after start-up gets a free port item, enabled while it is
@@ -71,7 +72,7 @@ public:
 
     // LinkEvents
     void linkOpened(std::uint8_t n, const std::string& path) override;
-    void portPicked() override;
+    void portPicked(std::uint8_t n, bool opened) override;
     bool linkLost(std::uint8_t n, const std::string& path, const std::string& reason) override;
 
 signals:

@@ -46,14 +46,14 @@ void LinkController::pick(std::uint8_t n) {
         ports_.pick(n);
         report_(openPortStatus(n, ports_.devicePath(n), ports_.lineSettings()));
         if (events_ != nullptr) {
-            events_->portPicked();
+            events_->portPicked(n, true);
             events_->linkOpened(n, ports_.devicePath(n));
         }
     } catch (const PortError& e) {
         // A refused pick (a disabled item) changes nothing; any other pick
-        // closed the old link, so its device is no longer waited for.
+        // closed the old link.
         if (events_ != nullptr && e.kind() != PortErrorKind::Unavailable) {
-            events_->portPicked();
+            events_->portPicked(n, false);
         }
         report_(e.kind() == PortErrorKind::Unavailable
                     ? unavailablePortStatus(n, e, ports_.currentPort())

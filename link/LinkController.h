@@ -24,8 +24,8 @@ public:
     virtual ~LinkEvents() = default;
     // The link is open on port n at `path` (start-up or a pick; not a reopen).
     virtual void linkOpened(std::uint8_t n, const std::string& path) = 0;
-    // The user picked a port by hand, whether or not it opened.
-    virtual void portPicked() = 0;
+    // The user picked port n by hand; `opened` says whether it opened.
+    virtual void portPicked(std::uint8_t n, bool opened) = 0;
     // The link on port n at `path` was lost; true when its device is now
     // watched for and will be reopened by itself.
     virtual bool linkLost(std::uint8_t n, const std::string& path, const std::string& reason) = 0;

@@ -252,12 +252,17 @@ TEST_F(ReconnectTest, SwitchedOffNothingReopensThePickWorksAndTheChoiceIsRemembe
     EXPECT_TRUE(fourth.layout().reconnectAction->isChecked());
 }
 
-TEST_F(ReconnectTest, APickByHandEndsTheWatchForTheOldDevice) {
+TEST_F(ReconnectTest, APickOfAnotherPortEndsTheWatchForTheOldDevice) {
     PtyPair second;
     devices.plug(second.slavePath(), DeviceIdentity::devicePath(second.slavePath()));
     startOn(ports({link.path(), second.slavePath()}));
     pull();
     ASSERT_TRUE(form->reconnect().watching());
+    // The lost port itself, picked before its device is back: the watch goes on.
+    form->layout().portActions[0]->trigger();
+    EXPECT_NE(status(*form).find("COM1 could not be opened"), std::string::npos) << status(*form);
+    EXPECT_TRUE(form->reconnect().watching());
+
     form->layout().portActions[1]->trigger();
     EXPECT_EQ(form->currentPort(), 2);
     EXPECT_FALSE(form->reconnect().watching());

@@ -140,7 +140,9 @@ public:
     void linkOpened(std::uint8_t n, const std::string& path) override {
         log.push_back("opened COM" + std::to_string(n) + " " + path);
     }
-    void portPicked() override { log.push_back("picked"); }
+    void portPicked(std::uint8_t n, bool opened) override {
+        log.push_back("picked COM" + std::to_string(n) + (opened ? "" : " (failed)"));
+    }
     bool linkLost(std::uint8_t n, const std::string& path, const std::string&) override {
         log.push_back("lost COM" + std::to_string(n) + " " + path);
         return watches;
@@ -160,10 +162,10 @@ TEST_F(LinkControllerTest, EventsTellTheWatchOfOpensPicksAndLossesButNotOfRefuse
     controller_.pick(5);  // fails: the old link is closed all the same
     controller_.pick(3);
     link_.lose("Input/output error");
-    EXPECT_EQ(events.log,
-              (std::vector<std::string>{"opened COM3 /dev/ttyUSB0", "picked",
-                                        "opened COM5 /dev/ttyS0", "picked", "picked",
-                                        "opened COM3 /dev/ttyUSB0", "lost COM3 /dev/ttyUSB0"}));
+    EXPECT_EQ(events.log, (std::vector<std::string>{
+                              "opened COM3 /dev/ttyUSB0", "picked COM5", "opened COM5 /dev/ttyS0",
+                              "picked COM5 (failed)", "picked COM3", "opened COM3 /dev/ttyUSB0",
+                              "lost COM3 /dev/ttyUSB0"}));
     EXPECT_EQ(status_.back(),
               "COM3 - /dev/ttyUSB0 was lost (Input/output error). Waiting for the same device to "
               "come back; it is reopened by itself.");
