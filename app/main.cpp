@@ -12,9 +12,11 @@
 #include <memory>
 #include <string_view>
 
+#include "CommandMeaning.h"
 #include "MainWindow.h"
 #include "ModuleTestCommandLine.h"
 #include "PortMessages.h"
+#include "Protocol.h"
 #include "PulseProbe.h"
 #include "RecordingControl.h"
 #include "RecordingOptions.h"
@@ -211,7 +213,14 @@ int main(int argc, char** argv) {
     window.start();
     if (parser.isSet(recordingOptions.record)) {
         // After start-up, so the file begins at the rate the start commands set.
-        window.recording().startRecording(parser.value(recordingOptions.record));
+        // Those commands went out just before the file opened; it names them
+        // first, so the file says which state the module was put in.
+        if (window.recording().startRecording(parser.value(recordingOptions.record)) &&
+            window.link().isOpen() && !replay) {
+            for (const std::string_view command : vitalon::protocol::kStartCommands) {
+                window.recording().annotate(vitalon::commandMeaning(command));
+            }
+        }
     }
     window.show();
     return QApplication::exec();

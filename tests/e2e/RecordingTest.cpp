@@ -146,6 +146,15 @@ TEST(RecordingE2E, RecordOptionWritesTheSessionFromVitalonSim) {
     EXPECT_GE(file.samples.size(), 400u);
     EXPECT_TRUE(std::any_of(file.annotations.begin(), file.annotations.end(),
                             [](const std::string& a) { return a.rfind("Pulse ", 0) == 0; }));
+    // The start commands, sent just before the file opened, are named in order
+    // before anything the module reported.
+    const std::vector<std::string> start = {"S1: 100/sec",    "A1: Amp 1",   "5: 50 Hz filter",
+                                            "N: Normal mode", "G1: Lead II", "D0: ECG curve"};
+    const auto named =
+        std::search(file.annotations.begin(), file.annotations.end(), start.begin(), start.end());
+    ASSERT_NE(named, file.annotations.end());
+    EXPECT_TRUE(std::none_of(file.annotations.begin(), named,
+                             [](const std::string& a) { return a.rfind("Pulse ", 0) == 0; }));
     EXPECT_TRUE(has(file.annotations, "Recording ends"));
     EXPECT_FALSE(std::filesystem::exists(path + ".annotations"));
 }
