@@ -43,10 +43,14 @@ int main(int argc, char** argv) {
     if (vitalon::asksForRepair(argc, argv)) {
         return vitalon::runRepair(argc, argv);  // no window, so no display needed
     }
-    // The module test on the command line shows no window: it needs no display.
+    // The module test on the command line, the help and the version show no
+    // window: they need no display, e.g. over ssh or in a package check.
     for (int i = 1; i < argc; ++i) {
-        if (std::string_view(argv[i]) == "--module-test" &&
-            qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        const std::string_view arg(argv[i]);
+        const bool windowless = arg == "--module-test" || arg == "--help" || arg == "-h" ||
+                                arg == "-?" || arg == "--help-all" || arg == "--version" ||
+                                arg == "-v";
+        if (windowless && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
             qputenv("QT_QPA_PLATFORM", "offscreen");
         }
     }
