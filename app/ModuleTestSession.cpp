@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QSysInfo>
 
+#include "RecordedSignal.h"
+
 namespace vitalon {
 
 namespace {
@@ -12,31 +14,6 @@ namespace {
 using analysis::HostClock;
 
 constexpr int kTickIntervalMs = 50;
-
-int samplesPerSecondOf(std::uint8_t speed) {
-    switch (speed) {
-        case 0:
-            return 300;
-        case 2:
-            return 50;
-        default:
-            return 100;
-    }
-}
-
-recording::Waveform waveformOf(const DeviceSettings& settings) {
-    if (settings.curve == 1) {
-        return recording::Waveform::Respiration;
-    }
-    switch (settings.lead) {
-        case 2:
-            return recording::Waveform::EcgI;
-        case 0:
-            return recording::Waveform::EcgIII;
-        default:
-            return recording::Waveform::EcgII;
-    }
-}
 
 std::string stepText(const analysis::StepResult& step) {
     return "Step " + std::to_string(step.number) + " " + step.title;
@@ -105,8 +82,8 @@ bool ModuleTestSession::start() {
     const DeviceSettings& settings = wiring_.selectors.settings();
     recording::RecordingSetup recordingSetup;
     recordingSetup.path = recordingPath_.toStdString();
-    recordingSetup.samplesPerSecond = samplesPerSecondOf(settings.speed);
-    recordingSetup.waveform = waveformOf(settings);
+    recordingSetup.samplesPerSecond = recordedSampleRate(settings);
+    recordingSetup.waveform = recordedWaveform(settings);
     recordingSetup.amplification = settings.amplification;
     recordingSetup.filterHz = settings.filter == 6 ? 60 : 50;
     recordingSetup.port = wiring_.port;
@@ -177,9 +154,9 @@ void ModuleTestSession::tick(analysis::HostTime now) {
 void ModuleTestSession::commandSent(std::string_view command) {
     const DeviceSettings& settings = wiring_.selectors.settings();
     if (command.size() == 2 && command[0] == 'S') {
-        recorder_.setSampleRate(samplesPerSecondOf(settings.speed));
+        recorder_.setSampleRate(recordedSampleRate(settings));
     }
-    recorder_.setWaveform(waveformOf(settings));
+    recorder_.setWaveform(recordedWaveform(settings));
     recorder_.annotate("Sent " + std::string(command));
 }
 

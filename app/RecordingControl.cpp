@@ -13,36 +13,10 @@
 #include "CommandMeaning.h"
 #include "LinkTaps.h"
 #include "MainWindow.h"
+#include "RecordedSignal.h"
 
 namespace vitalon {
 namespace {
-
-using recording::Waveform;
-
-int samplesPerSecond(const DeviceSettings& settings) {
-    switch (settings.speed) {
-        case 0:
-            return 300;
-        case 2:
-            return 50;
-        default:
-            return 100;
-    }
-}
-
-Waveform waveform(const DeviceSettings& settings) {
-    if (settings.curve == 1) {
-        return Waveform::Respiration;
-    }
-    switch (settings.lead) {
-        case 0:
-            return Waveform::EcgIII;
-        case 2:
-            return Waveform::EcgI;
-        default:
-            return Waveform::EcgII;
-    }
-}
 
 QString clockText(std::chrono::steady_clock::duration elapsed) {
     const auto total = std::chrono::duration_cast<std::chrono::seconds>(elapsed).count();
@@ -130,8 +104,8 @@ bool RecordingControl::startRecording(const QString& path) {
     const DeviceSettings& settings = window_.settings();
     recording::RecordingSetup setup;
     setup.path = QFileInfo(path).absoluteFilePath().toStdString();
-    setup.samplesPerSecond = replayRate_ > 0 ? replayRate_ : samplesPerSecond(settings);
-    setup.waveform = waveform(settings);
+    setup.samplesPerSecond = replayRate_ > 0 ? replayRate_ : recordedSampleRate(settings);
+    setup.waveform = recordedWaveform(settings);
     setup.amplification = settings.amplification;
     setup.filterHz = settings.filter == 6 ? 60 : 50;
     if (const std::uint8_t port = window_.currentPort(); port != 0) {
@@ -199,8 +173,8 @@ void RecordingControl::commandSent(std::string_view command) {
     }
     // The selector already holds the new setting when its command goes out.
     const DeviceSettings& settings = window_.settings();
-    recorder_.setWaveform(waveform(settings));
-    recorder_.setSampleRate(samplesPerSecond(settings));
+    recorder_.setWaveform(recordedWaveform(settings));
+    recorder_.setSampleRate(recordedSampleRate(settings));
     showState();
 }
 
