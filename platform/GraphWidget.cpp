@@ -1,9 +1,11 @@
 #include "GraphWidget.h"
 
 #include <QAbstractEventDispatcher>
+#include <QBackingStore>
 #include <QEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QWindow>
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -89,6 +91,12 @@ GraphWidget::GraphWidget(QWidget* parent) : QWidget(parent) {
     if (auto* dispatcher = QAbstractEventDispatcher::instance(thread())) {
         connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this,
                 &GraphWidget::onLoopIdle);
+    }
+}
+
+void GraphWidget::prepareDisplayConnection() {
+    if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM")) {
+        qputenv("QT_XCB_NO_MITSHM", "1");
     }
 }
 
@@ -302,11 +310,89 @@ void GraphWidget::onLoopIdle() {
 void GraphWidget::repaintDirty() {
     frameTimer_.stop();
     const QRegion region = takeDirtyRegion();
-    if (!region.isEmpty()) {
-        // Painted now rather than through update(): a posted update request
-        // would cost the event loop another wake-up.
-        repaint(region);
+    if (region.isEmpty() || presentDirectly(region)) {
+        return;
     }
+    // Painted now rather than through update(): a posted update request
+    // would cost the event loop another wake-up.
+    repaint(region);
+}
+
+bool GraphWidget::presentDirectly(const QRegion& region) {
+    QWidget* top = window();
+    QWindow* handle = top->windowHandle();
+    QBackingStore* store = top->backingStore();
+    if (handle == nullptr || store == nullptr || !handle->isExposed() || !isVisible() ||
+        !updatesEnabled() || handle->surfaceType() != QSurface::RasterSurface ||
+        handle->devicePixelRatio() != 1.0) {
+        return false;
+    }
+    QRegion shown = region;
+    if (!placeInWindow(shown)) {
+        return false;
+    }
+    if (shown.isEmpty()) {
+        return true;  // nothing of it can be seen
+    }
+    if (!QRect(QPoint(0, 0), store->size()).contains(shown.boundingRect())) {
+        return false;
+    }
+    store->beginPaint(shown);
+    QPaintDevice* device = store->paintDevice();
+    QImage* target = device != nullptr && device->devType() == QInternal::Image
+                         ? static_cast<QImage*>(device)
+                         : nullptr;
+    // The image's pixels are 0xffRRGGBB: the same bytes in an opaque ARGB32 store.
+    const bool sameBytes =
+        target != nullptr && target->devicePixelRatio() == 1.0 &&
+        (target->format() == QImage::Format_RGB32 || target->format() == QImage::Format_ARGB32 ||
+         target->format() == QImage::Format_ARGB32_Premultiplied);
+    if (sameBytes) {
+        const QPoint offset = mapTo(top, QPoint(0, 0));
+        for (const QRect& rect : shown) {
+            const QRect from = rect.translated(-offset - QPoint(kBorder, kBorder));
+            const auto bytes = static_cast<std::size_t>(rect.width()) * 4;
+            for (int row = 0; row < rect.height(); ++row) {
+                std::memcpy(target->scanLine(rect.y() + row) + std::ptrdiff_t{4} * rect.x(),
+                            image_.constScanLine(from.y() + row) + std::ptrdiff_t{4} * from.x(),
+                            bytes);
+            }
+        }
+    }
+    store->endPaint();
+    if (!sameBytes) {
+        return false;  // nothing was written: the ordinary paint draws it
+    }
+    store->flush(shown, handle);
+    sinceLastPaint_.restart();
+    presented(region, true);
+    return true;
+}
+
+bool GraphWidget::placeInWindow(QRegion& area) const {
+    // Up through the ancestors to the window: clipped to each, and refused
+    // where a widget stacked above the graph, or above an ancestor, would be
+    // painted over.
+    for (const QWidget* w = this; !w->isWindow(); w = w->parentWidget()) {
+        const QWidget* parent = w->parentWidget();
+        if (parent == nullptr) {
+            return false;
+        }
+        area.translate(w->pos());
+        area &= parent->rect();
+        const QObjectList& siblings = parent->children();
+        for (auto i = siblings.indexOf(const_cast<QWidget*>(w)) + 1; i < siblings.size(); ++i) {
+            QObject* sibling = siblings.at(i);
+            if (!sibling->isWidgetType()) {
+                continue;
+            }
+            const auto* widget = static_cast<const QWidget*>(sibling);
+            if (widget->isVisible() && !widget->isWindow() && area.intersects(widget->geometry())) {
+                return false;
+            }
+        }
+    }
+    return true;
 }
 
 void GraphWidget::flushPendingRepaint() {
@@ -336,6 +422,7 @@ void GraphWidget::paintEvent(QPaintEvent* event) {
             painter.drawImage(part, image_, part.translated(-kBorder, -kBorder));
         }
     }
+    presented(event->region(), false);
 }
 
 void GraphWidget::resizeEvent(QResizeEvent* event) {

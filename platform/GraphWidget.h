@@ -32,6 +32,12 @@ namespace vitalon {
 // a slow line is most of what drawing would cost; a lone sample after a pause
 // is on screen at once, and none waits more than two frames.
 //
+// A frame goes straight from the image into the window's backing store, which
+// is flushed for just those columns: the widget repaint machinery would cost
+// several times the copy. That needs a raster window at one device pixel per
+// pixel with no widget above the graph; otherwise, and for every full paint,
+// the frame is painted through paintEvent like any widget.
+//
 // The image is in logical pixels; on a high-DPI screen it is scaled up without
 // smoothing, so one sample stays one logical column wide.
 class GraphWidget : public QWidget, public DrawingSurface {
@@ -44,6 +50,14 @@ public:
     static constexpr int kLatestRepaintMs = 2 * kFrameMs;
 
     explicit GraphWidget(QWidget* parent = nullptr);
+
+    // To be called before the QApplication is made. On X11 Qt hands a window's
+    // pixels to the server through shared memory where it can, and then waits
+    // for the server to finish with them before the next frame may paint
+    // there: a round trip, and a wake-up, every frame, which costs more than
+    // sending a frame's few columns over the connection. This makes Qt send
+    // them, unless the user chose otherwise (QT_XCB_NO_MITSHM set to anything).
+    static void prepareDisplayConnection();
 
     float areaWidth() const override;
     float areaHeight() const override;
@@ -61,6 +75,13 @@ public:
     void flushPendingRepaint();
 
 protected:
+    // Told of every frame that reached the window, in widget coordinates;
+    // `direct` when it went straight to the backing store.
+    virtual void presented(const QRegion& region, bool direct) {
+        (void)region;
+        (void)direct;
+    }
+
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
@@ -80,6 +101,8 @@ private:
     void markDirty(int first, int last);
     QRegion takeDirtyRegion();
     void repaintDirty();
+    bool presentDirectly(const QRegion& region);
+    bool placeInWindow(QRegion& area) const;
     void onLoopIdle();
 
     QImage image_;

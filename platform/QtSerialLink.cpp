@@ -1,6 +1,7 @@
 #include "QtSerialLink.h"
 
 #include <QFileInfo>
+#include <QSocketNotifier>
 
 namespace vitalon {
 namespace {
@@ -22,6 +23,10 @@ QSerialPort::Parity toQt(Parity p) {
 QtSerialLink::QtSerialLink(QObject* parent) : QObject(parent), serial_(this) {
     connect(&serial_, &QSerialPort::readyRead, this, &QtSerialLink::readAvailable);
     connect(&serial_, &QSerialPort::errorOccurred, this, &QtSerialLink::onError);
+    resumeTimer_.setSingleShot(true);
+    // Never early: a delivery a little before the frame is due would miss it.
+    resumeTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&resumeTimer_, &QTimer::timeout, this, &QtSerialLink::resumeReading);
 }
 
 void QtSerialLink::open(const std::string& device, const LineSettings& settings) {
@@ -72,6 +77,7 @@ void QtSerialLink::throwOpenFailure(const std::string& device) {
 }
 
 void QtSerialLink::close() {
+    resumeTimer_.stop();
     if (serial_.isOpen()) {
         serial_.close();
     }
@@ -112,6 +118,60 @@ void QtSerialLink::readAvailable() {
     const qint64 got = serial_.read(reinterpret_cast<char*>(buffer_.data()), available);
     if (got > 0 && listener_ != nullptr) {
         listener_->bytesReceived(std::span(buffer_.data(), static_cast<std::size_t>(got)));
+    }
+    pauseReading();  // after the delivery: its listener may have closed or reopened the link
+}
+
+QSocketNotifier* QtSerialLink::readNotifier() {
+    // QSerialPort makes a new notifier for every open; a kept one is checked
+    // against the port's present descriptor.
+    const auto handle = static_cast<qintptr>(serial_.handle());
+    if (readNotifier_ != nullptr && readNotifier_->socket() == handle) {
+        return readNotifier_;
+    }
+    readNotifier_ = nullptr;
+    const auto notifiers =
+        serial_.findChildren<QSocketNotifier*>(QString(), Qt::FindDirectChildrenOnly);
+    for (QSocketNotifier* notifier : notifiers) {
+        if (notifier->type() == QSocketNotifier::Read && notifier->socket() == handle) {
+            readNotifier_ = notifier;
+            break;
+        }
+    }
+    return readNotifier_;
+}
+
+void QtSerialLink::pauseReading() {
+    if (deliveryIntervalMs_ <= 0 || !serial_.isOpen()) {
+        return;
+    }
+    if (QSocketNotifier* notifier = readNotifier()) {
+        notifier->setEnabled(false);
+        if (!resumeTimer_.isActive()) {  // a read within a pause does not lengthen it
+            resumeTimer_.start(deliveryIntervalMs_);
+        }
+    }
+}
+
+void QtSerialLink::resumeReading() {
+    if (!serial_.isOpen()) {
+        return;
+    }
+    // While bytes keep coming they are fetched here, a frame at a time, with
+    // the notifier left off: switching it on and off costs the event loop
+    // more than the read. A frame that brought nothing hands the port back to
+    // the notifier, so the next byte is delivered as soon as it comes.
+    if (serial_.waitForReadyRead(0)) {
+        return;  // delivered, and the next pause begun, by readAvailable
+    }
+    if (serial_.error() == QSerialPort::TimeoutError) {
+        serial_.clearError();  // "nothing yet" from the zero wait
+    }
+    if (!serial_.isOpen()) {
+        return;  // the wait found the line dead
+    }
+    if (QSocketNotifier* notifier = readNotifier()) {
+        notifier->setEnabled(true);
     }
 }
 

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QSerialPort>
+#include <algorithm>
+#include <thread>
 
 #include "EventLoopWait.h"
 #include "PtyPair.h"
@@ -16,13 +19,32 @@ public:
     void bytesReceived(std::span<const std::uint8_t> bytes) override {
         received.insert(received.end(), bytes.begin(), bytes.end());
         ++chunks;
+        if (clock.isValid()) {
+            times.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
+        }
     }
     void linkLost(const std::string& reason) override { lost.push_back(reason); }
 
     std::vector<std::uint8_t> received;
     int chunks = 0;
     std::vector<std::string> lost;
+    QElapsedTimer clock;        // started by a test that times the deliveries
+    std::vector<double> times;  // ms since the clock started, one per delivery
 };
+
+// Writes `count` bytes one at a time, about a millisecond apart, as a USB
+// serial adapter hands over a slow line's bytes.
+std::thread trickle(testing::PtyPair& pty, int count, std::vector<std::uint8_t>& sent) {
+    for (int i = 0; i < count; ++i) {
+        sent.push_back(static_cast<std::uint8_t>(i * 13));
+    }
+    return std::thread([&pty, &sent] {
+        for (std::uint8_t byte : sent) {
+            pty.write({byte});
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+}
 
 TEST(QtSerialLink, PushesReceivedBytesInOrderAndWritesThemAsTheyAre) {
     testing::PtyPair pty;
@@ -65,6 +87,51 @@ TEST(QtSerialLink, OnlyReadAndResourceErrorsCloseTheLinkAndReportItLost) {
     EXPECT_FALSE(link.isOpen());
     EXPECT_EQ(recorder.lost.size(), 1u);
     EXPECT_THROW(link.write("S1"), PortError);
+}
+
+TEST(QtSerialLink, ATrickleOfBytesIsDeliveredAtMostOnceAFrameWithNothingLost) {
+    testing::PtyPair pty;
+    QtSerialLink link;
+    Recorder recorder;
+    link.setListener(&recorder);
+    link.open(pty.slavePath(), LineSettings{});
+    recorder.clock.start();
+
+    std::vector<std::uint8_t> sent;
+    std::thread writer = trickle(pty, 300, sent);
+    const bool all = waitFor([&] { return recorder.received.size() >= 300; });
+    writer.join();
+    ASSERT_TRUE(all);
+    EXPECT_EQ(recorder.received, sent);
+    // Never two deliveries within a frame: the pause after each is a timer
+    // that does not fire early.
+    for (std::size_t i = 1; i < recorder.times.size(); ++i) {
+        EXPECT_GE(recorder.times[i] - recorder.times[i - 1], QtSerialLink::kDeliveryIntervalMs - 1)
+            << "deliveries " << i - 1 << " and " << i;
+    }
+    EXPECT_LT(recorder.chunks, 100);  // about 300 ms of bytes: some 20 deliveries, not 300
+
+    // The cable pulled during a pause is still noticed.
+    pty.closeMaster();
+    ASSERT_TRUE(waitFor([&] { return !recorder.lost.empty(); }));
+    EXPECT_FALSE(link.isOpen());
+}
+
+TEST(QtSerialLink, WithoutPacingEveryReadIsDeliveredAsItComes) {
+    testing::PtyPair pty;
+    QtSerialLink link;
+    link.setDeliveryInterval(0);
+    Recorder recorder;
+    link.setListener(&recorder);
+    link.open(pty.slavePath(), LineSettings{});
+
+    std::vector<std::uint8_t> sent;
+    std::thread writer = trickle(pty, 100, sent);
+    const bool all = waitFor([&] { return recorder.received.size() >= 100; });
+    writer.join();
+    ASSERT_TRUE(all);
+    EXPECT_EQ(recorder.received, sent);
+    EXPECT_GT(recorder.chunks, 20);  // bytes a millisecond apart arrive in many reads
 }
 
 TEST(QtSerialLink, OpenFailuresSayWhatIsWrong) {

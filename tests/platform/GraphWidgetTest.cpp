@@ -4,8 +4,10 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QPaintEvent>
 #include <QPixmap>
+#include <QScreen>
 #include <cmath>
 #include <limits>
 
@@ -16,24 +18,35 @@
 namespace vitalon {
 namespace {
 
-// Counts the paint events and keeps the last painted region and when it came.
+// Counts the frames that reached the window, however they went, and keeps
+// the last one's region and when it came.
 class CountingGraph : public GraphWidget {
 public:
+    using GraphWidget::GraphWidget;
     CountingGraph() { sinceLastPaint.start(); }
 
     int paints = 0;
+    int direct = 0;  // of them, straight to the backing store
     QRegion painted;
     QElapsedTimer sinceLastPaint;
     qint64 lastGapMs = -1;  // between the last two paints
 
 protected:
-    void paintEvent(QPaintEvent* event) override {
+    void presented(const QRegion& region, bool straight) override {
         ++paints;
-        painted = event->region();
+        direct += straight ? 1 : 0;
+        painted = region;
         lastGapMs = sinceLastPaint.restart();
-        GraphWidget::paintEvent(event);
     }
 };
+
+// What the window shows where the graph's inner area is.
+QImage shownInWindow(const GraphWidget& graph) {
+    QWidget* top = graph.window();
+    const QImage store = top->screen()->grabWindow(top->winId()).toImage();
+    const QPoint at = graph.mapTo(top, QPoint(GraphWidget::kBorder, GraphWidget::kBorder));
+    return store.copy(QRect(at, graph.image().size())).convertToFormat(QImage::Format_RGB32);
+}
 
 bool waitForPaint(const CountingGraph& graph, int paintsBefore) {
     const QDeadlineTimer deadline(3000);
@@ -149,6 +162,43 @@ TEST(GraphWidget, WhenTheLoopGoesIdleAFrameAfterTheLastPaintTheSamplesArePainted
     ASSERT_TRUE(waitForPaint(graph, paints + 1));
     EXPECT_GE(graph.lastGapMs, GraphWidget::kFrameMs - 1);
     EXPECT_FALSE(graph.repaintPending());
+}
+
+TEST(GraphWidget, FramesGoStraightToTheWindowWithThePixelsOfAFullPaint) {
+    QWidget window;
+    window.resize(600, 300);
+    auto* graph = new CountingGraph;
+    graph->setParent(&window);
+    graph->move(8, 8);
+    window.show();
+    ASSERT_TRUE(waitForPaint(*graph, 0));
+    WaveformTrace trace(*graph);
+
+    for (int i = 0; i < 700; ++i) {  // past a wrap, frame after frame
+        trace.plotSample(wave(i));
+        if (i % 7 == 0) {
+            graph->flushPendingRepaint();
+        }
+    }
+    graph->flushPendingRepaint();
+    EXPECT_GT(graph->direct, 50);
+    EXPECT_EQ(shownInWindow(*graph), graph->image());
+
+    // Covered by another widget, a frame is painted the ordinary way, which
+    // leaves the widget above alone.
+    auto* cover = new QLabel(QStringLiteral("cover"), &window);
+    cover->setAutoFillBackground(true);
+    cover->setGeometry(100, 50, 80, 40);
+    cover->show();
+    const int direct = graph->direct;
+    const int paints = graph->paints;
+    plot(trace, 5);
+    graph->flushPendingRepaint();
+    EXPECT_EQ(graph->paints, paints + 1);
+    EXPECT_EQ(graph->direct, direct);
+    delete cover;
+    QCoreApplication::processEvents();
+    EXPECT_EQ(shownInWindow(*graph), graph->image());
 }
 
 TEST(GraphWidget, AColumnDrawnIntoAfterItsWipeIsWipedAgain) {
