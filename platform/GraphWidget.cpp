@@ -155,7 +155,10 @@ void GraphWidget::ensureImage() {
         std::memcpy(resized.scanLine(y), image_.constScanLine(y), static_cast<std::size_t>(bytes));
     }
     image_ = std::move(resized);
-    clean_.assign(static_cast<std::size_t>(size.width()), 0);
+    drawn_.assign(static_cast<std::size_t>(size.width()), kNothingDrawn);
+    for (std::size_t x = 0; x < static_cast<std::size_t>(bytes / 4); ++x) {
+        drawn_[x] = {0, rows - 1};  // kept as it was: whatever is there counts as drawn
+    }
     spanCount_ = 0;
     update();
 }
@@ -202,9 +205,19 @@ void GraphWidget::drawLine(float x1, float y1, float x2, float y2) {
     const int sx = px < ex ? 1 : -1;
     const int sy = py < ey ? 1 : -1;
     int err = dx + dy;
+    const bool erase = fore_ == background_;
+    int rowTop = std::numeric_limits<int>::max();
+    int rowBottom = -1;
     for (;;) {
         if (px >= 0 && px < w && py >= 0 && py < h) {
             bits[py * stride + px] = fore_;
+            rowTop = std::min(rowTop, py);
+            rowBottom = std::max(rowBottom, py);
+            if (!erase) {
+                Extent& drawn = drawn_[static_cast<std::size_t>(px)];
+                drawn.top = std::min(drawn.top, py);
+                drawn.bottom = std::max(drawn.bottom, py);
+            }
         }
         if (px == ex && py == ey) {
             break;
@@ -219,16 +232,7 @@ void GraphWidget::drawLine(float x1, float y1, float x2, float y2) {
             py += sy;
         }
     }
-    touchColumns(std::min(sx0, ex), std::max(sx0, ex));
-    markDirty(std::min(sx0, ex), std::max(sx0, ex));
-}
-
-void GraphWidget::touchColumns(int first, int last) {
-    first = std::max(first, 0);
-    last = std::min(last, static_cast<int>(clean_.size()) - 1);
-    for (int x = first; x <= last; ++x) {
-        clean_[static_cast<std::size_t>(x)] = 0;
-    }
+    markDirty(std::min(sx0, ex), std::max(sx0, ex), rowTop, rowBottom);
 }
 
 void GraphWidget::verticalLine(int x, int y1, int y2) {
@@ -240,28 +244,42 @@ void GraphWidget::verticalLine(int x, int y1, int y2) {
     if (top > bottom) {
         return;
     }
-    std::uint8_t& clean = clean_[static_cast<std::size_t>(x)];
-    const bool erase = fore_ == background_;
-    if (erase && clean != 0 && top >= 1) {
-        return;  // every pixel it would write is background already
-    }
-    QRgb* pixel = reinterpret_cast<QRgb*>(image_.scanLine(top)) + x;
+    Extent& drawn = drawn_[static_cast<std::size_t>(x)];
+    QRgb* const column = reinterpret_cast<QRgb*>(image_.bits()) + x;
     const std::ptrdiff_t stride = image_.bytesPerLine() / 4;
-    for (int y = top; y <= bottom; ++y, pixel += stride) {
-        *pixel = fore_;
+    if (fore_ != background_) {
+        for (int y = top; y <= bottom; ++y) {
+            column[y * stride] = fore_;
+        }
+        drawn.top = std::min(drawn.top, top);
+        drawn.bottom = std::max(drawn.bottom, bottom);
+        markDirty(x, x, top, bottom);
+        return;
     }
-    if (!erase) {
-        clean = 0;
-    } else if (top <= 1 && bottom == image_.height() - 1) {
-        clean = 1;
+    // A wipe: only the drawn rows can differ from the background.
+    const int from = std::max(top, drawn.top);
+    const int to = std::min(bottom, drawn.bottom);
+    for (int y = from; y <= to; ++y) {
+        column[y * stride] = fore_;
     }
-    markDirty(x, x);
+    if (top <= drawn.top && bottom >= drawn.bottom) {
+        drawn = kNothingDrawn;
+    } else if (top <= drawn.top && bottom >= drawn.top) {
+        drawn.top = bottom + 1;
+    } else if (bottom >= drawn.bottom && top <= drawn.bottom) {
+        drawn.bottom = top - 1;
+    }
+    if (from <= to) {
+        markDirty(x, x, from, to);
+    }
 }
 
-void GraphWidget::markDirty(int first, int last) {
+void GraphWidget::markDirty(int first, int last, int top, int bottom) {
     first = std::max(first, 0);
     last = std::min(last, image_.width() - 1);
-    if (first > last) {
+    top = std::max(top, 0);
+    bottom = std::min(bottom, image_.height() - 1);
+    if (first > last || top > bottom) {
         return;
     }
     if (spanCount_ == 0) {  // the first dirty columns since the last repaint
@@ -273,21 +291,24 @@ void GraphWidget::markDirty(int first, int last) {
         if (first <= s.last + 1 && last >= s.first - 1) {
             s.first = std::min(s.first, first);
             s.last = std::max(s.last, last);
+            s.top = std::min(s.top, top);
+            s.bottom = std::max(s.bottom, bottom);
             return;
         }
     }
     if (spanCount_ < static_cast<int>(spans_.size())) {
-        spans_[static_cast<std::size_t>(spanCount_++)] = {first, last};
+        spans_[static_cast<std::size_t>(spanCount_++)] = {first, last, top, bottom};
         return;
     }
     // More separate spans than kept within one frame: one covering span.
     Span& all = spans_[0];
     for (int i = 1; i < spanCount_; ++i) {
-        all.first = std::min(all.first, spans_[static_cast<std::size_t>(i)].first);
-        all.last = std::max(all.last, spans_[static_cast<std::size_t>(i)].last);
+        const Span& s = spans_[static_cast<std::size_t>(i)];
+        all = {std::min(all.first, s.first), std::max(all.last, s.last), std::min(all.top, s.top),
+               std::max(all.bottom, s.bottom)};
     }
-    all.first = std::min(all.first, first);
-    all.last = std::max(all.last, last);
+    all = {std::min(all.first, first), std::max(all.last, last), std::min(all.top, top),
+           std::max(all.bottom, bottom)};
     spanCount_ = 1;
 }
 
@@ -295,7 +316,8 @@ QRegion GraphWidget::takeDirtyRegion() {
     QRegion region;
     for (int i = 0; i < spanCount_; ++i) {
         const Span& s = spans_[static_cast<std::size_t>(i)];
-        region += QRect(kBorder + s.first, kBorder, s.last - s.first + 1, image_.height());
+        region +=
+            QRect(kBorder + s.first, kBorder + s.top, s.last - s.first + 1, s.bottom - s.top + 1);
     }
     spanCount_ = 0;
     return region;
@@ -349,12 +371,18 @@ bool GraphWidget::presentDirectly(const QRegion& region) {
          target->format() == QImage::Format_ARGB32_Premultiplied);
     if (sameBytes) {
         const QPoint offset = mapTo(top, QPoint(0, 0));
+        // Row addresses by arithmetic: scanLine() on the store checks for a
+        // detach on every call, which costs more than the row's copy.
+        uchar* const to = target->bits();
+        const uchar* const from = image_.constBits();
+        const qsizetype toStride = target->bytesPerLine();
+        const qsizetype fromStride = image_.bytesPerLine();
         for (const QRect& rect : shown) {
-            const QRect from = rect.translated(-offset - QPoint(kBorder, kBorder));
+            const QPoint source = rect.topLeft() - offset - QPoint(kBorder, kBorder);
             const auto bytes = static_cast<std::size_t>(rect.width()) * 4;
             for (int row = 0; row < rect.height(); ++row) {
-                std::memcpy(target->scanLine(rect.y() + row) + std::ptrdiff_t{4} * rect.x(),
-                            image_.constScanLine(from.y() + row) + std::ptrdiff_t{4} * from.x(),
+                std::memcpy(to + (rect.y() + row) * toStride + qsizetype{4} * rect.x(),
+                            from + (source.y() + row) * fromStride + qsizetype{4} * source.x(),
                             bytes);
             }
         }
@@ -380,6 +408,7 @@ bool GraphWidget::placeInWindow(QRegion& area) const {
         }
         area.translate(w->pos());
         area &= parent->rect();
+        const QRect bounds = area.boundingRect();
         const QObjectList& siblings = parent->children();
         for (auto i = siblings.indexOf(const_cast<QWidget*>(w)) + 1; i < siblings.size(); ++i) {
             QObject* sibling = siblings.at(i);
@@ -387,7 +416,8 @@ bool GraphWidget::placeInWindow(QRegion& area) const {
                 continue;
             }
             const auto* widget = static_cast<const QWidget*>(sibling);
-            if (widget->isVisible() && !widget->isWindow() && area.intersects(widget->geometry())) {
+            if (widget->isVisible() && !widget->isWindow() &&
+                bounds.intersects(widget->geometry()) && area.intersects(widget->geometry())) {
                 return false;
             }
         }

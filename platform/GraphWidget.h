@@ -6,6 +6,7 @@
 #include <QWidget>
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "DrawingSurface.h"
@@ -87,18 +88,26 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    // Columns x from `first` to `last`, rows `top` to `bottom`.
     struct Span {
         int first;
         int last;
+        int top;
+        int bottom;
     };
+    // The rows of a column that may differ from the background; none when top > bottom.
+    struct Extent {
+        int top;
+        int bottom;
+    };
+    static constexpr Extent kNothingDrawn{std::numeric_limits<int>::max(), -1};
 
     QSize innerSize() const;
     void ensureImage();
     void updateColors();
     QRgb resolve(std::uint32_t color) const;
     void verticalLine(int x, int y1, int y2);
-    void touchColumns(int first, int last);  // drawn into: no longer known clean
-    void markDirty(int first, int last);
+    void markDirty(int first, int last, int top, int bottom);
     QRegion takeDirtyRegion();
     void repaintDirty();
     bool presentDirectly(const QRegion& region);
@@ -111,11 +120,11 @@ private:
     std::uint32_t foreCode_ = 0;
     QRgb fore_ = 0;
 
-    // Per column of the image: 1 while rows 1 to the bottom are known to be all
-    // background. The trace wipes each column twice, once as the column ahead
-    // of the pen and again as the pen's own; the second wipe finds it clean
-    // and writes nothing.
-    std::vector<std::uint8_t> clean_;
+    // Per column of the image, the rows drawn in since the column was last
+    // wiped; every other pixel is background. A wipe writes only those rows,
+    // and a frame sends only the rows that changed: the trace's segments are
+    // a few rows high, the column it wipes is the whole area.
+    std::vector<Extent> drawn_;
 
     // Dirty columns of the image since the last frame, merged where they meet.
     std::array<Span, 4> spans_{};
