@@ -34,8 +34,8 @@ namespace vitalon {
 // is on screen at once, and none waits more than two frames.
 //
 // A frame goes straight from the image into the window's backing store, which
-// is flushed for just those columns: the widget repaint machinery would cost
-// several times the copy. That needs a raster window at one device pixel per
+// is flushed for just the pixels that changed: the widget repaint machinery
+// would cost several times the copy. That needs a raster window at one device pixel per
 // pixel with no widget above the graph; otherwise, and for every full paint,
 // the frame is painted through paintEvent like any widget.
 //
@@ -78,10 +78,7 @@ public:
 protected:
     // Told of every frame that reached the window, in widget coordinates;
     // `direct` when it went straight to the backing store.
-    virtual void presented(const QRegion& region, bool direct) {
-        (void)region;
-        (void)direct;
-    }
+    virtual void presented(const QRegion& /*region*/, bool /*direct*/) {}
 
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -126,7 +123,8 @@ private:
     // a few rows high, the column it wipes is the whole area.
     std::vector<Extent> drawn_;
 
-    // Dirty columns of the image since the last frame, merged where they meet.
+    // What changed in the image since the last frame, as spans of columns
+    // with the rows they touched, merged where they meet.
     std::array<Span, 4> spans_{};
     int spanCount_ = 0;
     QElapsedTimer sinceLastPaint_;  // restarted by every paint

@@ -157,10 +157,10 @@ void QtSerialLink::resumeReading() {
     if (!serial_.isOpen()) {
         return;
     }
-    // While bytes keep coming they are fetched here, a frame at a time, with
-    // the notifier left off: switching it on and off costs the event loop
-    // more than the read. A frame that brought nothing hands the port back to
-    // the notifier, so the next byte is delivered as soon as it comes.
+    // While bytes keep coming they are fetched here, a frame at a time, so
+    // that no wake-up comes between frames. A frame that brought nothing
+    // hands the port back to the notifier, so the next byte is delivered as
+    // soon as it comes.
     if (serial_.waitForReadyRead(0)) {
         return;  // delivered, and the next pause begun, by readAvailable
     }

@@ -19,8 +19,9 @@ namespace vitalon {
 // open: the line itself may still be fine.
 //
 // Deliveries are paced to the display's frame: after a delivery the link stops
-// watching the port for one frame, then takes everything that came meanwhile
-// in one span. At 300 bytes a second, one byte per USB packet, that is one
+// watching the port for one frame (QSerialPort's read notifier, found among its
+// children, is switched off), then fetches everything that came meanwhile in
+// one span. At 300 bytes a second, one byte per USB packet, that is one
 // wake-up a frame instead of one a byte, and a wake-up costs more than the
 // byte's whole decoding and drawing; the trace shows the bytes at the next
 // frame either way. A byte after a quiet frame is delivered at once, so no
