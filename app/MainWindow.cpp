@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "GraphWidget.h"
+#include "HotplugPorts.h"
 #include "ModuleTestControl.h"
 #include "RecordingControl.h"
 #include "ReviewControl.h"
@@ -72,11 +73,7 @@ MainWindow::MainWindow(PortAssignment devices, QWidget* parent)
 
     // Each port number's menu item names the device it stands for.
     for (std::size_t i = 0; i < ui_.portActions.size(); ++i) {
-        const auto& device = ports_.devices()[i];
-        QString tip = device ? QString::fromStdString(device->path) : tr("no serial device");
-        if (device && !device->description.empty()) {
-            tip += QStringLiteral(" - ") + QString::fromStdString(device->description);
-        }
+        const QString tip = QString::fromStdString(portItemTip(ports_.devices()[i], true));
         ui_.portActions[i]->setStatusTip(tip);
         ui_.portActions[i]->setToolTip(tip);
     }

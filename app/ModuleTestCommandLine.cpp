@@ -42,34 +42,21 @@ QString verdictLine(const analysis::StepResult& step) {
 }  // namespace
 
 int runModuleTestFromCommandLine(MainWindow& window, const ModuleTestOptions& options) {
-    const QString serial = options.serialNumber.trimmed();
-    const QString operatorName = options.operatorName.trimmed();
-    if (serial.isEmpty() || operatorName.isEmpty()) {
-        say(QStringLiteral("--module-test needs --serial and --operator"));
+    PreparedModuleTest prepared = prepareModuleTest(
+        {options.serialNumber.toStdString(), options.operatorName.toStdString(),
+         options.limitsFile.toStdString(),
+         (options.reportFolder.isEmpty() ? QDir::currentPath() : options.reportFolder)
+             .toStdString()});
+    if (!prepared.ok()) {
+        const bool missing = prepared.problem == EntryProblem::NoSerialNumber ||
+                             prepared.problem == EntryProblem::NoOperator;
+        say(missing ? QStringLiteral("--module-test needs --serial and --operator")
+                    : prepared.message);
         return 2;
     }
-    ModuleTestSetup setup;
-    setup.serialNumber = serial.toStdString();
-    setup.operatorName = operatorName.toStdString();
-    if (!options.limitsFile.isEmpty()) {
-        const analysis::LimitsLoad load =
-            analysis::loadLimitsFile(options.limitsFile.toStdString());
-        if (!load.limits) {
-            say(QStringLiteral("the limits file %1 cannot be used: %2")
-                    .arg(options.limitsFile, QString::fromStdString(load.error)));
-            return 2;
-        }
-        setup.limits = *load.limits;
-        setup.limitsPath = QFileInfo(options.limitsFile).absoluteFilePath().toStdString();
-    }
-    setup.reportFolder =
-        QDir(options.reportFolder.isEmpty() ? QDir::currentPath() : options.reportFolder)
-            .absolutePath();
-    if (const QString problem = report::reportFolderProblem(setup.reportFolder);
-        !problem.isEmpty()) {
-        say(problem);
-        return 2;
-    }
+    const ModuleTestSetup& setup = prepared.setup;
+    const QString serial = QString::fromStdString(setup.serialNumber);
+    const QString operatorName = QString::fromStdString(setup.operatorName);
     const bool asksTechnician = setup.limits.reports.leadOffCheck;
 #ifdef Q_OS_UNIX
     if (asksTechnician && !ConsoleInput::isTerminal()) {

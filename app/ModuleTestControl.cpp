@@ -40,8 +40,7 @@ std::unique_ptr<ModuleTestSession> ModuleTestControl::makeSession(ModuleTestSetu
     ModuleTestWiring wiring{window_.selectors(),
                             window_.decoder(),
                             window_.arrivalClock(),
-                            port == 0 ? std::string() : "COM" + std::to_string(port),
-                            port == 0 ? std::string() : window_.ports().devicePath(port),
+                            {port, window_.ports().devicePath(port)},
                             [this](const std::string& text) { window_.showStatus(text); }};
     return std::make_unique<ModuleTestSession>(std::move(wiring), std::move(setup));
 }

@@ -232,40 +232,18 @@ bool ModuleTestDialog::run() {
     if (running()) {
         return false;
     }
-    const QString serial = serialEdit_->text().trimmed();
-    const QString operatorName = operatorEdit_->text().trimmed();
-    const QString limitsPath = limitsEdit_->text().trimmed();
-    const QString folder = folderEdit_->text().trimmed();
-    if (serial.isEmpty()) {
-        showMessage(QStringLiteral("Enter the module's serial number."), true);
-        serialEdit_->setFocus();
-        return false;
-    }
-    if (operatorName.isEmpty()) {
-        showMessage(QStringLiteral("Enter the operator's name."), true);
-        operatorEdit_->setFocus();
-        return false;
-    }
-    ModuleTestSetup setup;
-    setup.serialNumber = serial.toStdString();
-    setup.operatorName = operatorName.toStdString();
-    if (!limitsPath.isEmpty()) {
-        const analysis::LimitsLoad load = analysis::loadLimitsFile(limitsPath.toStdString());
-        if (!load.limits) {
-            showMessage(QStringLiteral("The limits file %1 cannot be used: %2")
-                            .arg(limitsPath, QString::fromStdString(load.error)),
-                        true);
-            return false;
+    PreparedModuleTest prepared =
+        prepareModuleTest({serialEdit_->text().toStdString(), operatorEdit_->text().toStdString(),
+                           limitsEdit_->text().toStdString(), folderEdit_->text().toStdString()});
+    if (!prepared.ok()) {
+        showMessage(prepared.message, true);
+        if (prepared.problem == EntryProblem::NoSerialNumber) {
+            serialEdit_->setFocus();
+        } else if (prepared.problem == EntryProblem::NoOperator) {
+            operatorEdit_->setFocus();
         }
-        setup.limits = *load.limits;
-        setup.limitsPath = QFileInfo(limitsPath).absoluteFilePath().toStdString();
-    }
-    const QString folderProblem = report::reportFolderProblem(folder);
-    if (!folderProblem.isEmpty()) {
-        showMessage(folderProblem, true);
         return false;
     }
-    setup.reportFolder = folder;
     if (control_.currentPort() == 0) {
         showMessage(QStringLiteral("No port is open: pick the module's port from the Port menu."),
                     true);
@@ -274,7 +252,7 @@ bool ModuleTestDialog::run() {
     saveSettings();
 
     session_.reset();
-    session_ = control_.makeSession(std::move(setup));
+    session_ = control_.makeSession(std::move(prepared.setup));
     connect(session_.get(), &ModuleTestSession::stepStarted, this, &ModuleTestDialog::stepStarted);
     connect(session_.get(), &ModuleTestSession::stepFinished, this,
             &ModuleTestDialog::stepFinished);

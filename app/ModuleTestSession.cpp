@@ -79,18 +79,9 @@ bool ModuleTestSession::start() {
             folder.filePath(paths.baseName + QStringLiteral("-recording%1.edf").arg(n));
     }
 
-    const DeviceSettings& settings = wiring_.selectors.settings();
-    recording::RecordingSetup recordingSetup;
-    recordingSetup.path = recordingPath_.toStdString();
-    recordingSetup.samplesPerSecond = recordedSampleRate(settings);
-    recordingSetup.waveform = recordedWaveform(settings);
-    recordingSetup.amplification = settings.amplification;
-    recordingSetup.filterHz = settings.filter == 6 ? 60 : 50;
-    recordingSetup.port = wiring_.port;
-    recordingSetup.device = wiring_.device;
-    recordingSetup.version = VITALON_VERSION;
-    recordingSetup.startTime = facts_.startedAt;
-    if (!recorder_.start(recordingSetup, HostClock::now())) {
+    const recording::RecordingSetup recording = recordingSetup(
+        wiring_.selectors.settings(), recordingPath_.toStdString(), wiring_.port, facts_.startedAt);
+    if (!recorder_.start(recording, HostClock::now())) {
         error_ = QString::fromStdString(recorder_.error());
         return false;
     }
@@ -152,11 +143,7 @@ void ModuleTestSession::tick(analysis::HostTime now) {
 }
 
 void ModuleTestSession::commandSent(std::string_view command) {
-    const DeviceSettings& settings = wiring_.selectors.settings();
-    if (command.size() == 2 && command[0] == 'S') {
-        recorder_.setSampleRate(recordedSampleRate(settings));
-    }
-    recorder_.setWaveform(recordedWaveform(settings));
+    followSettings(recorder_, wiring_.selectors.settings());
     recorder_.annotate("Sent " + std::string(command));
 }
 

@@ -8,7 +8,9 @@
 
 #include "ArrivalClock.h"
 #include "EdfRecorder.h"
+#include "ModuleTestPreparation.h"
 #include "ModuleTestRunner.h"
+#include "RecordedSignal.h"
 #include "ReportWriter.h"
 #include "SelectorChannel.h"
 #include "StreamDecoder.h"
@@ -16,22 +18,12 @@
 
 namespace vitalon {
 
-// What the technician enters for one run.
-struct ModuleTestSetup {
-    std::string serialNumber;
-    std::string operatorName;
-    std::string limitsPath;  // empty: the built-in limits
-    analysis::TestLimits limits;
-    QString reportFolder;
-};
-
 // The parts of the window a run works with.
 struct ModuleTestWiring {
     SettingSelectors& selectors;
     StreamDecoder& decoder;
     ArrivalClock& arrivals;
-    std::string port;                                // "COM1"; empty when none is open
-    std::string device;                              // "/dev/ttyUSB0"
+    RecordedPort port;                               // the port the link is open on, or none
     std::function<void(const std::string&)> report;  // status messages, e.g. an unsent command
 };
 

@@ -26,8 +26,6 @@ QString clockText(std::chrono::steady_clock::duration elapsed) {
         .arg(total % 60, 2, 10, QLatin1Char('0'));
 }
 
-constexpr std::uint8_t kLiveTicks = 3;  // the panel's watchdog: stale after this many ticks
-
 }  // namespace
 
 RecordingControl::RecordingControl(MainWindow& window, CommandTap& commands, ChunkTap& chunks)
@@ -101,25 +99,19 @@ bool RecordingControl::startRecording(const QString& path) {
     if (recorder_.isRecording()) {
         stopRecording();
     }
-    const DeviceSettings& settings = window_.settings();
-    recording::RecordingSetup setup;
-    setup.path = QFileInfo(path).absoluteFilePath().toStdString();
-    setup.samplesPerSecond = replayRate_ > 0 ? replayRate_ : recordedSampleRate(settings);
-    setup.waveform = recordedWaveform(settings);
-    setup.amplification = settings.amplification;
-    setup.filterHz = settings.filter == 6 ? 60 : 50;
-    if (const std::uint8_t port = window_.currentPort(); port != 0) {
-        setup.port = QStringLiteral("COM%1").arg(port).toStdString();
-        setup.device = window_.ports().devicePath(port);
+    const std::uint8_t port = window_.currentPort();
+    recording::RecordingSetup setup =
+        recordingSetup(window_.settings(), QFileInfo(path).absoluteFilePath().toStdString(),
+                       {port, window_.ports().devicePath(port)}, std::chrono::system_clock::now());
+    if (replayRate_ > 0) {
+        setup.samplesPerSecond = replayRate_;
     }
-    setup.version = VITALON_VERSION;
-    setup.startTime = std::chrono::system_clock::now();
     if (!recorder_.start(setup, recording::EdfRecorder::Clock::now())) {
         window_.showStatus(recorder_.error());
         return false;
     }
     startedAt_ = std::chrono::steady_clock::now();
-    stale_ = window_.vitals().noDataTicks > kLiveTicks;
+    stale_ = window_.vitals().stale();
     if (!listening_) {
         window_.decoder().addListener(recorder_);
         listening_ = true;
@@ -171,15 +163,12 @@ void RecordingControl::commandSent(std::string_view command) {
     if (replayRate_ > 0) {
         return;
     }
-    // The selector already holds the new setting when its command goes out.
-    const DeviceSettings& settings = window_.settings();
-    recorder_.setWaveform(recordedWaveform(settings));
-    recorder_.setSampleRate(recordedSampleRate(settings));
+    followSettings(recorder_, window_.settings());
     showState();
 }
 
 void RecordingControl::watchdogTicked() {
-    const bool stale = window_.vitals().noDataTicks > kLiveTicks;
+    const bool stale = window_.vitals().stale();
     if (stale != stale_) {
         stale_ = stale;
         annotate(stale ? "Watchdog stale: No Data!" : "Watchdog live");

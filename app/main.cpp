@@ -1,10 +1,4 @@
 // vitalon: monitor and test a serial ECG acquisition module.
-// The recording headers come before Qt's, whose `signals` keyword would
-// otherwise rename the EDF header's signal list.
-#ifdef __unix__
-#include "ReplayStream.h"
-#endif
-
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QSerialPortInfo>
@@ -24,6 +18,7 @@
 #ifdef Q_OS_UNIX
 #include <QFileInfo>
 
+#include "ReplayStream.h"
 #include "SimulatedModule.h"
 #include "TerminationSignals.h"
 #endif

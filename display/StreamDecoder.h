@@ -41,6 +41,10 @@ public:
 
     void decodeByte(std::uint8_t b);
     void receive(std::span<const std::uint8_t> bytes) override;
+    // A new stream begins (the link was opened or reopened): a marker left
+    // pending by the old one must not take the new stream's first byte as its
+    // value. Listeners are kept.
+    void reset() { pending_ = Pending::None; }
 
     bool expectsPulse() const { return pending_ == Pending::Pulse; }
     bool expectsRespiration() const { return pending_ == Pending::Respiration; }

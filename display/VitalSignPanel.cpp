@@ -13,7 +13,6 @@ namespace {
 constexpr double kMinToneHz = 37.0;
 constexpr double kMaxToneHz = 32767.0;
 constexpr std::uint8_t kMaxNoDataTicks = 250;
-constexpr std::uint8_t kLiveTicks = 3;  // up to this many ticks without a pulse marker: live
 
 std::string decimal(std::uint8_t value) {
     return std::to_string(static_cast<unsigned>(value));
@@ -75,7 +74,7 @@ void VitalSignPanel::watchdogTick() {
     if (state_.noDataTicks < kMaxNoDataTicks) {
         ++state_.noDataTicks;
     }
-    if (state_.noDataTicks <= kLiveTicks) {
+    if (!state_.stale()) {
         pulse_.setBackgroundColor(colors::WindowBackground);
         resp_.setBackgroundColor(colors::WindowBackground);
         return;

@@ -13,6 +13,11 @@ struct VitalSigns {
     std::uint8_t respirationRate = 0;
     std::uint8_t statusCode = 0;
     std::uint8_t noDataTicks = 0;  // 0..250, ticks since the last pulse marker
+
+    // Up to this many watchdog ticks without a pulse marker the data is live;
+    // after them the panel shows "No Data!".
+    static constexpr std::uint8_t kLiveTicks = 3;
+    bool stale() const { return noDataTicks > kLiveTicks; }
 };
 
 // Rounds a tone frequency for the tone generator: NaN and values below 37

@@ -37,7 +37,7 @@ void readEveryRecord(std::span<const std::uint8_t> bytes) {
         check(record.samples.size() == reader.ordinarySignals().size());
         for (std::size_t i = 0; i < record.samples.size(); ++i) {
             check(record.samples[i].size() ==
-                  h.signals[reader.ordinarySignals()[i]].samplesPerRecord);
+                  h.signalList[reader.ordinarySignals()[i]].samplesPerRecord);
         }
         std::uint64_t textBytes = 0;
         for (const auto& a : record.annotations) {

@@ -35,6 +35,10 @@ SettingStep nextAmplification(std::uint8_t now) {
     }
 }
 
+int mainsFrequencyHz(const DeviceSettings& settings) {
+    return settings.filter == 6 ? 60 : 50;
+}
+
 SettingStep nextFilter(std::uint8_t now) {
     return now == 5 ? SettingStep{6, "60 Hz", std::string(1, kFilter60HzCommand)}
                     : SettingStep{5, "50 Hz", std::string(1, kFilter50HzCommand)};

@@ -18,6 +18,10 @@ struct DeviceSettings {
     std::uint8_t curve = 0;          // 0 ECG, 1 respiration
 };
 
+// The mains frequency the module's notch filter is set for, in hertz: 60 after
+// the 60 Hz command, 50 otherwise (also before any filter command).
+int mainsFrequencyHz(const DeviceSettings& settings);
+
 // One step of a setting's cycle: the selector's new value, its caption and command.
 struct SettingStep {
     std::uint8_t value;

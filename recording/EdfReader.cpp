@@ -199,7 +199,7 @@ std::string EdfReader::parseHeader() {
     auto column = [&](std::size_t width, std::size_t index) {
         return fieldText(std::span(part).subspan(offset + index * width, width));
     };
-    h.signals.resize(ns);
+    h.signalList.resize(ns);
     std::vector<std::string> physMin(ns), physMax(ns), digMin(ns), digMax(ns), samples(ns);
     for (auto [width, target] :
          std::initializer_list<std::pair<std::size_t, std::vector<std::string>*>>{{16, nullptr},
@@ -217,13 +217,13 @@ std::string EdfReader::parseHeader() {
             if (target) {
                 (*target)[i] = std::move(value);
             } else if (offset == 0) {
-                h.signals[i].label = std::move(value);
+                h.signalList[i].label = std::move(value);
             } else if (offset == ns * 16) {
-                h.signals[i].transducer = std::move(value);
+                h.signalList[i].transducer = std::move(value);
             } else if (offset == ns * 96) {
-                h.signals[i].dimension = std::move(value);
+                h.signalList[i].dimension = std::move(value);
             } else if (offset == ns * 136) {
-                h.signals[i].prefilter = std::move(value);
+                h.signalList[i].prefilter = std::move(value);
             }
         }
         offset += width * ns;
@@ -231,7 +231,7 @@ std::string EdfReader::parseHeader() {
 
     std::uint64_t recordBytes = 0;
     for (std::size_t i = 0; i < ns; ++i) {
-        EdfSignal& s = h.signals[i];
+        EdfSignal& s = h.signalList[i];
         const std::string name = "Signal " + std::to_string(i + 1) + " (" + s.label + ")";
         s.annotations = h.edfPlus && s.label == "EDF Annotations";
         auto count = parseInteger(samples[i]);
@@ -295,7 +295,7 @@ bool EdfReader::read(std::uint64_t index, EdfRecord& out, bool samples) {
         }
     } else {
         buffer_.resize(h.recordBytes);  // within the file's size: the record is on disk
-        for (const EdfSignal& s : h.signals) {
+        for (const EdfSignal& s : h.signalList) {
             if (!s.annotations) {
                 continue;
             }
@@ -312,7 +312,7 @@ bool EdfReader::read(std::uint64_t index, EdfRecord& out, bool samples) {
     out.start = double(index) * h.recordSeconds;
     std::size_t ordinaryIndex = 0;
     bool firstAnnotationSignal = true;
-    for (const EdfSignal& s : h.signals) {
+    for (const EdfSignal& s : h.signalList) {
         auto bytes = std::span<const std::uint8_t>(buffer_).subspan(s.offsetInRecord,
                                                                     s.samplesPerRecord * 2ULL);
         if (s.annotations) {

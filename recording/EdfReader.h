@@ -73,7 +73,7 @@ struct EdfHeader {
     bool discontinuous = false;
     long long declaredRecords = -1;  // -1: the writer never finished the file
     double recordSeconds = 0;
-    std::vector<EdfSignal> signals;
+    std::vector<EdfSignal> signalList;  // every signal in header order, annotations too
     std::uint64_t headerBytes = 0;
     std::uint64_t recordBytes = 0;
     std::uint64_t fileBytes = 0;
@@ -110,7 +110,7 @@ public:
     std::string open(const std::string& path);
 
     const EdfHeader& header() const { return header_; }
-    // Indices into header().signals of the ordinary (non-annotation) signals.
+    // Indices into header().signalList of the ordinary (non-annotation) signals.
     const std::vector<std::size_t>& ordinarySignals() const { return ordinary_; }
 
     // Reads record `index` < header().usableRecords. False if the bytes could

@@ -146,7 +146,7 @@ RepairResult repairRecording(const std::string& path) {
         std::uint64_t placed = 0;
         for (std::uint64_t r = 0; r < records; ++r) {
             bool first = true;
-            for (const EdfSignal& s : header.signals) {
+            for (const EdfSignal& s : header.signalList) {
                 if (!s.annotations) {
                     continue;
                 }

@@ -129,7 +129,7 @@ std::string ReplaySource::startSegment(const std::string& path) {
     std::optional<std::size_t> chosen;
     const bool ours = h.recording.find("Vitalon") != std::string::npos;
     for (std::size_t i = 0; i < ordinary.size() && !chosen; ++i) {
-        const EdfSignal& s = h.signals[ordinary[i]];
+        const EdfSignal& s = h.signalList[ordinary[i]];
         std::string label = upper(s.label);
         if (label.find("ECG") != std::string::npos || label.find("EKG") != std::string::npos ||
             (ours && isVitalonLabel(s.label))) {
@@ -139,7 +139,7 @@ std::string ReplaySource::startSegment(const std::string& path) {
     if (!chosen) {
         std::string labels;
         for (auto i : ordinary) {
-            labels += (labels.empty() ? "" : ", ") + h.signals[i].label;
+            labels += (labels.empty() ? "" : ", ") + h.signalList[i].label;
         }
         return path +
                " has no ECG signal to replay (no label holds ECG or EKG; its signals: " + labels +
@@ -149,7 +149,7 @@ std::string ReplaySource::startSegment(const std::string& path) {
         return path + " holds no complete data record";
     }
     signal_ = *chosen;
-    const EdfSignal& s = h.signals[ordinary[signal_]];
+    const EdfSignal& s = h.signalList[ordinary[signal_]];
     samplesPerRecord_ = s.samplesPerRecord;
     inRate_ = s.samplesPerSecond(h.recordSeconds);
     outRate_ = kModuleRates[0];
@@ -191,7 +191,7 @@ std::string ReplaySource::startSegment(const std::string& path) {
         return sampleIndex((onset - origin.value_or(0.0)) * outRate_);
     };
     std::vector<EdfAnnotation> annotations;
-    const bool hasAnnotations = std::any_of(h.signals.begin(), h.signals.end(),
+    const bool hasAnnotations = std::any_of(h.signalList.begin(), h.signalList.end(),
                                             [](const EdfSignal& each) { return each.annotations; });
     for (std::uint64_t r = 0; hasAnnotations && r < h.usableRecords; ++r) {
         if (!reader_.readAnnotations(r, record)) {

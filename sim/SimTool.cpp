@@ -10,9 +10,6 @@
 // Exit codes: 0 done, 1 the terminal, link or recording could not be set up,
 // 2 bad options.
 
-// Before Qt's headers, whose `signals` keyword would rename the EDF header's signal list.
-#include "ReplayStream.h"
-
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QStringList>
@@ -27,6 +24,7 @@
 #include "ModuleDefect.h"
 #include "ModuleModel.h"
 #include "ModuleServer.h"
+#include "ReplayStream.h"
 #include "Scenario.h"
 
 namespace {

@@ -1,11 +1,6 @@
 // Recording, replay, freeze and pictures from the window, in process: the
 // real window on the real serial path (pseudo-terminals), files read back
 // with the program's own reader.
-// The recording headers first: Qt's `signals` keyword would rename the EDF
-// header's signal list, and it is undefined again after the includes.
-#include "EdfReader.h"
-#include "ReplayStream.h"
-
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
@@ -19,17 +14,17 @@
 #include <cmath>
 #include <csignal>
 
+#include "EdfReader.h"
 #include "EventLoopWait.h"
 #include "GraphWidget.h"
 #include "MainWindow.h"
 #include "PtyPair.h"
 #include "RecordingControl.h"
+#include "ReplayStream.h"
 #include "ReviewControl.h"
 #include "SimulatedModule.h"
 #include "StartCommands.h"
 #include "StreamListener.h"
-
-#undef signals
 
 namespace vitalon {
 namespace {
@@ -206,8 +201,8 @@ TEST(RecordingWindow, CommandsWatchdogAndFreezeAreAnnotatedAndASpeedChangeStarts
     }
     recording::EdfReader next;
     ASSERT_EQ(next.open(dir.filePath("marks-2.edf").toStdString()), "");
-    EXPECT_EQ(next.header().signals[0].label, "ECG I");
-    EXPECT_EQ(next.header().signals[0].samplesPerRecord, 50u);
+    EXPECT_EQ(next.header().signalList[0].label, "ECG I");
+    EXPECT_EQ(next.header().signalList[0].samplesPerRecord, 50u);
 }
 
 TEST(RecordingWindow, ALostLinkIsMarkedAndTheRecordingGoesOn) {

@@ -32,6 +32,24 @@ TEST(StreamDecoder, WorkedExampleGivesTheExactCallSequence) {
                  r.decoder.expectsStatus());
 }
 
+TEST(StreamDecoder, ResetDropsAPendingMarkerSoTheNextStreamStartsClean) {
+    for (const int marker : {249, 250, 251}) {
+        Recorded r;
+        r.decoder.receive(std::vector<std::uint8_t>{100, std::uint8_t(marker)});
+        r.decoder.reset();
+        EXPECT_FALSE(r.decoder.expectsPulse() || r.decoder.expectsRespiration() ||
+                     r.decoder.expectsStatus());
+        r.decoder.receive(std::vector<std::uint8_t>{72, 250, 80});
+        std::vector<std::string> expected = {"plot 100"};
+        if (marker == 250) {
+            expected.push_back("reset");
+        }
+        // 72 is a sample of the new stream, not the old marker's value.
+        expected.insert(expected.end(), {"plot 72", "reset", "pulse 80"});
+        EXPECT_EQ(r.listener.calls, expected) << marker;
+    }
+}
+
 TEST(StreamDecoder, EveryChunkBoundaryGivesTheSameCalls) {
     // All 2^13 ways to cut the 14 bytes into successive chunks.
     const std::size_t cuts = kWorkedExample.size() - 1;

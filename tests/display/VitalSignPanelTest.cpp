@@ -73,11 +73,13 @@ TEST_F(VitalSignPanelTest, WatchdogGoesStaleOnTheFourthTickAndBackAfterOnePulseM
     panel.showRespiration(15);
     ticks(3);
     EXPECT_TRUE(live());
+    EXPECT_FALSE(panel.state().stale());
     EXPECT_EQ(resp.caption, "15");
 
     panel.showRespiration(16);  // respiration does not hold the watchdog off
     panel.watchdogTick();
     EXPECT_TRUE(stale());
+    EXPECT_TRUE(panel.state().stale());  // what the recording marks as stale
     EXPECT_EQ(resp.caption, "");
 
     ticks(300);

@@ -139,8 +139,8 @@ TEST(RecordingE2E, RecordOptionWritesTheSessionFromVitalonSim) {
     const FileContents file = readBack(path);
     ASSERT_EQ(file.problem, "");
     EXPECT_TRUE(file.header.consistent());
-    EXPECT_EQ(file.header.signals.at(0).label, "ECG II");
-    EXPECT_EQ(file.header.signals.at(0).samplesPerRecord, 100u);
+    EXPECT_EQ(file.header.signalList.at(0).label, "ECG II");
+    EXPECT_EQ(file.header.signalList.at(0).samplesPerRecord, 100u);
     EXPECT_NE(file.header.recording.find("Vitalon"), std::string::npos) << file.header.recording;
     EXPECT_NE(file.header.recording.find("COM1"), std::string::npos) << file.header.recording;
     EXPECT_GE(file.samples.size(), 400u);
@@ -253,7 +253,7 @@ TEST(RecordingE2E, AMinuteAtThreeHundredSamplesASecondIsRecordedWhole) {
     // 100 -> 50 -> 300 a second: the stream is in the third file.
     const FileContents file = readBack(dir.file("fast-3.edf"));
     ASSERT_EQ(file.problem, "");
-    EXPECT_EQ(file.header.signals.at(0).samplesPerRecord, 300u);
+    EXPECT_EQ(file.header.signalList.at(0).samplesPerRecord, 300u);
     const std::vector<int> sent = samplesOf(run.sent);
     ASSERT_EQ(sent.size(), 18000u);
     ASSERT_GE(file.samples.size(), sent.size());

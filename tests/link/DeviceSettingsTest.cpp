@@ -175,6 +175,16 @@ TEST_F(SettingSelectorsTest, SelectingCalibratesOrRefusesTextThatIsNoCommand) {
     EXPECT_EQ(amp_.caption, "Amp 2");
 }
 
+TEST_F(SettingSelectorsTest, MainsFrequencyFollowsTheFilterSelector) {
+    EXPECT_EQ(mainsFrequencyHz(DeviceSettings{}), 50);  // before any filter command
+    EXPECT_EQ(mainsFrequencyHz(selectors_.settings()), 50);
+    selectors_.cycleFilter();
+    EXPECT_EQ(filter_.caption, "60 Hz");
+    EXPECT_EQ(mainsFrequencyHz(selectors_.settings()), 60);
+    ASSERT_TRUE(selectors_.select("5"));
+    EXPECT_EQ(mainsFrequencyHz(selectors_.settings()), 50);
+}
+
 TEST(SettingCycles, UnexpectedSelectorValuesFallBackToTheFirstStep) {
     EXPECT_EQ(nextSpeed(7).command, "S0");
     EXPECT_EQ(nextFilter(0).command, "5");  // the filter values are 5 and 6, not 0 and 1

@@ -131,7 +131,7 @@ TEST(EdfRecorder, HeaderNamesTheProgramPortDeviceAndAnHonestScale) {
     EXPECT_NE(h.recording.find("Vitalon_1.4.0"), std::string::npos) << h.recording;
     EXPECT_NE(h.recording.find("COM1 /dev/pts/7"), std::string::npos) << h.recording;
     ASSERT_EQ(reader.ordinarySignals().size(), 1u);
-    const auto& s = h.signals[reader.ordinarySignals()[0]];
+    const auto& s = h.signalList[reader.ordinarySignals()[0]];
     EXPECT_EQ(s.label, "Resp");
     EXPECT_EQ(s.dimension, "counts");
     EXPECT_EQ(s.digitalMinimum, 0);

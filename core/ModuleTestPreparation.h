@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QString>
+#include <string>
+
+#include "TestLimits.h"
+
+namespace vitalon {
+
+// What the technician enters for one run, checked.
+struct ModuleTestSetup {
+    std::string serialNumber;
+    std::string operatorName;
+    std::string limitsPath;  // absolute; empty: the built-in limits
+    analysis::TestLimits limits;
+    QString reportFolder;  // absolute
+};
+
+// The entries of a run as typed, in the dialog or on the command line.
+struct ModuleTestEntries {
+    std::string serialNumber;
+    std::string operatorName;
+    std::string limitsFile;    // empty: the built-in limits
+    std::string reportFolder;  // must name a folder that can be written
+};
+
+// What is wrong with the entries, in the order they are checked.
+enum class EntryProblem { None, NoSerialNumber, NoOperator, UnusableLimits, UnusableReportFolder };
+
+struct PreparedModuleTest {
+    ModuleTestSetup setup;  // complete only when problem is None
+    EntryProblem problem = EntryProblem::None;
+    QString message;  // the reason for the user, a sentence; empty when problem is None
+
+    bool ok() const { return problem == EntryProblem::None; }
+};
+
+// Checks the entries (surrounding blanks ignored) the same way for every
+// front end: a serial number and an operator, a limits file that loads, a
+// report folder that exists and can be written. The first problem found is
+// returned; nothing is written.
+PreparedModuleTest prepareModuleTest(const ModuleTestEntries& entries);
+
+}  // namespace vitalon
