@@ -80,7 +80,7 @@ void ReconnectControl::userToggled(bool on) {
     watcher_->setEnabled(on, Clock::now());
     arm();
     if (watcher_->watching() && !wasWatching) {
-        report_(waitingForDeviceStatus(watcher_->port(), watcher_->path(), {}));
+        report_(watcher_->waitingStatus({}));
     } else if (wasWatching && !watcher_->watching()) {
         report_(comName(watcher_->port()) + " - " + watcher_->path() +
                 ": Reconnect Automatically is off. Pick the port again from the Port menu once "
@@ -112,15 +112,21 @@ void ReconnectControl::portPicked(std::uint8_t n, bool opened) {
     arm();
 }
 
-bool ReconnectControl::linkLost(std::uint8_t n, const std::string& path,
-                                const std::string& reason) {
+std::string ReconnectControl::linkLost(std::uint8_t n, const std::string& path,
+                                       const std::string& reason) {
     emit connectionLost(n, QString::fromStdString(path), QString::fromStdString(reason));
     if (ended_) {
-        return false;
+        return {};
     }
     watcher_->linkLost(Clock::now());
     arm();
-    return watcher_->watching();
+    if (watcher_->watching()) {
+        return watcher_->waitingStatus(reason);
+    }
+    if (watcher_->rule() == ReconnectRule::BarePseudoTerminal) {
+        return pseudoTerminalLostStatus(n, path, reason);
+    }
+    return {};
 }
 
 void ReconnectControl::check() {

@@ -73,7 +73,8 @@ public:
     // LinkEvents
     void linkOpened(std::uint8_t n, const std::string& path) override;
     void portPicked(std::uint8_t n, bool opened) override;
-    bool linkLost(std::uint8_t n, const std::string& path, const std::string& reason) override;
+    std::string linkLost(std::uint8_t n, const std::string& path,
+                         const std::string& reason) override;
 
 signals:
     // The link on port n was lost (with the system's reason), and reopened

@@ -36,8 +36,27 @@ DeviceIdentity DeviceIdentity::devicePath(std::string resolvedPath) {
     return id;
 }
 
+DeviceIdentity DeviceIdentity::pseudoTerminalAt(std::string resolvedPath) {
+    DeviceIdentity id = devicePath(std::move(resolvedPath));
+    id.pseudoTerminal = true;
+    return id;
+}
+
+ReconnectRule reconnectRule(const DeviceIdentity& opened, bool namedLink) {
+    if (!opened.known()) {
+        return ReconnectRule::Unidentified;
+    }
+    if (opened.usb) {
+        return ReconnectRule::UsbIdentity;
+    }
+    if (namedLink) {
+        return ReconnectRule::FollowLink;
+    }
+    return opened.pseudoTerminal ? ReconnectRule::BarePseudoTerminal : ReconnectRule::FixedPort;
+}
+
 bool sameDevice(const DeviceIdentity& a, const DeviceIdentity& b) {
-    if (!a.known() || !b.known() || a.usb != b.usb) {
+    if (!a.known() || !b.known() || a.usb != b.usb || a.pseudoTerminal != b.pseudoTerminal) {
         return false;
     }
     if (!a.usb) {
@@ -68,6 +87,25 @@ std::vector<SerialDevice> FakeDeviceIdentityProvider::presentDevices() {
         }
     }
     return devices;
+}
+
+std::string FakeDeviceIdentityProvider::linkStamp(const std::string& path) {
+    const auto it = links.find(path);
+    return it == links.end() ? std::string() : it->second;
+}
+
+void FakeDeviceIdentityProvider::makeLink(const std::string& path, const DeviceIdentity& identity) {
+    links[path] = "link " + std::to_string(++linksMade);
+    if (identity.known()) {
+        paths[path] = identity;
+    } else {
+        paths.erase(path);
+    }
+}
+
+void FakeDeviceIdentityProvider::removeLink(const std::string& path) {
+    links.erase(path);
+    paths.erase(path);
 }
 
 void FakeDeviceIdentityProvider::plug(const std::string& path, const DeviceIdentity& identity,

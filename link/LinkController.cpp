@@ -92,8 +92,8 @@ void LinkController::bytesReceived(std::span<const std::uint8_t> bytes) {
 void LinkController::linkLost(const std::string& reason) {
     const std::uint8_t n = ports_.lastOpenedPort();
     const std::string path = ports_.devicePath(n);
-    const bool watched = events_ != nullptr && events_->linkLost(n, path, reason);
-    report_(watched ? waitingForDeviceStatus(n, path, reason) : portLostStatus(n, path, reason));
+    const std::string told = events_ != nullptr ? events_->linkLost(n, path, reason) : "";
+    report_(told.empty() ? portLostStatus(n, path, reason) : told);
 }
 
 }  // namespace vitalon

@@ -26,9 +26,12 @@ public:
     virtual void linkOpened(std::uint8_t n, const std::string& path) = 0;
     // The user picked port n by hand; `opened` says whether it opened.
     virtual void portPicked(std::uint8_t n, bool opened) = 0;
-    // The link on port n at `path` was lost; true when its device is now
-    // watched for and will be reopened by itself.
-    virtual bool linkLost(std::uint8_t n, const std::string& path, const std::string& reason) = 0;
+    // The link on port n at `path` was lost. Returns what the user is told:
+    // that its device is watched for and will be reopened by itself, or why
+    // it is not; empty when the loss is simply final (the port is picked
+    // again by hand).
+    virtual std::string linkLost(std::uint8_t n, const std::string& path,
+                                 const std::string& reason) = 0;
 };
 
 // The program's side of the link to the module: the start-up sequence, the

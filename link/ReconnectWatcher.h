@@ -21,6 +21,13 @@ std::vector<std::string> restoreCommands(const DeviceSettings& settings);
 // Status-bar text of a lost link while the watch for its device runs.
 std::string waitingForDeviceStatus(std::uint8_t port, const std::string& path,
                                    const std::string& reason);
+// The same while the watch follows a link the user named.
+std::string waitingForLinkStatus(std::uint8_t port, const std::string& path,
+                                 const std::string& reason);
+// Status-bar text of a lost pseudo-terminal that was named by its number:
+// why it is not reopened, and what the user can do.
+std::string pseudoTerminalLostStatus(std::uint8_t port, const std::string& path,
+                                     const std::string& reason);
 
 // What one tick of the watcher did.
 struct ReconnectOutcome {
@@ -42,12 +49,20 @@ struct ReconnectOutcome {
 //   Watching ──tick: found, open fails───────▶ Watching  (OpenFailed, retried next check)
 //   Watching ──portPicked / off / linkOpened─▶ Idle
 //
-// The device is the one remembered by linkOpened. A check looks at the lost
-// path first (a device back under the same node or link), then at the device
-// list (the device back under another path); only a device whose identity
-// matches is opened. Checks run at most once per checkInterval, the first one
-// interval after the loss; tick() may be called more often and then does
-// nothing. Time is a parameter so tests step it.
+// What is watched for is decided by linkOpened (see ReconnectRule):
+//  - a USB adapter: a check looks at the lost path first (the adapter back
+//    under the same node or link), then at the device list (back under
+//    another path); only the adapter whose identity matches is opened;
+//  - a link the user named: whatever the link leads to now is opened through
+//    the link, except a pseudo-terminal reached through the very links that
+//    led to the lost one (none of them made again): that number may belong
+//    to another program's terminal by now;
+//  - a hardware port named directly: opened at its path once it is there;
+//  - a pseudo-terminal named by its number: no watch starts at all, since
+//    whatever terminal gets that number next belongs to someone else.
+// Checks run at most once per checkInterval, the first one interval after
+// the loss; tick() may be called more often and then does nothing. Time is a
+// parameter so tests step it.
 //
 // A loss while reconnecting is off is remembered: switching it on starts the
 // watch, unless a port was picked by hand meanwhile.
@@ -69,7 +84,8 @@ public:
     // The link is open on port `port` at `path`: remembers what identifies the
     // device there, ends any watch.
     void linkOpened(std::uint8_t port, const std::string& path);
-    // The link was lost: starts watching for the remembered device when enabled.
+    // The link was lost: starts watching for the remembered device when
+    // enabled and its rule allows a watch.
     void linkLost(Clock::time_point now);
     // A port was picked by hand (whether or not it opened): the old device is
     // no longer wanted, so the watch ends and the device is forgotten.
@@ -85,11 +101,20 @@ public:
     std::uint8_t port() const { return port_; }
     const std::string& path() const { return path_; }  // where the device was last opened
     const DeviceIdentity& identity() const { return identity_; }
+    ReconnectRule rule() const { return rule_; }
+
+    // Status-bar text while watching, for the rule in force; `reason` is the
+    // system's reason of the loss, empty when it was given before.
+    std::string waitingStatus(const std::string& reason) const;
 
 private:
+    static bool watchable(ReconnectRule rule);
     void startWatch(Clock::time_point now);
     ReconnectOutcome report(ReconnectOutcome outcome);
     ReconnectOutcome tryOpen(const std::string& path);
+    ReconnectOutcome checkIdentity();
+    ReconnectOutcome checkLink();
+    ReconnectOutcome stillAway();
 
     DeviceIdentityProvider& devices_;
     Reopen reopen_;
@@ -99,6 +124,8 @@ private:
     std::uint8_t port_ = 0;
     std::string path_;
     DeviceIdentity identity_;
+    ReconnectRule rule_ = ReconnectRule::Unidentified;
+    std::string linkStamp_;  // the links at path_ when the device there was opened
     Clock::time_point nextCheck_{};
     std::string lastStatus_;
 };

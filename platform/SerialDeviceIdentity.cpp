@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "DeviceNode.h"
+
 namespace vitalon {
 namespace {
 
@@ -42,7 +44,12 @@ DeviceIdentity SerialDeviceIdentityProvider::identityOf(const std::string& path)
             return listed.identity;
         }
     }
-    return DeviceIdentity::devicePath(device);
+    return isPseudoTerminal(device) ? DeviceIdentity::pseudoTerminalAt(device)
+                                    : DeviceIdentity::devicePath(device);
+}
+
+std::string SerialDeviceIdentityProvider::linkStamp(const std::string& path) {
+    return linkChainStamp(path);
 }
 
 std::vector<SerialDevice> SerialDeviceIdentityProvider::presentDevices() {

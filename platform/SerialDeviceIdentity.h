@@ -13,8 +13,9 @@ namespace vitalon {
 // Device identities from the system's serial-device list (QSerialPortInfo):
 // USB vendor, product and serial number; for an adapter without a serial
 // number, the /dev/serial/by-path link of its socket; for anything else the
-// resolved device path. A path given as a link (a /dev/serial/by-id name, a
-// link of the user's own) is resolved first.
+// resolved device path, marked when it is a pseudo-terminal. A path given as
+// a link (a /dev/serial/by-id name, a link of the user's own) is resolved
+// first; the links themselves are told apart by their inodes and change times.
 //
 // Reading the list walks the system's tty devices (about 20 ms of CPU on a
 // small virtual machine), so the list is read again only when a device node
@@ -34,6 +35,7 @@ public:
 
     DeviceIdentity identityOf(const std::string& path) override;
     std::vector<SerialDevice> presentDevices() override;
+    std::string linkStamp(const std::string& path) override;
 
     // How often the system's list was actually read (the rest came from the cache).
     int listReads() const { return listReads_; }

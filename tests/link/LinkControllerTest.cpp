@@ -4,6 +4,7 @@
 
 #include "Fakes.h"
 #include "LinkController.h"
+#include "ReconnectWatcher.h"
 #include "StartCommands.h"
 
 namespace vitalon {
@@ -143,9 +144,10 @@ public:
     void portPicked(std::uint8_t n, bool opened) override {
         log.push_back("picked COM" + std::to_string(n) + (opened ? "" : " (failed)"));
     }
-    bool linkLost(std::uint8_t n, const std::string& path, const std::string&) override {
+    std::string linkLost(std::uint8_t n, const std::string& path,
+                         const std::string& reason) override {
         log.push_back("lost COM" + std::to_string(n) + " " + path);
-        return watches;
+        return watches ? waitingForDeviceStatus(n, path, reason) : "";
     }
     std::vector<std::string> log;
     bool watches = true;

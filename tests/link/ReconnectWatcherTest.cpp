@@ -209,6 +209,153 @@ TEST_F(ReconnectWatcherTest, TheWaitingTextComesBackWhenTheDeviceGoesAwayAgain) 
     EXPECT_EQ(watcher.tick(t0 + 2s).status, waitingForDeviceStatus(1, "/dev/ttyUSB0", {}));
 }
 
+TEST(ReconnectRuleTest, TheFirstRuleThatFitsTheOpenedDeviceApplies) {
+    const DeviceIdentity pts = DeviceIdentity::pseudoTerminalAt("/dev/pts/7");
+    const DeviceIdentity ttyS = DeviceIdentity::devicePath("/dev/ttyS0");
+    EXPECT_EQ(reconnectRule(kModule, false), ReconnectRule::UsbIdentity);
+    EXPECT_EQ(reconnectRule(kModule, true), ReconnectRule::UsbIdentity);  // even behind a link
+    EXPECT_EQ(reconnectRule(pts, true), ReconnectRule::FollowLink);
+    EXPECT_EQ(reconnectRule(ttyS, true), ReconnectRule::FollowLink);
+    EXPECT_EQ(reconnectRule(ttyS, false), ReconnectRule::FixedPort);
+    EXPECT_EQ(reconnectRule(pts, false), ReconnectRule::BarePseudoTerminal);
+    EXPECT_EQ(reconnectRule(DeviceIdentity{}, true), ReconnectRule::Unidentified);
+    // A terminal's number never stands for a fixed port at the same path.
+    EXPECT_FALSE(sameDevice(pts, DeviceIdentity::devicePath("/dev/pts/7")));
+    EXPECT_TRUE(sameDevice(pts, DeviceIdentity::pseudoTerminalAt("/dev/pts/7")));
+}
+
+// A watcher on a fake device list, for the rules that are not about USB adapters.
+class ReconnectRulesTest : public ::testing::Test {
+protected:
+    ReconnectOutcome::Kind tickAt(std::chrono::milliseconds after) {
+        return watcher.tick(t0 + after).kind;
+    }
+
+    FakeDeviceIdentityProvider devices;
+    std::vector<std::string> reopened;
+    ReconnectWatcher watcher{devices,
+                             [this](const std::string& path) { reopened.push_back(path); }};
+    const Clock::time_point t0 = Clock::time_point{} + 1h;
+};
+
+// The system hands a closed terminal's number to the next terminal any
+// program opens: whatever turns up there is never written to.
+TEST_F(ReconnectRulesTest, ABarePseudoTerminalIsNeverWatchedForNorReopened) {
+    const DeviceIdentity pts7 = DeviceIdentity::pseudoTerminalAt("/dev/pts/7");
+    devices.plug("/dev/pts/7", pts7);
+    watcher.linkOpened(1, "/dev/pts/7");
+    EXPECT_EQ(watcher.rule(), ReconnectRule::BarePseudoTerminal);
+    devices.unplug("/dev/pts/7");
+    watcher.linkLost(t0);
+    EXPECT_FALSE(watcher.watching());
+
+    devices.plug("/dev/pts/7", pts7);  // another program's terminal
+    watcher.setEnabled(false, t0 + 1s);
+    watcher.setEnabled(true, t0 + 1s);  // no loss is kept for later either
+    for (auto t = 0ms; t <= 10s; t += 250ms) {
+        EXPECT_EQ(tickAt(t), ReconnectOutcome::Kind::None);
+    }
+    EXPECT_FALSE(watcher.watching());
+    EXPECT_TRUE(reopened.empty());
+    EXPECT_EQ(devices.listChecks, 0);
+
+    const std::string told = pseudoTerminalLostStatus(1, "/dev/pts/7", "Input/output error");
+    EXPECT_EQ(told.rfind("COM1 - /dev/pts/7 was lost (Input/output error). ", 0), 0u) << told;
+    EXPECT_NE(told.find("not reopened by itself"), std::string::npos) << told;
+    EXPECT_NE(told.find("Pick a port from the Port menu"), std::string::npos) << told;
+}
+
+// A link the user named is followed wherever its owner points it, also to a
+// terminal with another number; a terminal reached through the very link
+// that led to the lost one is not taken, since its number may be reused.
+TEST_F(ReconnectRulesTest, ALinkIsFollowedWhereverItIsPointedButNotLeftStale) {
+    const std::string link = "/tmp/ecg-module";
+    devices.makeLink(link, DeviceIdentity::pseudoTerminalAt("/dev/pts/3"));
+    watcher.linkOpened(1, link);
+    EXPECT_EQ(watcher.rule(), ReconnectRule::FollowLink);
+
+    devices.removeLink(link);  // the owner removes it with its terminal
+    watcher.linkLost(t0);
+    EXPECT_TRUE(watcher.watching());
+    EXPECT_EQ(watcher.waitingStatus("gone"),
+              "COM1 - /tmp/ecg-module was lost (gone). Waiting for the link to lead to a device "
+              "again; it is reopened by itself.");
+    EXPECT_EQ(tickAt(1s), ReconnectOutcome::Kind::None);
+    devices.makeLink(link, {});  // dangling: nothing to open yet
+    EXPECT_EQ(tickAt(2s), ReconnectOutcome::Kind::None);
+
+    devices.makeLink(link, DeviceIdentity::pseudoTerminalAt("/dev/pts/9"));
+    auto outcome = watcher.tick(t0 + 3s);
+    EXPECT_EQ(outcome.kind, ReconnectOutcome::Kind::Reconnected);
+    EXPECT_EQ(outcome.status, "COM1 - /tmp/ecg-module - 9600,n,8,1 (reconnected)");
+    EXPECT_EQ(reopened, std::vector<std::string>{link});
+    EXPECT_EQ(watcher.path(), link);  // the port still stands for the link
+    EXPECT_EQ(watcher.identity().location, "/dev/pts/9");
+
+    // Lost again; the link is left as it was and /dev/pts/9 is someone else's now.
+    watcher.linkLost(t0 + 4s);
+    outcome = watcher.tick(t0 + 5s);
+    EXPECT_EQ(outcome.kind, ReconnectOutcome::Kind::OtherDevice);
+    EXPECT_NE(outcome.status.find("still leads to /dev/pts/9"), std::string::npos)
+        << outcome.status;
+    EXPECT_NE(outcome.status.find("it is not opened"), std::string::npos) << outcome.status;
+    EXPECT_EQ(watcher.tick(t0 + 6s).status, "");  // said once
+    EXPECT_EQ(reopened.size(), 1u);
+
+    // Made again by its owner, even to the same number: followed.
+    devices.makeLink(link, DeviceIdentity::pseudoTerminalAt("/dev/pts/9"));
+    EXPECT_EQ(tickAt(7s), ReconnectOutcome::Kind::Reconnected);
+    EXPECT_EQ(reopened.size(), 2u);
+    EXPECT_EQ(devices.listChecks, 0);  // a followed link needs no device list
+}
+
+// A link left as it was to a port that is no terminal leads to the same port.
+TEST_F(ReconnectRulesTest, ALinkToAHardwarePortIsFollowedAsItStands) {
+    const std::string link = "/home/user/ecg";
+    devices.makeLink(link, DeviceIdentity::devicePath("/dev/ttyS1"));
+    watcher.linkOpened(2, link);
+    devices.paths.erase(link);  // the port's driver went away; the link stays
+    watcher.linkLost(t0);
+    EXPECT_EQ(tickAt(1s), ReconnectOutcome::Kind::None);
+    devices.paths[link] = DeviceIdentity::devicePath("/dev/ttyS1");
+    EXPECT_EQ(tickAt(2s), ReconnectOutcome::Kind::Reconnected);
+    EXPECT_EQ(reopened, std::vector<std::string>{link});
+}
+
+// Behind a link too, a USB adapter is known by its own identity: the link
+// leading to another adapter (or to a terminal) is not the module.
+TEST_F(ReconnectRulesTest, AUsbAdapterBehindALinkIsStillKnownByItsIdentity) {
+    const std::string link = "/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0";
+    devices.makeLink(link, kModule);
+    watcher.linkOpened(1, link);
+    devices.removeLink(link);
+    watcher.linkLost(t0);
+    devices.makeLink(link, kOtherAdapter);
+    EXPECT_EQ(tickAt(1s), ReconnectOutcome::Kind::OtherDevice);
+    devices.makeLink(link, DeviceIdentity::pseudoTerminalAt("/dev/pts/1"));
+    EXPECT_EQ(tickAt(2s), ReconnectOutcome::Kind::OtherDevice);
+    EXPECT_TRUE(reopened.empty());
+    devices.plug("/dev/ttyUSB4", kModule);
+    EXPECT_EQ(tickAt(3s), ReconnectOutcome::Kind::Reconnected);
+    EXPECT_EQ(reopened, std::vector<std::string>{"/dev/ttyUSB4"});
+}
+
+// A built-in port named directly comes back at its path, and only there.
+TEST_F(ReconnectRulesTest, AFixedPortIsReopenedAtItsPath) {
+    devices.plug("/dev/ttyS0", DeviceIdentity::devicePath("/dev/ttyS0"));
+    watcher.linkOpened(1, "/dev/ttyS0");
+    EXPECT_EQ(watcher.rule(), ReconnectRule::FixedPort);
+    devices.unplug("/dev/ttyS0");
+    watcher.linkLost(t0);
+    EXPECT_EQ(tickAt(1s), ReconnectOutcome::Kind::None);
+    devices.plug("/dev/ttyS0", DeviceIdentity::pseudoTerminalAt("/dev/ttyS0"));
+    EXPECT_EQ(tickAt(2s), ReconnectOutcome::Kind::OtherDevice);
+    devices.plug("/dev/ttyS0", DeviceIdentity::devicePath("/dev/ttyS0"));
+    EXPECT_EQ(tickAt(3s), ReconnectOutcome::Kind::Reconnected);
+    EXPECT_EQ(reopened, std::vector<std::string>{"/dev/ttyS0"});
+    EXPECT_EQ(devices.listChecks, 0);
+}
+
 TEST(RestoreCommands, EachSelectorsExplicitCommandInStartUpOrder) {
     using Commands = std::vector<std::string>;
     DeviceSettings start;

@@ -8,6 +8,7 @@
 
 #include "PtyPair.h"
 #include "ReconnectWatcher.h"
+#include "Replug.h"
 #include "SerialDeviceIdentity.h"
 
 namespace vitalon {
@@ -40,26 +41,64 @@ TEST_F(SerialDeviceIdentityTest, ALinkIsKnownByTheDeviceItLeadsTo) {
     EXPECT_FALSE(devices.identityOf(dir.filePath(QStringLiteral("nothing")).toStdString()).known());
 }
 
-// The link is pulled and then leads to another terminal: that is another
-// device, and the watch for the lost one never opens it.
+// The terminal behind the link closes and another program's terminal gets its
+// number while the link stays as it was: the same link now leads to another
+// device, and the watch for the lost one never opens it. Once the link's
+// owner points it at a terminal, even one with another number, it is followed.
 TEST_F(SerialDeviceIdentityTest, AnotherDeviceBehindTheSameLinkIsNeverReopened) {
-    PtyPair lost;
+    auto lost = std::make_unique<PtyPair>();
     PtyPair other;
-    linkTo(lost.slavePath());
+    const std::string number = lost->slavePath();
+    linkTo(number);
     std::vector<std::string> reopened;
     ReconnectWatcher watcher(devices, [&](const std::string& path) { reopened.push_back(path); });
     watcher.linkOpened(1, link);
+    EXPECT_EQ(watcher.rule(), ReconnectRule::FollowLink);
 
-    lost.closeMaster();
+    lost->closeMaster();
     EXPECT_FALSE(devices.identityOf(link).known());
     const auto t0 = ReconnectWatcher::Clock::now();
     watcher.linkLost(t0);
     EXPECT_EQ(watcher.tick(t0 + 1s).kind, ReconnectOutcome::Kind::None);
 
-    linkTo(other.slavePath());
+    lost.reset();
+    const auto stranger = testing::ptyAt(number, 10s);
+    ASSERT_TRUE(stranger) << number << " was taken by another program";
     EXPECT_EQ(watcher.tick(t0 + 2s).kind, ReconnectOutcome::Kind::OtherDevice);
     EXPECT_TRUE(reopened.empty());
     EXPECT_TRUE(watcher.watching());
+
+    linkTo(other.slavePath());
+    EXPECT_EQ(watcher.tick(t0 + 3s).kind, ReconnectOutcome::Kind::Reconnected);
+    EXPECT_EQ(reopened, std::vector<std::string>{link});
+}
+
+// The facts the rules are decided on: a terminal is told from other nodes,
+// and a link made again gets a new stamp even with the same target, also when
+// only a link further down its chain was made again.
+TEST_F(SerialDeviceIdentityTest, TerminalsAndRemadeLinksAreToldApart) {
+    PtyPair pty;
+    EXPECT_TRUE(devices.identityOf(pty.slavePath()).pseudoTerminal);
+    EXPECT_FALSE(devices.identityOf("/dev/null").pseudoTerminal);
+    EXPECT_TRUE(devices.identityOf("/dev/null").known());
+    EXPECT_EQ(devices.linkStamp(pty.slavePath()), "");
+    EXPECT_EQ(devices.linkStamp(dir.filePath(QStringLiteral("nothing")).toStdString()), "");
+
+    linkTo(pty.slavePath());
+    const std::string first = devices.linkStamp(link);
+    EXPECT_NE(first, "");
+    EXPECT_EQ(devices.linkStamp(link), first);
+    linkTo(pty.slavePath());
+    const std::string second = devices.linkStamp(link);
+    EXPECT_NE(second, first);
+
+    const std::string outer = dir.filePath(QStringLiteral("ecg")).toStdString();
+    fs::create_symlink("ttyUSB-module", outer);  // relative, to the link above
+    const std::string chain = devices.linkStamp(outer);
+    EXPECT_NE(chain.find(second), std::string::npos);
+    linkTo(pty.slavePath());
+    EXPECT_NE(devices.linkStamp(outer), chain);
+    EXPECT_TRUE(devices.identityOf(outer).pseudoTerminal);
 }
 
 TEST_F(SerialDeviceIdentityTest, TheSameTerminalBackBehindTheLinkIsReopened) {
