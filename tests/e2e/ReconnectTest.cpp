@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 #include <csignal>
 #include <cstdio>
@@ -191,6 +192,102 @@ TEST(Reconnect, WatchingForTheDeviceCostsLessThanATenthOfASecondInTenSeconds) {
     // The watch was on all along: the device back is reopened.
     link.pointTo(node);
     EXPECT_EQ(asText(module->read(10, 5s)), kStart) << vitalon.stderrText();
+    EXPECT_EQ(vitalon.stop(SIGTERM, 10s), 0) << vitalon.stderrText();
+}
+
+// A terminal's settings as a program that uses it interactively has them:
+// canonical mode, echo and signals on, 38400 baud. Returns them as set.
+termios interactiveSettings(int masterFd) {
+    termios t{};
+    EXPECT_EQ(tcgetattr(masterFd, &t), 0);
+    t.c_iflag |= ICRNL | IXON;
+    t.c_oflag |= OPOST | ONLCR;
+    t.c_lflag |= ICANON | ECHO | ECHOE | ISIG | IEXTEN;
+    cfsetspeed(&t, B38400);
+    EXPECT_EQ(tcsetattr(masterFd, TCSANOW, &t), 0);
+    EXPECT_EQ(tcgetattr(masterFd, &t), 0);
+    return t;
+}
+
+void expectSameSettings(int masterFd, const termios& before) {
+    termios now{};
+    ASSERT_EQ(tcgetattr(masterFd, &now), 0);
+    EXPECT_EQ(now.c_iflag, before.c_iflag);
+    EXPECT_EQ(now.c_oflag, before.c_oflag);
+    EXPECT_EQ(now.c_cflag, before.c_cflag);
+    EXPECT_EQ(now.c_lflag, before.c_lflag);
+    EXPECT_EQ(cfgetispeed(&now), cfgetispeed(&before));
+    EXPECT_EQ(cfgetospeed(&now), cfgetospeed(&before));
+}
+
+// The module's terminal named by its number closes, and another program's
+// terminal gets that number (other programs keep opening terminals
+// meanwhile): the stranger receives nothing and keeps its settings, and the
+// user is told why nothing is reopened.
+TEST(Reconnect, ABarePseudoTerminalIsNotReopenedAndAStrangerWithItsNumberIsLeftAlone) {
+    const SettingsDir settings;
+    auto module = std::make_unique<PtyPair>();
+    const std::string node = module->slavePath();
+    ChildProcess vitalon(VITALON_EXE, {"--port", "COM1=" + node},
+                         withSettingsIn(settings, capturing()));
+    ASSERT_EQ(asText(module->read(kStart.size(), 20s)), kStart) << vitalon.stderrText();
+
+    const std::size_t mark = vitalon.stderrText().size();
+    module.reset();
+    ASSERT_TRUE(vitalon.waitForStderr("COM1 - " + node + " was lost", 10s, mark))
+        << vitalon.stderrText();
+    const auto stranger = ptyAt(node, 10s);
+    ASSERT_TRUE(stranger) << node << " was taken by another program";
+    const termios before = interactiveSettings(stranger->masterFd());
+
+    // Three checks' time: a watch would have opened it by now.
+    EXPECT_EQ(asText(stranger->read(1, 3s)), "") << vitalon.stderrText();
+    expectSameSettings(stranger->masterFd(), before);
+    const std::string told = vitalon.stderrText().substr(mark);
+    EXPECT_NE(told.find("is not reopened by itself"), std::string::npos) << told;
+    EXPECT_NE(told.find("Pick a port from the Port menu"), std::string::npos) << told;
+    EXPECT_EQ(told.find("reconnected"), std::string::npos) << told;
+    EXPECT_EQ(vitalon.stop(SIGTERM, 10s), 0) << vitalon.stderrText();
+}
+
+// A link the user named is followed to a terminal with another number, and
+// the module there is set as the window shows. Lost again with the link left
+// as it was, the terminal number it still leads to is someone else's: left alone.
+TEST(Reconnect, ALinkPointedAtAnotherTerminalIsFollowedButAStaleOneIsNot) {
+    const SettingsDir settings;
+    auto module = std::make_unique<PtyPair>();
+    auto next = std::make_unique<PtyPair>();  // made first, so it has another number
+    DeviceLink link("vitalon-reconnect-moved");
+    link.pointTo(module->slavePath());
+    ChildProcess vitalon(VITALON_EXE, {"--port", "COM1=" + link.path()},
+                         withSettingsIn(settings, capturing()));
+    ASSERT_EQ(asText(module->read(kStart.size(), 20s)), kStart) << vitalon.stderrText();
+
+    std::size_t mark = vitalon.stderrText().size();
+    module.reset();
+    ASSERT_TRUE(vitalon.waitForStderr("COM1 - " + link.path() + " was lost", 10s, mark))
+        << vitalon.stderrText();
+    ASSERT_TRUE(vitalon.waitForStderr("it is reopened by itself", 1s, mark))
+        << vitalon.stderrText();
+    mark = vitalon.stderrText().size();
+    link.pointTo(next->slavePath());
+    EXPECT_EQ(asText(next->read(kStart.size(), 10s)), kStart) << vitalon.stderrText();
+    EXPECT_TRUE(
+        vitalon.waitForStderr("COM1 - " + link.path() + " - 9600,n,8,1 (reconnected)", 5s, mark))
+        << vitalon.stderrText();
+
+    const std::string nextNode = next->slavePath();
+    mark = vitalon.stderrText().size();
+    next.reset();
+    ASSERT_TRUE(vitalon.waitForStderr("COM1 - " + link.path() + " was lost", 10s, mark))
+        << vitalon.stderrText();
+    const auto stranger = ptyAt(nextNode, 10s);
+    ASSERT_TRUE(stranger) << nextNode << " was taken by another program";
+    const termios before = interactiveSettings(stranger->masterFd());
+    EXPECT_TRUE(vitalon.waitForStderr("still leads to " + nextNode, 5s, mark))
+        << vitalon.stderrText();
+    EXPECT_EQ(asText(stranger->read(1, 1500ms)), "");
+    expectSameSettings(stranger->masterFd(), before);
     EXPECT_EQ(vitalon.stop(SIGTERM, 10s), 0) << vitalon.stderrText();
 }
 
