@@ -58,8 +58,8 @@ std::string pseudoTerminalLostStatus(std::uint8_t port, const std::string& path,
     return comName(port) + " - " + path + " was lost (" + reason +
            "). It is a pseudo-terminal, and is not reopened by itself: the system gives its "
            "number to the next terminal any program opens. Pick a port from the Port menu once "
-           "the module's terminal is there again, or name it by a link (--port COM1=LINK), "
-           "which is followed.";
+           "the module's terminal is there again, or name it by a link (--port " +
+           comName(port) + "=LINK), which is followed.";
 }
 
 ReconnectWatcher::ReconnectWatcher(DeviceIdentityProvider& devices, Reopen reopen)
@@ -159,8 +159,8 @@ ReconnectOutcome ReconnectWatcher::checkLink() {
     if (!behindLink.known()) {
         return stillAway();
     }
-    // Links unchanged since the loss still lead to the lost terminal's number,
-    // which the system may have handed to another program's terminal since.
+    // Links unchanged since the lost terminal was opened still lead to its
+    // number, which the system may have handed to another program's terminal.
     if (behindLink.pseudoTerminal && devices_.linkStamp(path_) == linkStamp_) {
         return report({ReconnectOutcome::Kind::OtherDevice, path_,
                        comName(port_) + " - " + path_ + " still leads to " + behindLink.text() +
@@ -207,6 +207,7 @@ ReconnectOutcome ReconnectWatcher::tryOpen(const std::string& path) {
     return {ReconnectOutcome::Kind::Reconnected, path,
             openPortStatus(port_, path) + " (reconnected)"};
 }
+
 ReconnectOutcome ReconnectWatcher::report(ReconnectOutcome outcome) {
     if (outcome.status == lastStatus_) {
         outcome.status.clear();  // said already; a repeat would hide newer messages
