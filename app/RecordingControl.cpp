@@ -59,7 +59,7 @@ RecordingControl::RecordingControl(MainWindow& window, CommandTap& commands, Chu
     connect(startAction_, &QAction::triggered, this, [this] {
         const QString path = askPath(defaultPath());
         if (!path.isEmpty()) {
-            startRecording(path);
+            startRecording(path, true);
         }
     });
     connect(stopAction_, &QAction::triggered, this, &RecordingControl::stopRecording);
@@ -95,7 +95,7 @@ QString RecordingControl::defaultPath() {
     return QDir(folder).filePath(name);
 }
 
-bool RecordingControl::startRecording(const QString& path) {
+bool RecordingControl::startRecording(const QString& path, bool overwriteConfirmed) {
     if (recorder_.isRecording()) {
         stopRecording();
     }
@@ -106,6 +106,8 @@ bool RecordingControl::startRecording(const QString& path) {
     if (replayRate_ > 0) {
         setup.samplesPerSecond = replayRate_;
     }
+    setup.overwrite = overwriteConfirmed;
+    setup.filesInUse = filesInUse;
     if (!recorder_.start(setup, recording::EdfRecorder::Clock::now())) {
         window_.showStatus(recorder_.error());
         return false;

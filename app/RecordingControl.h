@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "EdfRecorder.h"
 
@@ -34,8 +35,9 @@ public:
     ~RecordingControl() override;
 
     // Starts recording to `path` at the module's current settings. False, with
-    // the reason in the status bar, when the file cannot be written.
-    bool startRecording(const QString& path);
+    // the reason in the status bar, when the file cannot be written, is in use
+    // by the replay, or exists and `overwriteConfirmed` is false.
+    bool startRecording(const QString& path, bool overwriteConfirmed = false);
     // Finishes the files; the status bar says where the recording is.
     void stopRecording();
     bool isRecording() const { return recorder_.isRecording(); }
@@ -53,7 +55,10 @@ public:
     static QString defaultPath();
     // Asks where to record, suggesting `suggested`; empty: cancelled. A save
     // dialog unless replaced (the tests do).
+    // The save dialog has the user confirm overwriting an existing file.
     std::function<QString(const QString& suggested)> askPath;
+    // The files a replay has open, which no recording may write over.
+    std::function<std::vector<std::string>()> filesInUse;
 
 private:
     void commandSent(std::string_view command);

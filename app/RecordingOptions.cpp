@@ -39,7 +39,10 @@ int runRepair(int argc, char** argv) {
     for (const QString& file : files) {
         const std::string path = file.toStdString();
         const recording::RepairResult result = recording::repairRecording(path);
-        if (result.outcome == recording::RepairResult::Outcome::Failed) {
+        // A repair that left annotations out is not a success: the journal
+        // that still holds them stays beside the file.
+        if (result.outcome == recording::RepairResult::Outcome::Failed ||
+            result.outcome == recording::RepairResult::Outcome::Incomplete) {
             // Some reasons name the file, the reader's do not.
             const bool named = result.message.find(path) != std::string::npos;
             std::fprintf(stderr, "vitalon: %s%s%s\n", named ? "" : path.c_str(), named ? "" : ": ",

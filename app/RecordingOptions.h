@@ -12,7 +12,8 @@ struct RecordingOptions {
     QCommandLineOption record{
         QStringLiteral("record"),
         QStringLiteral("Start recording the session to this EDF+ file at "
-                       "start-up (a change of rate continues in FILE-2.edf)."),
+                       "start-up (a change of rate continues in FILE-2.edf). An existing "
+                       "file is not overwritten."),
         QStringLiteral("file")};
     QCommandLineOption replay{
         QStringLiteral("replay"),
@@ -22,7 +23,8 @@ struct RecordingOptions {
     QCommandLineOption repair{
         QStringLiteral("repair"),
         QStringLiteral("Make the header of a recording whose writer was killed consistent with "
-                       "its data, then exit: 0 consistent or repaired, 1 not repaired."),
+                       "its data and restore its annotations, then exit: 0 consistent or "
+                       "repaired, 1 not repaired or annotations missing."),
         QStringLiteral("file")};
 
     void addTo(QCommandLineParser& parser) const;

@@ -206,8 +206,15 @@ int main(int argc, char** argv) {
     if (replay) {
         const QString name = QFileInfo(parser.value(recordingOptions.replay)).fileName();
         window.recording().setReplay(name, replayRate);
-        replayStream->onFinished = [&window, name] {
-            window.showStatus(QStringLiteral("Replay of %1 finished").arg(name).toStdString());
+        replayStream->onFinished = [&window, name, replayStream] {
+            // Why it ended early, if it did: a next file missing or already replayed.
+            const std::string& error = replayStream->source().error();
+            window.showStatus(QStringLiteral("Replay of %1 finished").arg(name).toStdString() +
+                              (error.empty() ? "" : ": " + error));
+        };
+        // Recording over any file of the replay would destroy what is being shown.
+        window.recording().filesInUse = [replayStream] {
+            return replayStream->source().playedFiles();
         };
     }
 #endif

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <optional>
 
+#include "FileKind.h"
+
 namespace vitalon::recording {
 
 namespace {
@@ -116,6 +118,10 @@ bool FileBytes::read(std::uint64_t offset, std::span<std::uint8_t> out) {
 }
 
 std::string EdfReader::open(const std::string& path) {
+    // A missing file keeps the open's own message below.
+    if (auto problem = notRegularFileProblem(path, true); !problem.empty()) {
+        return problem;
+    }
     auto file = std::make_unique<FileBytes>();
     if (auto problem = file->open(path); !problem.empty()) {
         return path + " " + problem;

@@ -9,6 +9,7 @@
 
 #include "Annotations.h"
 #include "EdfRepair.h"
+#include "FileKind.h"
 #include "Protocol.h"
 
 namespace vitalon::recording {
@@ -68,6 +69,10 @@ bool EdfRecorder::openFile(const std::string& path, double moduleSecondsBefore) 
     rate_ = setup_.samplesPerSecond;
     if (rate_ < 1 || rate_ > 30000) {
         error_ = "Cannot record at " + std::to_string(rate_) + " samples a second";
+        return false;
+    }
+    if (auto problem = refusal(path); !problem.empty()) {
+        error_ = "Cannot record to " + path + ": " + problem;
         return false;
     }
     // Open it ourselves first: EDFlib reports every failed open as "no such
@@ -132,6 +137,28 @@ bool EdfRecorder::openFile(const std::string& path, double moduleSecondsBefore) 
     }
     addAnnotation(0, "Amp " + std::to_string(setup_.amplification), false);
     return true;
+}
+
+std::string EdfRecorder::refusal(const std::string& path) const {
+    // Checked before anything is created: a journal is only ever made beside a
+    // regular file, never as /dev/null.annotations.
+    if (auto problem = notRegularFileProblem(path, true); !problem.empty()) {
+        return problem + "; give the name of a file to record to";
+    }
+    if (setup_.filesInUse) {
+        for (const std::string& used : setup_.filesInUse()) {
+            if (sameFile(path, used)) {
+                return "it is the file being replayed (" + used +
+                       "); recording over it would destroy it. Give another file name";
+            }
+        }
+    }
+    std::error_code ec;
+    if (files_.empty() && !setup_.overwrite && std::filesystem::exists(path, ec)) {
+        return "the file already exists. Give a new file name, or remove the file first to "
+               "record over it";
+    }
+    return {};
 }
 
 long long EdfRecorder::onsetOfLastSample() const {
@@ -344,10 +371,13 @@ void EdfRecorder::fail(const std::string& reason) {
     journal_.close();
     journalPending_.clear();
     auto repaired = repairRecording(path);
-    error_ = "Recording stopped: cannot write " + path + " (" + reason + "). " +
-             (repaired.outcome == RepairResult::Outcome::Failed
-                  ? repaired.message
-                  : "It keeps the first " + std::to_string(repaired.records) + " s.");
+    error_ =
+        "Recording stopped: cannot write " + path + " (" + reason + "). " +
+        (repaired.outcome == RepairResult::Outcome::Failed
+             ? repaired.message
+             : "It keeps the first " + std::to_string(repaired.records) + " s." +
+                   (repaired.outcome == RepairResult::Outcome::Incomplete ? " " + repaired.message
+                                                                          : std::string()));
     if (onError) {
         onError(error_);
     }

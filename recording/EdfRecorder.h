@@ -27,6 +27,12 @@ struct RecordingSetup {
     std::string device;     // "/dev/ttyUSB0"; empty when unknown
     std::string version;    // the program's version, for the equipment field
     std::chrono::system_clock::time_point startTime;  // wall clock at the start
+    // The user confirmed recording over an existing file of this name (the
+    // save dialog asks). Otherwise an existing first file is refused.
+    bool overwrite = false;
+    // Files that must not be written, whatever path names them: those a replay
+    // has open. Asked before each file of the recording is opened.
+    std::function<std::vector<std::string>()> filesInUse;
 };
 
 // Records the decoded stream to EDF+ (continuous) with EDFlib.
@@ -71,7 +77,9 @@ public:
     EdfRecorder& operator=(const EdfRecorder&) = delete;
     ~EdfRecorder() override;
 
-    // Opens the first file. False, with error() set, if it cannot be written.
+    // Opens the first file. False, with error() set, if it cannot be written,
+    // is not a regular file, is in use by a replay, or exists and overwriting
+    // it was not confirmed.
     bool start(const RecordingSetup& setup, Clock::time_point now);
     // Writes what is left and closes the file; nothing when not recording.
     void stop();
@@ -105,6 +113,7 @@ public:
 
 private:
     bool openFile(const std::string& path, double moduleSecondsBefore);
+    std::string refusal(const std::string& path) const;
     void finishFile(std::string_view endText);
     void writeRecord();
     void addAnnotation(long long onsetUnits, std::string_view text, bool essential);

@@ -8,8 +8,11 @@
 #include <map>
 #include <optional>
 #include <sstream>
+#include <vector>
 
+#include "Annotations.h"
 #include "EdfReader.h"
+#include "FileKind.h"
 
 namespace vitalon::recording {
 
@@ -17,10 +20,14 @@ namespace {
 
 constexpr long long kUnitsPerSecond = 10000;  // journal onsets are in 100 us
 
-using Key = std::pair<long long, std::string>;  // onset in 100 us from the start time, text
+// One annotation: onset in 100 us from the file's start time, and its text.
+using Entry = std::pair<long long, std::string>;
 
-std::map<Key, std::uint64_t> readJournal(const std::string& path, double startOffset) {
-    std::map<Key, std::uint64_t> entries;
+// The journal's entries in the order they were written. Texts are kept to
+// what an annotation may hold, so that a foreign line cannot break the
+// structure of the records it is written into.
+std::vector<Entry> readJournal(const std::string& path, double startOffset) {
+    std::vector<Entry> entries;
     std::ifstream in(path, std::ios::binary);
     std::string line;
     while (std::getline(in, line)) {
@@ -33,10 +40,51 @@ std::map<Key, std::uint64_t> readJournal(const std::string& path, double startOf
         if (ec != std::errc() || ptr != line.data() + tab || onset < 0) {
             continue;
         }
+        std::string text = fitAnnotation(std::string_view(line).substr(tab + 1));
+        if (text.empty()) {
+            continue;  // an empty text is no annotation
+        }
         long long fromStart = onset + std::llround(startOffset * kUnitsPerSecond);
-        ++entries[{fromStart, line.substr(tab + 1)}];
+        entries.emplace_back(fromStart, std::move(text));
     }
     return entries;
+}
+
+// Every annotation of the file's records, in record order.
+std::optional<std::vector<Entry>> readAnnotations(const std::string& path) {
+    EdfReader reader;
+    if (!reader.open(path).empty()) {
+        return std::nullopt;
+    }
+    std::vector<Entry> entries;
+    EdfRecord record;
+    for (std::uint64_t r = 0; r < reader.header().usableRecords; ++r) {
+        if (!reader.readAnnotations(r, record)) {
+            return std::nullopt;
+        }
+        for (const auto& a : record.annotations) {
+            entries.emplace_back(std::llround(a.onset * kUnitsPerSecond), a.text);
+        }
+    }
+    return entries;
+}
+
+// How many of `wanted` (counted with repeats) are missing from `have`.
+std::uint64_t missingFrom(const std::vector<Entry>& have, const std::vector<Entry>& wanted) {
+    std::map<Entry, std::uint64_t> count;
+    for (const auto& e : have) {
+        ++count[e];
+    }
+    std::uint64_t missing = 0;
+    for (const auto& e : wanted) {
+        auto it = count.find(e);
+        if (it == count.end() || it->second == 0) {
+            ++missing;
+        } else {
+            --it->second;
+        }
+    }
+    return missing;
 }
 
 std::string onsetText(long long units) {
@@ -63,9 +111,22 @@ std::string journalPath(const std::string& edfPath) {
 
 RepairResult repairRecording(const std::string& path) {
     RepairResult result;
+    // Refused before any open: a FIFO would block it until a writer came.
+    if (auto problem = notRegularFileProblem(path, false); !problem.empty()) {
+        result.message = problem + "; nothing was repaired";
+        return result;
+    }
     const std::string journal = journalPath(path);
     std::error_code ec;
     const bool hasJournal = std::filesystem::exists(journal, ec);
+    if (hasJournal) {
+        if (auto problem = notRegularFileProblem(journal, false); !problem.empty()) {
+            result.message = problem +
+                             ", so it cannot be a journal of annotations; nothing was "
+                             "repaired";
+            return result;
+        }
+    }
 
     EdfReader reader;
     if (auto problem = reader.open(path); !problem.empty()) {
@@ -82,8 +143,8 @@ RepairResult repairRecording(const std::string& path) {
     const std::uint64_t records = header.recordsOnDisk;
     const std::uint64_t keepBytes = header.headerBytes + records * header.recordBytes;
 
-    // Annotations already in the records, then the journal's that are missing.
-    std::map<Key, std::uint64_t> inFile;
+    // Annotations already in the records, in their order.
+    std::vector<Entry> inFile;
     std::vector<double> recordStarts(records);
     {
         EdfReader full;
@@ -102,22 +163,33 @@ RepairResult repairRecording(const std::string& path) {
             recordStarts[r] =
                 record.hasTimekeeping ? record.start : double(r) * header.recordSeconds;
             for (const auto& a : record.annotations) {
-                ++inFile[{std::llround(a.onset * kUnitsPerSecond), a.text}];
+                inFile.emplace_back(std::llround(a.onset * kUnitsPerSecond), a.text);
             }
         }
     }
     const double startOffset = records ? recordStarts[0] : 0.0;
-    std::map<Key, std::uint64_t> merged = inFile;
-    std::uint64_t restored = 0;
-    if (hasJournal) {
-        for (const auto& [key, count] : readJournal(journal, startOffset)) {
-            auto& have = merged[key];
-            if (count > have) {
-                restored += count - have;
-                have = count;
+    // What the file should hold: the journal's entries in the journal's order
+    // (several at one onset keep the order they happened in, e.g. two
+    // commands), then those of the file that the journal lacks, all by onset.
+    const std::vector<Entry> journalEntries =
+        hasJournal ? readJournal(journal, startOffset) : std::vector<Entry>{};
+    std::vector<Entry> merged = journalEntries;
+    {
+        std::map<Entry, std::uint64_t> inJournal;
+        for (const auto& e : journalEntries) {
+            ++inJournal[e];
+        }
+        for (const auto& e : inFile) {
+            if (auto it = inJournal.find(e); it != inJournal.end() && it->second > 0) {
+                --it->second;
+            } else {
+                merged.push_back(e);
             }
         }
     }
+    std::stable_sort(merged.begin(), merged.end(),
+                     [](const Entry& a, const Entry& b) { return a.first < b.first; });
+    const std::uint64_t missingBefore = missingFrom(inFile, journalEntries);
 
     std::error_code resizeError;
     if (header.fileBytes != keepBytes) {
@@ -138,12 +210,10 @@ RepairResult repairRecording(const std::string& path) {
     file.seekp(236);
     file.write(count.data(), 8);
 
-    if (restored > 0) {
+    if (missingBefore > 0) {
         // Rewrite the annotation space of every record: its timekeeping entry,
-        // then as many entries, in onset order, as fit.
-        std::vector<std::pair<Key, std::uint64_t>> pending(merged.begin(), merged.end());
+        // then as many entries, in order, as fit.
         std::size_t next = 0;
-        std::uint64_t placed = 0;
         for (std::uint64_t r = 0; r < records; ++r) {
             bool first = true;
             for (const EdfSignal& s : header.signalList) {
@@ -157,20 +227,14 @@ RepairResult repairRecording(const std::string& path) {
                            std::string(1, '\0');
                     first = false;
                 }
-                while (next < pending.size()) {
-                    const auto& [key, times] = pending[next];
+                for (; next < merged.size(); ++next) {
+                    const auto& [onset, text] = merged[next];
                     std::string tal =
-                        onsetText(key.first) + "\x14" + key.second + "\x14" + std::string(1, '\0');
+                        onsetText(onset) + "\x14" + text + "\x14" + std::string(1, '\0');
                     if (slot.size() + tal.size() >= room) {
                         break;
                     }
                     slot += tal;
-                    if (++placed == times) {
-                        ++next;
-                        placed = 0;
-                    } else {
-                        continue;
-                    }
                 }
                 if (slot.size() > room) {
                     continue;  // no room even for the timekeeping entry: leave it
@@ -188,15 +252,34 @@ RepairResult repairRecording(const std::string& path) {
         return result;
     }
     file.close();
-    if (hasJournal) {
-        std::filesystem::remove(journal, ec);
-    }
-    result.outcome = RepairResult::Outcome::Repaired;
-    result.restoredAnnotations = restored;
+
+    // The journal goes only once the file, read back, holds all of it.
+    const auto written = readAnnotations(path);
+    const std::uint64_t lost = written ? missingFrom(*written, merged) : merged.size();
+    const std::uint64_t missingAfter =
+        written ? missingFrom(*written, journalEntries) : journalEntries.size();
+    result.restoredAnnotations = missingBefore > missingAfter ? missingBefore - missingAfter : 0;
     std::ostringstream message;
     message << path << " repaired: " << records << " complete seconds";
-    if (restored) {
-        message << ", " << restored << " annotations restored";
+    if (result.restoredAnnotations) {
+        message << ", " << result.restoredAnnotations << " annotations restored";
+    }
+    if (lost > 0 || !written) {
+        result.outcome = RepairResult::Outcome::Incomplete;
+        if (!written) {
+            message << "; it could not be read back to check its annotations";
+        } else {
+            message << "; " << lost << " of " << merged.size()
+                    << " annotations did not fit into the file";
+        }
+        if (hasJournal) {
+            message << " (all are kept in " << journal << ")";
+        }
+    } else {
+        result.outcome = RepairResult::Outcome::Repaired;
+        if (hasJournal) {
+            std::filesystem::remove(journal, ec);
+        }
     }
     result.message = message.str();
     return result;

@@ -8,6 +8,7 @@
 #include "Annotations.h"
 #include "EdfRecorder.h"
 #include "EdfRepair.h"
+#include "FileKind.h"
 #include "Protocol.h"
 
 namespace vitalon::recording {
@@ -63,6 +64,7 @@ std::chrono::nanoseconds saturatedSum(std::chrono::nanoseconds a, std::chrono::n
 
 std::string ReplaySource::open(const std::string& path) {
     firstPath_ = path;
+    played_ = {path};
     fileIndex_ = 1;
     finished_ = false;
     error_.clear();
@@ -77,6 +79,7 @@ std::string ReplaySource::open(const std::string& path) {
 
 std::string ReplaySource::open(std::unique_ptr<ByteSource> bytes, const std::string& name) {
     firstPath_.clear();
+    played_.clear();
     fileIndex_ = 1;
     finished_ = false;
     error_.clear();
@@ -278,7 +281,28 @@ bool ReplaySource::nextSegment() {
         error_ = path_ + " names a next file that cannot be found (" + nextName_ + ")";
         return false;
     }
+    // Each file once: a chain that comes back to a file would replay forever,
+    // and one that names itself at its start would do so without serving a
+    // single sample. The same file under another name or link counts too.
+    if (sameFile(candidate, path_)) {
+        error_ = path_ + " names itself as its next file (" + nextName_ +
+                 "), a step that goes nowhere; the replay ends here";
+        return false;
+    }
+    for (const std::string& earlier : played_) {
+        if (sameFile(candidate, earlier)) {
+            std::string chain;
+            for (const std::string& each : played_) {
+                chain += each + " -> ";
+            }
+            error_ = path_ + " names " + candidate +
+                     " as its next file, which was already replayed (" + chain + candidate +
+                     "); the replay ends here";
+            return false;
+        }
+    }
     ++fileIndex_;
+    played_.push_back(candidate);
     if (auto problem = openSegment(candidate); !problem.empty()) {
         error_ = problem;
         return false;

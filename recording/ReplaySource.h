@@ -17,8 +17,9 @@ namespace vitalon::recording {
 // its pulse, respiration and status annotations as reports (marker byte and
 // value) right after the sample at their onset. "No data for N s" pauses the
 // stream that long; "Next file NAME" goes on with the next file of the
-// recording, at its own rate; "Recording ends" ends it, before the padding of
-// the last second. Any other file is served when it has an ECG signal: the
+// recording, at its own rate, unless it is a file already replayed (the
+// replay then ends with an error naming the files); "Recording ends" ends it,
+// before the padding of the last second. Any other file is served when it has an ECG signal: the
 // first whose label holds "ECG" or "EKG", resampled (linearly) to the nearest
 // of the module's rates, 300, 100 or 50 a second, and scaled from its
 // physical range into the sample range 0..247.
@@ -42,6 +43,9 @@ public:
     bool finished() const { return finished_; }
     int samplesPerSecond() const { return outRate_; }
     const std::string& currentFile() const { return path_; }
+    // Every file of the recording opened so far, the current one last. A
+    // recording must not be written over any of them.
+    const std::vector<std::string>& playedFiles() const { return played_; }
     // A problem met after opening, e.g. a next file that is missing; the
     // replay then ends there.
     const std::string& error() const { return error_; }
@@ -63,6 +67,7 @@ private:
     std::uint8_t outputSample(std::uint64_t index, bool& ok);
 
     std::string firstPath_;
+    std::vector<std::string> played_;
     int fileIndex_ = 1;
     std::string path_;
     std::string nextName_;
