@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -301,19 +302,6 @@ TEST(EdfRecorder, AMinuteOfBurstsAt96000BytesASecondIsAllWritten) {
     EXPECT_TRUE(std::equal(expected.samples.begin(), expected.samples.end(), samples.begin()));
 }
 
-// Runs `body` in a child process and returns its wait status.
-template <typename Body>
-int inChild(Body body) {
-    pid_t pid = fork();
-    if (pid == 0) {
-        body();
-        _exit(0);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return status;
-}
-
 TEST(EdfRecorder, KilledMidRecordingKeepsEveryFlushedSecondAndRepairRestoresTheRest) {
     TempDir dir;
     const std::string path = dir.file("killed.edf");
@@ -422,6 +410,86 @@ TEST(EdfRecorder, PermissionDeniedIsReportedWithItsReason) {
     std::string message;
     std::getline(std::ifstream(messageFile), message);
     EXPECT_EQ(message, "Cannot record to " + dir.file("locked/x.edf") + ": Permission denied");
+}
+
+// Nothing that is not a regular file is recorded to, nor anything beside it
+// (no /dev/null.annotations); a file a replay has open is never written,
+// through whatever path; an existing file only when the user confirmed.
+TEST(EdfRecorder, OnlyANewOrConfirmedRegularFileThatNoReplayHasOpenIsRecordedTo) {
+    TempDir dir;
+    const auto now = EdfRecorder::Clock::now();
+    auto refusal = [&](const recording::RecordingSetup& setup) {
+        EdfRecorder recorder;
+        return recorder.start(setup, now) ? std::string("started") : recorder.error();
+    };
+    auto contentsOf = [](const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+
+    const bool hadNullJournal = std::filesystem::exists("/dev/null.annotations");
+    EXPECT_EQ(refusal(setupFor("/dev/null")),
+              "Cannot record to /dev/null: /dev/null is a character device, not a regular file; "
+              "give the name of a file to record to");
+    if (!hadNullJournal && std::filesystem::exists("/dev/null.annotations")) {
+        std::filesystem::remove("/dev/null.annotations");
+        ADD_FAILURE() << "a journal was made beside /dev/null";
+    }
+    const std::string fifo = dir.file("pipe.edf");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(refusal(setupFor(fifo)), "Cannot record to " + fifo + ": " + fifo +
+                                           " is a FIFO (named pipe), not a regular file; give "
+                                           "the name of a file to record to");
+    EXPECT_FALSE(std::filesystem::exists(recording::journalPath(fifo)));
+    std::filesystem::create_directory(dir.path / "folder.edf");
+    EXPECT_EQ(refusal(setupFor(dir.file("folder.edf"))),
+              "Cannot record to " + dir.file("folder.edf") + ": " + dir.file("folder.edf") +
+                  " is a directory, not a regular file; give the name of a file to record to");
+
+    // An existing file: kept unless overwriting was confirmed.
+    const std::string existing = dir.file("existing.edf");
+    std::ofstream(existing) << "an earlier recording";
+    EXPECT_EQ(refusal(setupFor(existing)),
+              "Cannot record to " + existing +
+                  ": the file already exists. Give a new file name, or remove the file first to "
+                  "record over it");
+    EXPECT_EQ(contentsOf(existing), "an earlier recording");
+    auto confirmed = setupFor(existing);
+    confirmed.overwrite = true;
+    EXPECT_EQ(refusal(confirmed), "started");
+
+    // The file being replayed, named through a link: refused even when confirmed.
+    const std::string replayed = dir.file("replayed.edf");
+    std::ofstream(replayed) << "being replayed";
+    std::filesystem::create_symlink(replayed, dir.file("link.edf"));
+    auto overReplay = setupFor(dir.file("link.edf"));
+    overReplay.overwrite = true;
+    overReplay.filesInUse = [&] { return std::vector<std::string>{replayed}; };
+    EXPECT_EQ(refusal(overReplay), "Cannot record to " + dir.file("link.edf") +
+                                       ": it is the file being replayed (" + replayed +
+                                       "); recording over it would destroy it. Give another "
+                                       "file name");
+    EXPECT_EQ(contentsOf(replayed), "being replayed");
+
+    // A continuation file that is being replayed stops the recording instead.
+    const std::string next = recording::chainedFileName(dir.file("c.edf"), 2);
+    std::ofstream(next) << "being replayed";
+    auto chained = setupFor(dir.file("c.edf"), 100);
+    chained.filesInUse = [&] { return std::vector<std::string>{next}; };
+    EdfRecorder recorder;
+    std::string told;
+    recorder.onError = [&](const std::string& text) { told = text; };
+    ASSERT_TRUE(recorder.start(chained, now));
+    for (int i = 0; i < 150; ++i) {
+        recorder.onSample(static_cast<std::uint8_t>(i));
+    }
+    recorder.setSampleRate(50);
+    EXPECT_FALSE(recorder.isRecording());
+    EXPECT_NE(told.find("it is the file being replayed"), std::string::npos) << told;
+    EXPECT_EQ(contentsOf(next), "being replayed");
+    EdfReader first;
+    ASSERT_EQ(first.open(dir.file("c.edf")), "");
+    EXPECT_TRUE(first.header().consistent());
 }
 
 }  // namespace

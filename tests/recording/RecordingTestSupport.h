@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
@@ -91,6 +93,24 @@ public:
     std::string file(const std::string& name) const { return (path / name).string(); }
     std::filesystem::path path;
 };
+
+// Runs `body` in a child process and returns its wait status. With
+// `alarmSeconds`, a child that has not finished by then dies of SIGALRM: a
+// call that would never return fails the test instead of hanging it.
+template <typename Body>
+int inChild(Body body, unsigned alarmSeconds = 0) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (alarmSeconds) {
+            alarm(alarmSeconds);
+        }
+        body();
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return status;
+}
 
 inline recording::RecordingSetup setupFor(const std::string& path, int rate = 300) {
     recording::RecordingSetup setup;

@@ -37,6 +37,26 @@ struct ReplayedStream {
     }
 };
 
+// Records a chain of files: `samples[i]` samples into the i-th, the rate
+// changing between them (100, 50, 100, ... a second). The files, in order.
+std::vector<std::string> recordChain(const TempDir& dir, const std::string& name,
+                                     const std::vector<int>& samples) {
+    EdfRecorder recorder;
+    auto now = EdfRecorder::Clock::time_point{} + 1h;
+    EXPECT_TRUE(recorder.start(setupFor(dir.file(name), 100), now));
+    for (std::size_t f = 0; f < samples.size(); ++f) {
+        if (f > 0) {
+            recorder.setSampleRate(f % 2 ? 50 : 100);
+        }
+        for (int i = 0; i < samples[f]; ++i) {
+            recorder.onSample(static_cast<std::uint8_t>(i % 200));
+        }
+    }
+    recorder.stop();
+    EXPECT_EQ(recorder.files().size(), samples.size());
+    return recorder.files();
+}
+
 TEST(Replay, RecordingComesBackAsTheSameSamplesAndReportsAtTheSameTimes) {
     TempDir dir;
     sim::Scenario scenario;
@@ -190,6 +210,86 @@ TEST(Replay, UnfinishedRecordingIsRepairedWhenOpened) {
     replayed.play(replay, 100ms);
     EXPECT_EQ(replayed.stream.samples.size(), 100u);
     EXPECT_EQ(replayed.stream.reports, (std::vector<ExpectedStream::Mark>{{99, "Pulse 61"}}));
+}
+
+}  // namespace
+}  // namespace vitalon::testing
+
+namespace vitalon::testing {
+namespace {
+
+// A chain of files must end. One that comes back to a file already replayed,
+// under its own name or another link to it, would replay forever; one whose
+// file names itself at its start did so without serving a sample, at full
+// speed, and never returned.
+TEST(ReplayChain, AChainThatComesBackToAReplayedFileEndsWithTheFilesNamed) {
+    TempDir dir;
+    const auto files = recordChain(dir, "a.edf", {100, 50, 100});
+    ASSERT_EQ(files.size(), 3u);
+    // The third file is now the first one under another name.
+    std::filesystem::remove(files[2]);
+    std::filesystem::create_hard_link(files[0], files[2]);
+
+    ReplaySource replay;
+    ASSERT_EQ(replay.open(files[0]), "");
+    ReplayedStream replayed;
+    replayed.play(replay, 100ms);
+    EXPECT_TRUE(replay.finished());
+    EXPECT_EQ(replayed.stream.samples.size(), 150u) << "each file once";
+    EXPECT_EQ(replay.error(),
+              files[1] + " names " + files[2] + " as its next file, which was already replayed (" +
+                  files[0] + " -> " + files[1] + " -> " + files[2] + "); the replay ends here");
+    EXPECT_EQ(replay.playedFiles(), (std::vector<std::string>{files[0], files[1]}));
+}
+
+TEST(ReplayChain, AFileThatNamesItselfAtItsStartEndsAtOnceInsteadOfSpinning) {
+    TempDir dir;
+    // A rate change before the first sample: the first file holds no sample
+    // and names the next at onset 0. That next file is now a link to it.
+    const auto files = recordChain(dir, "z.edf", {0, 100});
+    ASSERT_EQ(files.size(), 2u);
+    std::filesystem::remove(files[1]);
+    std::filesystem::create_symlink(files[0], files[1]);
+
+    const std::string messageFile = dir.file("message");
+    const int status = inChild(
+        [&] {
+            ReplaySource replay;
+            const std::string problem = replay.open(files[0]);
+            std::vector<std::uint8_t> bytes;
+            replay.advance(1h, bytes);
+            std::ofstream(messageFile) << problem << "\n"
+                                       << (replay.finished() ? "finished" : "running") << "\n"
+                                       << bytes.size() << "\n"
+                                       << replay.error() << "\n";
+        },
+        20);
+    ASSERT_TRUE(WIFEXITED(status)) << "the replay never returned";
+    std::ifstream in(messageFile);
+    std::string problem, state, count, error;
+    std::getline(in, problem);
+    std::getline(in, state);
+    std::getline(in, count);
+    std::getline(in, error);
+    EXPECT_EQ(problem, "");
+    EXPECT_EQ(state, "finished");
+    EXPECT_EQ(count, "0");
+    EXPECT_EQ(error, files[0] +
+                         " names itself as its next file (z-2.edf), a step that goes nowhere; "
+                         "the replay ends here");
+}
+
+TEST(ReplayChain, AnEmptyFirstFileOfARealRecordingStillLeadsIntoTheNext) {
+    TempDir dir;
+    const auto files = recordChain(dir, "e.edf", {0, 100, 30});
+    ReplaySource replay;
+    ASSERT_EQ(replay.open(files[0]), "");
+    ReplayedStream replayed;
+    replayed.play(replay, 100ms);
+    EXPECT_TRUE(replay.finished());
+    EXPECT_EQ(replay.error(), "");
+    EXPECT_EQ(replayed.stream.samples.size(), 130u);
+    EXPECT_EQ(replay.playedFiles(), files);
 }
 
 }  // namespace
