@@ -1,7 +1,10 @@
 // Recording, replay and repair through the real executables: vitalon and
 // vitalon-sim on pseudo-terminals, the files read back with the program's
 // own checking reader.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <filesystem>
@@ -9,6 +12,7 @@
 
 #include "EdfReader.h"
 #include "EdfRecorder.h"
+#include "EdfRepair.h"
 #include "FullRateRecording.h"
 #include "ModuleModel.h"
 #include "PtyPair.h"
@@ -262,4 +266,159 @@ TEST(RecordingE2E, AMinuteAtThreeHundredSamplesASecondIsRecordedWhole) {
 }
 
 }  // namespace
+namespace {
+
+std::string contentsOf(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+}  // namespace
+
+// The replayed file, under another name; an existing file the user did not
+// confirm (the command line has no dialog); a device: each refused at
+// start-up with the reason and what to do, and left as it was.
+TEST(RecordingE2E, ARecordingIsNeverWrittenOverTheReplayAnExistingFileOrADevice) {
+    TempDir dir;
+    const std::string rec = dir.file("rec.edf");
+    writeModelRecording(rec, 2.0);
+    const std::string before = contentsOf(rec);
+    const std::string same = dir.file("same.edf");
+    std::filesystem::create_symlink(rec, same);
+    ChildOptions options;
+    options.captureStderr = true;
+    {
+        ChildProcess vitalon(VITALON_EXE, {"--replay", rec, "--record", same}, options);
+        ASSERT_TRUE(vitalon.waitForStderr("Replay of rec.edf finished", 30s))
+            << vitalon.stderrText();
+        EXPECT_NE(vitalon.stderrText().find("vitalon: Cannot record to " + same +
+                                            ": it is the file being replayed (" + rec + ")"),
+                  std::string::npos)
+            << vitalon.stderrText();
+        EXPECT_EQ(vitalon.stderrText().find("Recording saved"), std::string::npos);
+        EXPECT_EQ(vitalon.stop(SIGTERM, 10s), 0) << vitalon.stderrText();
+    }
+    EXPECT_EQ(contentsOf(rec), before);
+    EXPECT_FALSE(std::filesystem::exists(recording::journalPath(rec)));
+
+    const std::string other = dir.file("other.edf");
+    std::ofstream(other) << "an earlier recording";
+    {
+        ChildProcess vitalon(VITALON_EXE, {"--replay", rec, "--record", other}, options);
+        EXPECT_TRUE(vitalon.waitForStderr(
+            "vitalon: Cannot record to " + other +
+                ": the file already exists. Give a new file name, or remove the file first to "
+                "record over it",
+            30s))
+            << vitalon.stderrText();
+        EXPECT_EQ(vitalon.stop(SIGTERM, 10s), 0) << vitalon.stderrText();
+    }
+    EXPECT_EQ(contentsOf(other), "an earlier recording");
+
+    const bool hadNullJournal = std::filesystem::exists("/dev/null.annotations");
+    {
+        ChildProcess vitalon(VITALON_EXE, {"--replay", rec, "--record", "/dev/null"}, options);
+        EXPECT_TRUE(vitalon.waitForStderr(
+            "vitalon: Cannot record to /dev/null: /dev/null is a character device, not a "
+            "regular file",
+            30s))
+            << vitalon.stderrText();
+        EXPECT_EQ(vitalon.stop(SIGTERM, 10s), 0) << vitalon.stderrText();
+    }
+    if (!hadNullJournal && std::filesystem::exists("/dev/null.annotations")) {
+        std::filesystem::remove("/dev/null.annotations");
+        ADD_FAILURE() << "a journal was made beside /dev/null";
+    }
+}
+
+// A recording whose first file names, before its first sample, a next file
+// that is a link back to it: both programs end the replay with a message
+// naming the files, and the program still answers SIGTERM.
+TEST(RecordingE2E, AReplayChainThatComesBackEndsWithItsMessageInBothPrograms) {
+    TempDir dir;
+    const std::string loop = dir.file("loop.edf");
+    {
+        recording::EdfRecorder recorder;
+        recording::RecordingSetup setup;
+        setup.path = loop;
+        setup.samplesPerSecond = 100;
+        setup.startTime = std::chrono::system_clock::now();
+        ASSERT_TRUE(recorder.start(setup, recording::EdfRecorder::Clock::time_point(1h)));
+        recorder.setSampleRate(50);
+        for (int i = 0; i < 100; ++i) {
+            recorder.onSample(static_cast<std::uint8_t>(i));
+        }
+        recorder.stop();
+        ASSERT_EQ(recorder.files().size(), 2u);
+        std::filesystem::remove(recorder.files()[1]);
+        std::filesystem::create_symlink(loop, recorder.files()[1]);
+    }
+    const std::string why = loop +
+                            " names itself as its next file (loop-2.edf), a step that goes "
+                            "nowhere; the replay ends here";
+    ChildOptions options;
+    options.captureStderr = true;
+    ChildProcess vitalon(VITALON_EXE, {"--replay", loop}, options);
+    EXPECT_TRUE(vitalon.waitForStderr("vitalon: Replay of loop.edf finished: " + why, 30s))
+        << vitalon.stderrText();
+    EXPECT_EQ(vitalon.stop(SIGTERM, 10s), 0) << vitalon.stderrText();
+
+    SimProcess sim({"--replay", loop});
+    // The replay starts when a program opens the device.
+    const int host = ::open(sim.devicePath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(host, 0);
+    EXPECT_TRUE(sim.waitForError("vitalon-sim: replay finished after 0.0 s: " + why, 30s))
+        << sim.errorOutput();
+    ::close(host);
+}
+
+// A FIFO would block the repair for ever; a file without records cannot take
+// the journal's annotations: both end with exit code 1 and say why, and the
+// journal stays.
+TEST(RecordingE2E, RepairOfAFifoOrOfAFileWithoutRoomSaysWhatItCouldNotDo) {
+    TempDir dir;
+    ChildOptions options;
+    options.captureStderr = true;
+    options.env.emplace_back("QT_QPA_PLATFORM", "no-such-platform");  // needs no display
+    const std::string fifo = dir.file("pipe.edf");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    {
+        ChildProcess repair(VITALON_EXE, {"--repair", fifo}, options);
+        EXPECT_EQ(repair.waitExit(20s), 1) << repair.stderrText();
+        EXPECT_NE(repair.stderrText().find(fifo + " is a FIFO (named pipe), not a regular file"),
+                  std::string::npos)
+            << repair.stderrText();
+    }
+
+    // A killed recording cut back to its header, its journal beside it.
+    const std::string writing = dir.file("writing.edf");
+    const std::string path = dir.file("header.edf");
+    {
+        recording::EdfRecorder recorder;
+        recording::RecordingSetup setup;
+        setup.path = writing;
+        setup.samplesPerSecond = 50;
+        setup.startTime = std::chrono::system_clock::now();
+        auto now = recording::EdfRecorder::Clock::time_point(1h);
+        ASSERT_TRUE(recorder.start(setup, now));
+        for (int i = 0; i < 60; ++i) {
+            recorder.onSample(static_cast<std::uint8_t>(i));
+            recorder.onPulse(static_cast<std::uint8_t>(60 + i % 17));
+        }
+        recorder.advanceTime(now + 2s);
+        std::filesystem::copy_file(writing, path);
+        std::filesystem::copy_file(recording::journalPath(writing), recording::journalPath(path));
+    }
+    std::filesystem::resize_file(path,
+                                 256 * 8);  // the header of one signal and six annotation ones
+    const std::string journal = contentsOf(recording::journalPath(path));
+    ASSERT_FALSE(journal.empty());
+    ChildProcess repair(VITALON_EXE, {"--repair", path}, options);
+    EXPECT_EQ(repair.waitExit(20s), 1) << repair.stderrText();
+    EXPECT_NE(repair.stderrText().find("annotations did not fit into the file"), std::string::npos)
+        << repair.stderrText();
+    EXPECT_EQ(repair.stderrText().find("restored"), std::string::npos) << repair.stderrText();
+    EXPECT_EQ(contentsOf(recording::journalPath(path)), journal);
+}
+
 }  // namespace vitalon::testing
