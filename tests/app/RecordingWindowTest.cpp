@@ -5,6 +5,7 @@
 
 #include <sys/resource.h>
 #include <QAction>
+#include <QFile>
 #include <QImage>
 #include <QLabel>
 #include <QPushButton>
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <cmath>
 #include <csignal>
+#include <fstream>
 
 #include "EdfReader.h"
 #include "EventLoopWait.h"
@@ -258,6 +260,40 @@ TEST(RecordingWindow, AWriteErrorStopsTheRecordingAndTheMonitorCarriesOn) {
     recording::EdfReader reader;
     ASSERT_EQ(reader.open(dir.filePath("full.edf").toStdString()), "");
     EXPECT_TRUE(reader.header().consistent());
+}
+
+// The menu's save dialog confirms overwriting an existing file, so that file
+// is recorded over; a file the replay has open never is, whatever its name.
+TEST(RecordingWindow, TheMenuRecordsOverAConfirmedFileButNeverOverTheReplay) {
+    QTemporaryDir dir;
+    PtyPair pty;
+    MainWindow form(onlyPort(pty.slavePath()));
+    form.start();
+    ASSERT_EQ(readFromProgram(pty, kStart.size()), kStart);
+    auto* start = form.findChild<QAction*>(QStringLiteral("menRecordStart"));
+    ASSERT_NE(start, nullptr);
+
+    const QString earlier = dir.filePath("earlier.edf");
+    std::ofstream(earlier.toStdString()) << "an earlier recording";
+    form.recording().askPath = [&](const QString&) { return earlier; };
+    start->trigger();
+    ASSERT_TRUE(form.recording().isRecording()) << form.statusText().toStdString();
+    form.recording().stopRecording();
+    recording::EdfReader reader;
+    EXPECT_EQ(reader.open(earlier.toStdString()), "") << "the confirmed file was recorded over";
+
+    const QString replayed = dir.filePath("replayed.edf");
+    std::ofstream(replayed.toStdString()) << "being replayed";
+    const QString link = dir.filePath("link.edf");
+    ASSERT_TRUE(QFile::link(replayed, link));
+    form.recording().filesInUse = [&] { return std::vector<std::string>{replayed.toStdString()}; };
+    form.recording().askPath = [&](const QString&) { return link; };
+    start->trigger();
+    EXPECT_FALSE(form.recording().isRecording());
+    EXPECT_TRUE(form.statusText().contains(QStringLiteral("it is the file being replayed")))
+        << form.statusText().toStdString();
+    std::ifstream in(replayed.toStdString());
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "being replayed");
 }
 
 TEST(ReviewControl, FreezeHoldsTheTraceWhileTheLabelsGoOnAndResumesAtTheLivePosition) {
