@@ -1,16 +1,45 @@
 #include "CheckResult.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 namespace vitalon::analysis {
 
 namespace {
 
+// Fixed decimals; a value too large for them (only a broken measurement or
+// limit gets there) in exponent form rather than hundreds of digits.
 std::string number(double value, int decimals) {
     char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    if (std::abs(value) < 1e12) {
+        std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    } else {
+        std::snprintf(text, sizeof text, "%.6g", value);
+    }
     return text;
+}
+
+constexpr int kMaxDecimals = 9;
+
+// The value as number() shows it, read back.
+double shownValue(double value, int decimals) {
+    return std::strtod(number(value, decimals).c_str(), nullptr);
+}
+
+Range shownRange(Range range, int decimals) {
+    return {std::isfinite(range.min) ? shownValue(range.min, decimals) : range.min,
+            std::isfinite(range.max) ? shownValue(range.max, decimals) : range.max};
+}
+
+bool shownExactly(double value, int decimals) {
+    return !std::isfinite(value) ||
+           std::abs(shownValue(value, decimals) - value) <= 1e-9 * std::max(1.0, std::abs(value));
+}
+
+bool shownExactly(Range range, int decimals) {
+    return shownExactly(range.min, decimals) && shownExactly(range.max, decimals);
 }
 
 std::string withUnit(std::string text, const std::string& unit) {
@@ -61,6 +90,22 @@ CheckResult judge(std::string name, std::optional<double> measured, std::string 
                   int decimals, std::string_view detail, std::string_view whyNotMeasured) {
     CheckResult check{std::move(name), measured, std::move(unit), limit, decimals, false, {}};
     check.passed = measured && !std::isnan(*measured) && limit.contains(*measured);
+    // The texts round both the value and the limit: 2.04 s against at most
+    // 2.0 s would read "2.0 s, limit at most 2.0 s" and look like a wrong
+    // verdict. More digits until the texts alone give the verdict.
+    if (measured && std::isfinite(*measured)) {
+        // A limit of 1.95 is not shown as "1.9" (up to two more digits).
+        for (int extra = 0;
+             extra < 2 && check.decimals < kMaxDecimals && !shownExactly(limit, check.decimals);
+             ++extra) {
+            ++check.decimals;
+        }
+        while (check.decimals < kMaxDecimals &&
+               shownRange(limit, check.decimals).contains(shownValue(*measured, check.decimals)) !=
+                   check.passed) {
+            ++check.decimals;
+        }
+    }
     check.reason = check.name + ": ";
     check.reason += measured ? check.measuredText() : std::string(whyNotMeasured);
     if (!detail.empty()) {

@@ -20,6 +20,25 @@ struct LimitsError : std::runtime_error {
 
 enum class Bound { Positive, NonNegative };
 
+// Ceilings that keep every value within what a test bench can mean: a
+// duration of 1e300 s would otherwise be accepted and end as a time left of
+// -9223372036854775808 s. Generous, so that no sensible limit is refused.
+constexpr double kMaxWaitSeconds = 60.0;            // settling, waits for a first answer
+constexpr double kMaxMeasureSeconds = 600.0;        // one measurement
+constexpr double kMaxPromptSeconds = 3600.0;        // the technician's time to act
+constexpr double kMaxPercent = 100.0;               // tolerances, droop, residuals
+constexpr double kMaxDecibels = 120.0;              // filter suppression
+constexpr double kMaxCounts = 255.0;                // a sample is one byte
+constexpr double kMaxPerMinute = 600.0;             // heart and respiration rates
+constexpr double kMaxRangeMagnitude = 1'000'000.0;  // either end of a range
+constexpr int kMaxCount = 1'000'000;
+
+std::string shown(double value) {
+    std::ostringstream text;
+    text << value;
+    return text.str();
+}
+
 // Reads the fields of one JSON object; a key that no field asked for is an
 // error once the object is done.
 class Reader {
@@ -30,7 +49,7 @@ public:
         }
     }
 
-    void number(const char* key, double& value, Bound bound) {
+    void number(const char* key, double& value, Bound bound, double max) {
         const Json* j = find(key);
         if (!j) {
             return;
@@ -39,19 +58,21 @@ public:
             fail(key, "must be a number");
         }
         const double v = j->get<double>();
-        if (!std::isfinite(v) || v < 0.0 || (bound == Bound::Positive && v == 0.0)) {
-            fail(key, bound == Bound::Positive ? "must be above 0" : "must not be negative");
+        if (!std::isfinite(v) || v < 0.0 || (bound == Bound::Positive && v == 0.0) || v > max) {
+            fail(key, (bound == Bound::Positive ? "must be above 0 and at most "
+                                                : "must be from 0 to ") +
+                          shown(max));
         }
         value = v;
     }
 
-    void count(const char* key, int& value) {
+    void count(const char* key, int& value, int max = kMaxCount) {
         const Json* j = find(key);
         if (!j) {
             return;
         }
-        if (!j->is_number_integer() || j->get<long long>() < 0 || j->get<long long>() > 1'000'000) {
-            fail(key, "must be a whole number from 0 to 1000000");
+        if (!j->is_number_integer() || j->get<long long>() < 0 || j->get<long long>() > max) {
+            fail(key, "must be a whole number from 0 to " + std::to_string(max));
         }
         value = j->get<int>();
     }
@@ -146,6 +167,10 @@ private:
             if (!j->is_number() || !std::isfinite(j->get<double>())) {
                 fail(key, "must be a number");
             }
+            if (std::abs(j->get<double>()) > kMaxRangeMagnitude) {
+                fail(key, "must be a number from " + shown(-kMaxRangeMagnitude) + " to " +
+                              shown(kMaxRangeMagnitude));
+            }
             value = j->get<double>();
         }
     }
@@ -158,8 +183,8 @@ private:
 // Writes the same fields in the same order.
 class Writer {
 public:
-    void number(const char* key, double& value, Bound) { json[key] = value; }
-    void count(const char* key, int& value) { json[key] = value; }
+    void number(const char* key, double& value, Bound, double) { json[key] = value; }
+    void count(const char* key, int& value, int = kMaxCount) { json[key] = value; }
     void flag(const char* key, bool& value) { json[key] = value; }
     void text(const char* key, std::string& value) { json[key] = value; }
     void range(const char* key, Range& value) { json[key] = rangeJson(value); }
@@ -188,51 +213,65 @@ private:
 template <class Visitor>
 void visitFields(Visitor& v, TestLimits& l) {
     v.text("description", l.description);
-    v.number("settleSeconds", l.settleSeconds, Bound::NonNegative);
+    v.number("settleSeconds", l.settleSeconds, Bound::NonNegative, kMaxWaitSeconds);
     v.object("link", [&](auto& o) {
-        o.number("samplesWithinSeconds", l.link.samplesWithinSeconds, Bound::Positive);
-        o.number("statusWithinSeconds", l.link.statusWithinSeconds, Bound::Positive);
+        o.number("samplesWithinSeconds", l.link.samplesWithinSeconds, Bound::Positive,
+                 kMaxWaitSeconds);
+        o.number("statusWithinSeconds", l.link.statusWithinSeconds, Bound::Positive,
+                 kMaxWaitSeconds);
     });
     v.object("sampleRate", [&](auto& o) {
-        o.number("measureSeconds", l.sampleRate.measureSeconds, Bound::Positive);
-        o.number("tolerancePercent", l.sampleRate.tolerancePercent, Bound::NonNegative);
+        o.number("measureSeconds", l.sampleRate.measureSeconds, Bound::Positive,
+                 kMaxMeasureSeconds);
+        o.number("tolerancePercent", l.sampleRate.tolerancePercent, Bound::NonNegative,
+                 kMaxPercent);
     });
     v.object("calibration", [&](auto& o) {
-        o.number("recordSeconds", l.calibration.recordSeconds, Bound::Positive);
+        o.number("recordSeconds", l.calibration.recordSeconds, Bound::Positive, kMaxMeasureSeconds);
         o.ranges("heightCounts", l.calibration.heightCounts);
         o.range("widthSeconds", l.calibration.widthSeconds);
-        o.number("maxDroopPercent", l.calibration.maxDroopPercent, Bound::NonNegative);
+        o.number("maxDroopPercent", l.calibration.maxDroopPercent, Bound::NonNegative, kMaxPercent);
         o.range("stepRatio", l.calibration.stepRatio);
         o.count("maxRailSamples", l.calibration.maxRailSamples);
     });
     v.object("leads", [&](auto& o) {
-        o.number("measureSeconds", l.leads.measureSeconds, Bound::Positive);
-        o.count("minBeats", l.leads.minBeats);
-        o.number("maxEinthovenPercent", l.leads.maxEinthovenPercent, Bound::NonNegative);
+        o.number("measureSeconds", l.leads.measureSeconds, Bound::Positive, kMaxMeasureSeconds);
+        o.count("minBeats", l.leads.minBeats, 10000);
+        o.number("maxEinthovenPercent", l.leads.maxEinthovenPercent, Bound::NonNegative,
+                 kMaxPercent);
         o.range("leadIRatio", l.leads.leadIRatio);
         o.range("leadIIIRatio", l.leads.leadIIIRatio);
     });
     v.object("mainsFilter", [&](auto& o) {
-        o.number("measureSeconds", l.mainsFilter.measureSeconds, Bound::Positive);
-        o.number("minSuppressionDb", l.mainsFilter.minSuppressionDb, Bound::NonNegative);
-        o.number("minHumCounts", l.mainsFilter.minHumCounts, Bound::Positive);
+        o.number("measureSeconds", l.mainsFilter.measureSeconds, Bound::Positive,
+                 kMaxMeasureSeconds);
+        o.number("minSuppressionDb", l.mainsFilter.minSuppressionDb, Bound::NonNegative,
+                 kMaxDecibels);
+        o.number("minHumCounts", l.mainsFilter.minHumCounts, Bound::Positive, kMaxCounts);
     });
     v.object("simulation", [&](auto& o) {
-        o.number("measureSeconds", l.simulation.measureSeconds, Bound::Positive);
-        o.number("heartRate", l.simulation.heartRate, Bound::Positive);
+        o.number("measureSeconds", l.simulation.measureSeconds, Bound::Positive,
+                 kMaxMeasureSeconds);
+        o.number("heartRate", l.simulation.heartRate, Bound::Positive, kMaxPerMinute);
         o.number("maxIntervalDeviationPercent", l.simulation.maxIntervalDeviationPercent,
-                 Bound::NonNegative);
+                 Bound::NonNegative, kMaxPercent);
     });
     v.object("reports", [&](auto& o) {
-        o.number("rateToleranceBpm", l.reports.rateToleranceBpm, Bound::NonNegative);
-        o.number("rateTolerancePercent", l.reports.rateTolerancePercent, Bound::NonNegative);
-        o.number("pulseMeasureSeconds", l.reports.pulseMeasureSeconds, Bound::Positive);
-        o.number("respirationMeasureSeconds", l.reports.respirationMeasureSeconds, Bound::Positive);
-        o.count("minRespirationReports", l.reports.minRespirationReports);
-        o.number("maxStatusIntervalSeconds", l.reports.maxStatusIntervalSeconds, Bound::Positive);
+        o.number("rateToleranceBpm", l.reports.rateToleranceBpm, Bound::NonNegative, kMaxPerMinute);
+        o.number("rateTolerancePercent", l.reports.rateTolerancePercent, Bound::NonNegative,
+                 kMaxPercent);
+        o.number("pulseMeasureSeconds", l.reports.pulseMeasureSeconds, Bound::Positive,
+                 kMaxMeasureSeconds);
+        o.number("respirationMeasureSeconds", l.reports.respirationMeasureSeconds, Bound::Positive,
+                 kMaxMeasureSeconds);
+        o.count("minRespirationReports", l.reports.minRespirationReports, 10000);
+        o.number("maxStatusIntervalSeconds", l.reports.maxStatusIntervalSeconds, Bound::Positive,
+                 kMaxWaitSeconds);
         o.flag("leadOffCheck", l.reports.leadOffCheck);
-        o.number("leadOffWithinSeconds", l.reports.leadOffWithinSeconds, Bound::Positive);
-        o.number("promptTimeoutSeconds", l.reports.promptTimeoutSeconds, Bound::Positive);
+        o.number("leadOffWithinSeconds", l.reports.leadOffWithinSeconds, Bound::Positive,
+                 kMaxWaitSeconds);
+        o.number("promptTimeoutSeconds", l.reports.promptTimeoutSeconds, Bound::Positive,
+                 kMaxPromptSeconds);
     });
 }
 

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "MainWindow.h"
 #include "ModuleTestControl.h"
@@ -39,6 +41,14 @@ QString verdictLine(const analysis::StepResult& step) {
     return line;
 }
 
+std::string noticeText(const std::vector<std::string>& notices) {
+    std::string text;
+    for (const std::string& notice : notices) {
+        text += (text.empty() ? "" : "; ") + notice;
+    }
+    return text;
+}
+
 }  // namespace
 
 int runModuleTestFromCommandLine(MainWindow& window, const ModuleTestOptions& options) {
@@ -54,7 +64,11 @@ int runModuleTestFromCommandLine(MainWindow& window, const ModuleTestOptions& op
                     : prepared.message);
         return 2;
     }
-    const ModuleTestSetup& setup = prepared.setup;
+    ModuleTestSetup& setup = prepared.setup;
+    analysis::RunConditions conditions = options.conditions;
+    conditions.builtInLimits = setup.limitsPath.empty();
+    setup.notices = analysis::runNotices(conditions);
+    const QString notices = QString::fromStdString(noticeText(setup.notices));
     const QString serial = QString::fromStdString(setup.serialNumber);
     const QString operatorName = QString::fromStdString(setup.operatorName);
     const bool asksTechnician = setup.limits.reports.leadOffCheck;
@@ -130,6 +144,9 @@ int runModuleTestFromCommandLine(MainWindow& window, const ModuleTestOptions& op
         if (!failed.isEmpty()) {
             verdict += QStringLiteral(" (failed: %1)").arg(failed.join(QStringLiteral(", ")));
         }
+        if (!notices.isEmpty()) {
+            verdict += QStringLiteral(": ") + notices;
+        }
         say(verdict);
         exitCode = moduleTestExitCode(runner.outcome());
         const report::ReportWriteResult& written = session->reportResult();
@@ -165,13 +182,16 @@ int runModuleTestFromCommandLine(MainWindow& window, const ModuleTestOptions& op
     }
 #endif
 
+    // One multi-argument arg(): a "%1" typed into the serial number stays as typed.
     say(QStringLiteral("module test of %1 by %2 on COM%3 (%4); limits: %5; reports into %6")
-            .arg(serial, operatorName)
-            .arg(window.currentPort())
-            .arg(QString::fromStdString(window.ports().devicePath(window.currentPort())),
+            .arg(serial, operatorName, QString::number(window.currentPort()),
+                 QString::fromStdString(window.ports().devicePath(window.currentPort())),
                  setup.limitsPath.empty() ? QStringLiteral("built-in")
                                           : QString::fromStdString(setup.limitsPath),
                  setup.reportFolder));
+    if (!notices.isEmpty()) {
+        say(QStringLiteral("note: ") + notices);
+    }
     elapsed.start();
     if (!session->start()) {
         say(QStringLiteral("the test could not start: %1").arg(session->error()));

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include "RunConditions.h"
+
 namespace vitalon {
 
 class MainWindow;
@@ -11,6 +13,9 @@ struct ModuleTestOptions {
     QString operatorName;
     QString limitsFile;    // empty: the built-in limits
     QString reportFolder;  // empty: the current directory
+    // Checked by the caller before the port is prepared (commandLineRunProblem);
+    // its notices go into the report and onto standard error.
+    analysis::RunConditions conditions;
 };
 
 // `vitalon --module-test`: the module test without showing the window, for

@@ -35,6 +35,12 @@ std::uint8_t ModuleTestControl::currentPort() const {
     return window_.currentPort();
 }
 
+bool ModuleTestControl::onSimulatedModule() const {
+    const std::uint8_t port = window_.currentPort();
+    return port != 0 && !simulatedDevice_.empty() &&
+           window_.ports().devicePath(port) == simulatedDevice_;
+}
+
 std::unique_ptr<ModuleTestSession> ModuleTestControl::makeSession(ModuleTestSetup setup) {
     const std::uint8_t port = window_.currentPort();
     ModuleTestWiring wiring{window_.selectors(),

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "ModuleTestSession.h"
 
@@ -30,6 +31,12 @@ public:
 
     // The port the window's link is open on, or 0.
     std::uint8_t currentPort() const;
+    // The device of the simulated module or replay that serves a port (from
+    // --simulate or --replay); a test on it judges no module.
+    void setSimulatedDevice(std::string device) { simulatedDevice_ = std::move(device); }
+    bool servesSimulatedModule() const { return !simulatedDevice_.empty(); }
+    // The window's link is open on that device.
+    bool onSimulatedModule() const;
     // A run on the window's link, for the dialog and the command line.
     std::unique_ptr<ModuleTestSession> makeSession(ModuleTestSetup setup);
 
@@ -38,6 +45,7 @@ private:
     QMenu* menu_ = nullptr;
     QAction* moduleTestAction_ = nullptr;
     std::unique_ptr<ModuleTestDialog> dialog_;
+    std::string simulatedDevice_;
 };
 
 }  // namespace vitalon

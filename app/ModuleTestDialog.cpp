@@ -1,5 +1,6 @@
 #include "ModuleTestDialog.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileDialog>
@@ -16,8 +17,11 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <cmath>
+#include <string>
+#include <utility>
 
 #include "ModuleTestControl.h"
+#include "RunConditions.h"
 
 namespace vitalon {
 
@@ -102,6 +106,10 @@ void ModuleTestDialog::buildControls() {
     folderLabel->setBuddy(folderEdit_);
     form->addRow(limitsLabel, withButton(limitsEdit_, limitsBrowse_));
     form->addRow(folderLabel, withButton(folderEdit_, folderBrowse_));
+    demonstrationCheck_ = new QCheckBox(
+        QStringLiteral("&Demonstration on the simulated module (no module result)"), this);
+    demonstrationCheck_->setVisible(control_.servesSimulatedModule());
+    form->addRow(demonstrationCheck_);
 
     steps_ = new QTableWidget(analysis::ModuleTestRunner::kStepCount, 3, this);
     steps_->setHorizontalHeaderLabels(
@@ -178,6 +186,7 @@ void ModuleTestDialog::buildControls() {
         {serialEdit_, "serialNumber"},     {operatorEdit_, "operatorName"},
         {limitsEdit_, "limitsFile"},       {limitsBrowse_, "limitsBrowse"},
         {folderEdit_, "reportFolder"},     {folderBrowse_, "reportFolderBrowse"},
+        {demonstrationCheck_, "demonstration"},
         {steps_, "stepTable"},             {progress_, "progressBar"},
         {promptLabel_, "promptLabel"},     {promptButton_, "promptDone"},
         {verdictLabel_, "verdictLabel"},   {failedLabel_, "failedSteps"},
@@ -244,6 +253,18 @@ bool ModuleTestDialog::run() {
         }
         return false;
     }
+    analysis::RunConditions conditions;
+    conditions.simulatedModule = control_.onSimulatedModule();
+    conditions.demonstration = demonstrationCheck_->isChecked();
+    conditions.builtInLimits = prepared.setup.limitsPath.empty();
+    if (conditions.simulatedModule && !conditions.demonstration) {
+        showMessage(QStringLiteral("The port serves the simulated module, so the test would "
+                                   "judge no module. Tick \"Demonstration\" to run it as a "
+                                   "demonstration, whose report says so."),
+                    true);
+        return false;
+    }
+    prepared.setup.notices = analysis::runNotices(conditions);
     if (control_.currentPort() == 0) {
         showMessage(QStringLiteral("No port is open: pick the module's port from the Port menu."),
                     true);
@@ -299,9 +320,9 @@ void ModuleTestDialog::closeEvent(QCloseEvent* event) {
 }
 
 void ModuleTestDialog::setRunning(bool on) {
-    for (QWidget* entry :
-         std::initializer_list<QWidget*>{serialEdit_, operatorEdit_, limitsEdit_, folderEdit_,
-                                         limitsBrowse_, folderBrowse_, runButton_}) {
+    for (QWidget* entry : std::initializer_list<QWidget*>{serialEdit_, operatorEdit_, limitsEdit_,
+                                                          folderEdit_, limitsBrowse_, folderBrowse_,
+                                                          demonstrationCheck_, runButton_}) {
         entry->setEnabled(!on);
     }
     cancelButton_->setEnabled(true);
@@ -381,9 +402,14 @@ void ModuleTestDialog::finished() {
                 << QStringLiteral("%1 %2").arg(step.number).arg(QString::fromStdString(step.title));
         }
     }
-    failedLabel_->setText(failed.isEmpty()
-                              ? QString()
-                              : QStringLiteral("Failed: ") + failed.join(QStringLiteral(", ")));
+    QStringList below;
+    if (!failed.isEmpty()) {
+        below << QStringLiteral("Failed: ") + failed.join(QStringLiteral(", "));
+    }
+    for (const std::string& notice : session_->setup().notices) {
+        below << QString::fromStdString(notice);
+    }
+    failedLabel_->setText(below.join(QChar('\n')));
 
     const report::ReportWriteResult& written = session_->reportResult();
     if (written.ok) {

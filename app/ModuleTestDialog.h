@@ -5,6 +5,7 @@
 
 #include "ModuleTestSession.h"
 
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -20,6 +21,9 @@ class ModuleTestControl;
 // folder, Run, every step's live status and measured values, a progress bar
 // with the time left, Cancel, the technician's prompt, and at the end PASS or
 // FAIL in large type with the failed steps named and the report's files.
+//
+// A run on the simulated module (from --simulate or --replay) judges no
+// module: it starts only with "Demonstration" ticked, and its report says so.
 //
 // It is not modal: the window behind it keeps drawing, and its setting labels
 // follow the commands of the test. The operator, the limits file and the report
@@ -67,6 +71,7 @@ private:
     QLineEdit* folderEdit_ = nullptr;
     QPushButton* limitsBrowse_ = nullptr;
     QPushButton* folderBrowse_ = nullptr;
+    QCheckBox* demonstrationCheck_ = nullptr;  // shown only with a simulated module
     QPushButton* runButton_ = nullptr;
     QPushButton* cancelButton_ = nullptr;
     QTableWidget* steps_ = nullptr;

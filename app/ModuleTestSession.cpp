@@ -3,9 +3,14 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QStorageInfo>
 #include <QSysInfo>
 
 #include "RecordedSignal.h"
+#include "SpaceNeed.h"
+#ifdef Q_OS_UNIX
+#include "TerminationSignals.h"
+#endif
 
 namespace vitalon {
 
@@ -59,12 +64,34 @@ bool ModuleTestSession::start() {
     if (attached_ || done_) {
         return false;
     }
+    // Refused before anything is written when the recording and the report
+    // cannot fit: a run that ends without its report has to be repeated.
+    const std::optional<std::uint64_t> freeBytes = [this]() -> std::optional<std::uint64_t> {
+        const QStorageInfo storage(setup_.reportFolder);
+        if (!storage.isValid() || storage.bytesAvailable() < 0) {
+            return std::nullopt;
+        }
+        return static_cast<std::uint64_t>(storage.bytesAvailable());
+    }();
+#ifdef Q_OS_UNIX
+    const std::optional<std::uint64_t> perFile = fileSizeLimit();
+#else
+    const std::optional<std::uint64_t> perFile;
+#endif
+    if (const std::string problem =
+            report::spaceProblem(report::estimateSpaceNeed(setup_.limits),
+                                 setup_.reportFolder.toStdString(), freeBytes, perFile);
+        !problem.empty()) {
+        error_ = QString::fromStdString(problem);
+        return false;
+    }
     facts_.serialNumber = setup_.serialNumber;
     facts_.operatorName = setup_.operatorName;
     facts_.station = QSysInfo::machineHostName().toStdString();
     facts_.startedAt = std::chrono::system_clock::now();
     facts_.vitalonVersion = VITALON_VERSION;
     facts_.limitsPath = setup_.limitsPath;
+    facts_.notices = setup_.notices;
 
     // The recording takes the report's name, so that the files of one run sort together.
     const auto ms =

@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "ArrivalClock.h"
 #include "EdfRecorder.h"

@@ -10,11 +10,13 @@
 #include "GraphWidget.h"
 #include "MainWindow.h"
 #include "ModuleTestCommandLine.h"
+#include "ModuleTestControl.h"
 #include "PortMessages.h"
 #include "Protocol.h"
 #include "PulseProbe.h"
 #include "RecordingControl.h"
 #include "RecordingOptions.h"
+#include "RunConditions.h"
 #ifdef Q_OS_UNIX
 #include <QFileInfo>
 
@@ -36,6 +38,9 @@ vitalon::PortAssignment systemPorts() {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef Q_OS_UNIX
+    vitalon::ignoreFileSizeSignal();  // a file-size limit ends a write, not the program
+#endif
     if (vitalon::asksForRepair(argc, argv)) {
         return vitalon::runRepair(argc, argv);  // no window, so no display needed
     }
@@ -105,8 +110,16 @@ int main(int argc, char** argv) {
         QStringLiteral("report-dir"),
         QStringLiteral("Where the module test's report goes (default: the current directory)."),
         QStringLiteral("DIR"));
-    parser.addOptions(
-        {moduleTestOption, serialOption, operatorOption, limitsOption, reportDirOption});
+    const QCommandLineOption demonstrationOption(
+        QStringLiteral("demonstration"),
+        QStringLiteral("Let the module test run on --simulate or --replay; its report says "
+                       "\"simulated module, not a module result\"."));
+    const QCommandLineOption productionOption(
+        QStringLiteral("production"),
+        QStringLiteral("A production module test: needs --limits and a module on a port; "
+                       "refuses --simulate, --replay and --demonstration."));
+    parser.addOptions({moduleTestOption, serialOption, operatorOption, limitsOption,
+                       reportDirOption, demonstrationOption, productionOption});
     parser.process(app);
     if (parser.isSet(versionOption)) {
         std::printf("vitalon %s (Qt %s)\n", VITALON_VERSION, qVersion());
@@ -114,7 +127,8 @@ int main(int argc, char** argv) {
     }
     const bool moduleTest = parser.isSet(moduleTestOption);
     for (const QCommandLineOption& option :
-         {serialOption, operatorOption, limitsOption, reportDirOption}) {
+         {serialOption, operatorOption, limitsOption, reportDirOption, demonstrationOption,
+          productionOption}) {
         if (!moduleTest && parser.isSet(option)) {
             std::fprintf(stderr, "vitalon: --%s needs --module-test\n",
                          qPrintable(option.names().constFirst()));
@@ -126,6 +140,19 @@ int main(int argc, char** argv) {
     const QStringList portValues = parser.values(portOption);
     const bool replay = parser.isSet(recordingOptions.replay);
     const bool simulate = parser.isSet(simulateOption) || replay;
+    vitalon::analysis::RunConditions runConditions;
+    runConditions.simulatedModule = simulate;
+    runConditions.demonstration = parser.isSet(demonstrationOption);
+    runConditions.production = parser.isSet(productionOption);
+    runConditions.builtInLimits = !parser.isSet(limitsOption);
+    if (moduleTest) {
+        // Before a simulated module or a replay is started for nothing.
+        if (const std::string problem = vitalon::analysis::commandLineRunProblem(runConditions);
+            !problem.empty()) {
+            std::fprintf(stderr, "vitalon: %s\n", problem.c_str());
+            return 2;
+        }
+    }
 #ifdef Q_OS_UNIX
     std::unique_ptr<vitalon::SimulatedModule> module;
     vitalon::recording::ReplayStream* replayStream = nullptr;
@@ -190,10 +217,15 @@ int main(int argc, char** argv) {
     if (parser.isSet(noReconnectOption)) {
         window.reconnect().disableForThisRun();
     }
+#ifdef Q_OS_UNIX
+    if (module) {
+        window.moduleTest().setSimulatedDevice(module->devicePath());
+    }
+#endif
     if (moduleTest) {
         return vitalon::runModuleTestFromCommandLine(
             window, {parser.value(serialOption), parser.value(operatorOption),
-                     parser.value(limitsOption), parser.value(reportDirOption)});
+                     parser.value(limitsOption), parser.value(reportDirOption), runConditions});
     }
 #ifdef Q_OS_UNIX
     const vitalon::TerminationSignals terminationSignals([&window] { window.quit(); });

@@ -2,8 +2,10 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <utility>
 
 #include "ReportWriter.h"
+#include "RunConditions.h"
 
 namespace vitalon {
 
@@ -37,6 +39,13 @@ PreparedModuleTest prepareModuleTest(const ModuleTestEntries& entries) {
     }
     if (setup.operatorName.empty()) {
         return problem(EntryProblem::NoOperator, QStringLiteral("Enter the operator's name."));
+    }
+    for (const auto& [what, text] : {std::pair{"serial number", &setup.serialNumber},
+                                     std::pair{"operator name", &setup.operatorName}}) {
+        if (std::string why = analysis::typedTextProblem(what, *text); !why.empty()) {
+            why.front() = 'T';  // "the serial number ..." as a sentence
+            return problem(EntryProblem::ControlCharacters, QString::fromStdString(why + "."));
+        }
     }
     if (const std::string limitsFile = trimmed(entries.limitsFile); !limitsFile.empty()) {
         const analysis::LimitsLoad load = analysis::loadLimitsFile(limitsFile);

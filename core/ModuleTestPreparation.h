@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <string>
+#include <vector>
 
 #include "TestLimits.h"
 
@@ -14,6 +15,9 @@ struct ModuleTestSetup {
     std::string limitsPath;  // absolute; empty: the built-in limits
     analysis::TestLimits limits;
     QString reportFolder;  // absolute
+    // What the report must say about the run's worth (analysis::runNotices),
+    // e.g. that it ran on the simulated module; set by the front end.
+    std::vector<std::string> notices;
 };
 
 // The entries of a run as typed, in the dialog or on the command line.
@@ -25,7 +29,14 @@ struct ModuleTestEntries {
 };
 
 // What is wrong with the entries, in the order they are checked.
-enum class EntryProblem { None, NoSerialNumber, NoOperator, UnusableLimits, UnusableReportFolder };
+enum class EntryProblem {
+    None,
+    NoSerialNumber,
+    NoOperator,
+    ControlCharacters,  // in the serial number or the operator's name
+    UnusableLimits,
+    UnusableReportFolder
+};
 
 struct PreparedModuleTest {
     ModuleTestSetup setup;  // complete only when problem is None
@@ -36,7 +47,8 @@ struct PreparedModuleTest {
 };
 
 // Checks the entries (surrounding blanks ignored) the same way for every
-// front end: a serial number and an operator, a limits file that loads, a
+// front end: a serial number and an operator (neither with a control
+// character, which a terminal would obey when it is echoed), a limits file that loads, a
 // report folder that exists and can be written. The first problem found is
 // returned; nothing is written.
 PreparedModuleTest prepareModuleTest(const ModuleTestEntries& entries);

@@ -1,16 +1,19 @@
 #pragma once
 
 #include <QObject>
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QSocketNotifier;
 
 namespace vitalon {
 
-// Delivers SIGINT and SIGTERM on the event loop, so that a terminal's Ctrl+C or
-// a session's end runs the ordinary shutdown (port closed, exit code 0).
-// One instance per process. POSIX only; see TerminationSignalsPosix.cpp.
+// Delivers SIGINT, SIGTERM and SIGHUP on the event loop, so that a terminal's
+// Ctrl+C, a closed terminal or a logout runs the ordinary shutdown (recording
+// closed, module restored, port closed). One instance per process. POSIX only;
+// see TerminationSignalsPosix.cpp.
 class TerminationSignals : public QObject {
     Q_OBJECT
 public:
@@ -21,5 +24,15 @@ private:
     std::function<void()> onSignal_;
     std::unique_ptr<QSocketNotifier> notifier_;
 };
+
+// Makes a write beyond the process's file-size limit (ulimit -f) fail with
+// EFBIG instead of killing the program with SIGXFSZ, so that it ends the
+// recording or the report like a full disk, with a message. Call first thing
+// in main(); it lasts for the whole process.
+void ignoreFileSizeSignal();
+
+// The largest file this process may write (RLIMIT_FSIZE) in bytes; nothing
+// when unlimited.
+std::optional<std::uint64_t> fileSizeLimit();
 
 }  // namespace vitalon

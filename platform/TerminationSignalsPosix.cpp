@@ -1,5 +1,6 @@
 // POSIX only: termination signals delivered on the event loop through a pipe.
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <QSocketNotifier>
 #include <csignal>
@@ -9,6 +10,9 @@
 namespace vitalon {
 
 namespace {
+
+// A closed terminal (SIGHUP) ends the program as cleanly as Ctrl+C or a kill.
+constexpr int kTerminationSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 int signalPipe[2] = {-1, -1};
 
@@ -42,13 +46,15 @@ TerminationSignals::TerminationSignals(std::function<void()> onSignal, QObject* 
     action.sa_handler = onTerminationSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (int signal : kTerminationSignals) {
+        sigaction(signal, &action, nullptr);
+    }
 }
 
 TerminationSignals::~TerminationSignals() {
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
+    for (int signal : kTerminationSignals) {
+        std::signal(signal, SIG_DFL);
+    }
     notifier_.reset();
     for (int& fd : signalPipe) {
         if (fd >= 0) {
@@ -56,6 +62,18 @@ TerminationSignals::~TerminationSignals() {
             fd = -1;
         }
     }
+}
+
+void ignoreFileSizeSignal() {
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
+std::optional<std::uint64_t> fileSizeLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(limit.rlim_cur);
 }
 
 }  // namespace vitalon

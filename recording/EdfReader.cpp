@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <optional>
 
 #include "FileKind.h"
@@ -16,6 +17,7 @@ constexpr std::size_t kSignalHeaderBytes = 256;
 constexpr std::size_t kMaxSignals = 9999;  // the field has four digits
 constexpr char kDurationSeparator = 0x15;
 constexpr char kTextSeparator = 0x14;
+constexpr double kMaxSamplesPerSecond = 1e9;
 
 std::string fieldText(std::span<const std::uint8_t> bytes) {
     std::string text;
@@ -270,6 +272,18 @@ std::string EdfReader::parseHeader() {
     }
     if (!ordinary_.empty() && h.recordSeconds <= 0) {
         return "The EDF header's record duration is 0, so its signals have no sample rate";
+    }
+    // A duration such as 1e-300 s gives rates no instrument has, which would
+    // only turn into hundreds of digits in a message or a sample index.
+    for (std::size_t i : ordinary_) {
+        const EdfSignal& s = h.signalList[i];
+        if (s.samplesPerSecond(h.recordSeconds) > kMaxSamplesPerSecond) {
+            char rate[32];
+            std::snprintf(rate, sizeof rate, "%.3g", s.samplesPerSecond(h.recordSeconds));
+            return "The EDF header's record duration (" + field(244, 8) + " s) gives signal " +
+                   std::to_string(i + 1) + " (" + s.label + ") " + rate +
+                   " samples a second, more than the 1e+09 this program reads";
+        }
     }
     h.recordBytes = recordBytes;
     h.recordsOnDisk = (h.fileBytes - h.headerBytes) / recordBytes;

@@ -277,8 +277,7 @@ void EdfRecorder::flush() {
         const std::uint64_t expected = headerBytes_ + records_ * recordBytes_;
         auto size = data_.size();
         if (!size || *size < expected) {
-            fail(!flushed && flushError ? errorText(flushError)
-                                        : "the disk took fewer bytes than were written");
+            fail(!flushed && flushError ? errorText(flushError) : data_.shortfallReason(expected));
             return;
         }
     }

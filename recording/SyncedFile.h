@@ -25,6 +25,11 @@ public:
     std::string sync();
     std::string append(std::string_view bytes);
     std::optional<std::uint64_t> size() const;
+    // Why the file holds fewer than `expectedBytes` although they were written
+    // (the other writer saw the error, this descriptor did not), in the
+    // system's own words: "File too large" beyond the process's file-size
+    // limit, "No space left on device" on a full file system.
+    std::string shortfallReason(std::uint64_t expectedBytes) const;
     void close();
     bool isOpen() const { return fd_ >= 0; }
 

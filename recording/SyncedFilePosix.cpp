@@ -1,5 +1,7 @@
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -67,6 +69,20 @@ void SyncedFile::close() {
         ::close(fd_);
         fd_ = -1;
     }
+}
+
+std::string SyncedFile::shortfallReason(std::uint64_t expectedBytes) const {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+        expectedBytes > limit.rlim_cur) {
+        return errorText(EFBIG) + " (the file-size limit is " + std::to_string(limit.rlim_cur) +
+               " bytes)";
+    }
+    struct statvfs space {};
+    if (fd_ >= 0 && ::fstatvfs(fd_, &space) == 0 && space.f_bavail == 0) {
+        return errorText(ENOSPC);
+    }
+    return "the disk took fewer bytes than were written";
 }
 
 }  // namespace vitalon::recording

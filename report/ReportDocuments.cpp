@@ -1,5 +1,6 @@
 #include "ReportDocuments.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QBuffer>
 #include <QDateTime>
 #include <QJsonArray>
@@ -7,9 +8,12 @@
 #include <QJsonObject>
 #include <QPageLayout>
 #include <QPageSize>
+#include <QPainter>
 #include <QPdfWriter>
 #include <QTextDocument>
+#include <QTextFrame>
 #include <QUrl>
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <map>
@@ -141,6 +145,12 @@ QString markup(const TestReport& report,
                 "</style>\n</head>\n<body>\n")
                 .arg(serial, outcome, extraStyle);
     html += QStringLiteral("<h1>Vitalon module acceptance test</h1>\n");
+    for (const std::string& notice : facts.notices) {
+        html += QStringLiteral(
+                    "<p class=\"notice\" style=\"font-size: 14pt; font-weight: bold; "
+                    "color: #c62828;\">%1</p>\n")
+                    .arg(htmlEscaped(notice));
+    }
 
     const auto fact = [&](const QString& name, const QString& escapedValue) {
         html += QStringLiteral("<tr><th>%1</th><td>%2</td></tr>\n").arg(name, escapedValue);
@@ -244,6 +254,64 @@ std::vector<std::pair<QString, QImage>> pictures(const TestReport& report) {
     return all;
 }
 
+// Lays `document` out on the writer's pages and prints it, each page with the
+// run's notices on top (a page printed alone still says what the result is
+// not worth) and "page x of y" at the foot.
+void paginate(QTextDocument& document, QPdfWriter& writer, const TestReport& report) {
+    const double dotsPerPoint = writer.resolution() / 72.0;
+    const double frameMargin = 6.0 * dotsPerPoint;
+    QFont small = document.defaultFont();
+    small.setPointSizeF(8.5);
+    QFont bold = document.defaultFont();
+    bold.setBold(true);
+    const QFontMetricsF smallMetrics(small, &writer);
+    const QFontMetricsF boldMetrics(bold, &writer);
+    const QStringList notices = [&] {
+        QStringList list;
+        for (const std::string& notice : report.facts.notices) {
+            list << qs(notice);
+        }
+        return list;
+    }();
+    const QString noticeLine = notices.join(QStringLiteral("; "));
+    const double width = writer.width();
+    const double header = notices.isEmpty() ? 0.0 : boldMetrics.height() * 2.0;
+    const double footer = smallMetrics.height() * 2.0;
+    const double body = writer.height() - header - footer;
+
+    QTextFrameFormat frame = document.rootFrame()->frameFormat();
+    frame.setMargin(frameMargin);
+    document.rootFrame()->setFrameFormat(frame);
+    document.setPageSize(QSizeF(width, body));
+    const int pages = std::max(1, document.pageCount());
+
+    QPainter painter(&writer);
+    for (int page = 0; page < pages; ++page) {
+        if (page > 0) {
+            writer.newPage();
+        }
+        if (!notices.isEmpty()) {
+            painter.setFont(bold);
+            painter.setPen(QColor(0xc6, 0x28, 0x28));
+            painter.drawText(QRectF(frameMargin, 0, width - 2 * frameMargin, header),
+                             Qt::AlignLeft | Qt::AlignVCenter, noticeLine);
+        }
+        painter.save();
+        painter.translate(0, header - page * body);
+        const QRectF visible(0, page * body, width, body);
+        painter.setClipRect(visible);
+        QAbstractTextDocumentLayout::PaintContext context;
+        context.clip = visible;
+        document.documentLayout()->draw(&painter, context);
+        painter.restore();
+        painter.setFont(small);
+        painter.setPen(Qt::black);
+        painter.drawText(QRectF(frameMargin, header + body, width - 2 * frameMargin, footer),
+                         Qt::AlignRight | Qt::AlignBottom,
+                         QStringLiteral("page %1 of %2").arg(page + 1).arg(pages));
+    }
+}
+
 }  // namespace
 
 QString htmlEscaped(std::string_view text) {
@@ -281,6 +349,10 @@ QByteArray reportJson(const TestReport& report) {
     for (const StepResult& step : report.steps) {
         steps.append(stepJson(report, step));
     }
+    QJsonArray notices;
+    for (const std::string& notice : facts.notices) {
+        notices.append(qs(notice));
+    }
     QJsonArray failed;
     for (const StepResult* step : failedSteps(report)) {
         failed.append(QJsonObject{{"number", step->number}, {"title", qs(step->title)}});
@@ -301,6 +373,7 @@ QByteArray reportJson(const TestReport& report) {
                                                                       limitsToJson(report.limits)))
                                               .object()}}},
         {"recording", textOrNull(facts.recordingFile)},
+        {"notices", notices},
         {"outcome", qs(outcomeKey(report.outcome))},
         {"durationSeconds", number(testDurationSeconds(report))},
         {"failedSteps", failed},
@@ -343,6 +416,7 @@ QByteArray reportPdf(const TestReport& report) {
         writer.setCreator(QStringLiteral("Vitalon %1").arg(qs(report.facts.vitalonVersion)));
 
         QTextDocument document;
+        document.documentLayout()->setPaintDevice(&writer);
         QFont font(QStringLiteral("Liberation Sans"));
         font.setPointSizeF(9.5);
         document.setDefaultFont(font);
@@ -353,7 +427,7 @@ QByteArray reportPdf(const TestReport& report) {
         document.setHtml(markup(
             report, [](const QString& name) { return QStringLiteral("report-picture:") + name; },
             {}));
-        document.print(&writer);
+        paginate(document, writer, report);
     }
     buffer.close();
     return pdf;

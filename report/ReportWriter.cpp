@@ -2,8 +2,11 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QTemporaryFile>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <vector>
 
 #include "ReportDocuments.h"
 
@@ -18,18 +21,38 @@ bool keptInFileName(char c) {
            c == '_' || c == '.';
 }
 
-// Writes the whole of `data` or nothing; the error names the file.
-bool writeWhole(const QString& path, const QByteArray& data, QString& error) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        error = QStringLiteral("Cannot write the report file %1: %2").arg(path, file.errorString());
+// One report file written under a temporary name beside its own, and removed
+// again unless it was renamed into place.
+struct PendingFile {
+    QString path;
+    std::unique_ptr<QTemporaryFile> temporary;
+};
+
+QString cannotWrite(const QString& path, const QString& reason) {
+    return QStringLiteral("Cannot write the report file %1: %2").arg(path, reason);
+}
+
+// Writes `data` whole to a new temporary file in the folder of `path`. The
+// reason for a failure is the system's own (errno) text, as the disk gave it:
+// "No space left on device", "File too large".
+bool writeTemporary(PendingFile& file, const QByteArray& data, QString& error) {
+    const QFileInfo target(file.path);
+    file.temporary = std::make_unique<QTemporaryFile>(
+        target.dir().filePath(QStringLiteral(".") + target.fileName() + QStringLiteral(".XXXXXX")));
+    if (!file.temporary->open()) {
+        error = cannotWrite(file.path, file.temporary->errorString());
         return false;
     }
-    if (file.write(data) != data.size() || !file.commit()) {
-        error = QStringLiteral("Cannot write the report file %1: %2").arg(path, file.errorString());
-        file.cancelWriting();
+    errno = 0;
+    const bool written = file.temporary->write(data) == data.size() && file.temporary->flush();
+    const int writeError = errno;
+    if (!written) {
+        error = cannotWrite(file.path, writeError != 0
+                                           ? QString::fromLocal8Bit(std::strerror(writeError))
+                                           : file.temporary->errorString());
         return false;
     }
+    file.temporary->close();
     return true;
 }
 
@@ -103,16 +126,33 @@ ReportWriteResult writeReport(const TestReport& report, const QString& folder) {
         result.error = QStringLiteral("The PDF report could not be rendered.");
         return result;
     }
-    const std::pair<QString, QByteArray> files[] = {
+    // All three or none: each is written under a temporary name first, and
+    // only when every one is complete are they renamed into place. A report
+    // missing its PDF (a full disk) must not leave a JSON file saying "pass".
+    const std::pair<QString, QByteArray> contents[] = {
         {result.paths.json, reportJson(report)},
         {result.paths.html, reportHtml(report).toUtf8()},
         {result.paths.pdf, pdf},
     };
-    for (const auto& [path, data] : files) {
-        if (!writeWhole(path, data, result.error)) {
+    std::vector<PendingFile> files;
+    for (const auto& [path, data] : contents) {
+        files.push_back({path, nullptr});
+        if (!writeTemporary(files.back(), data, result.error)) {
+            return result;  // the temporary files go with `files`
+        }
+    }
+    for (PendingFile& file : files) {
+        // Never over an existing file, even one that appeared since the names were picked.
+        if (!file.temporary->rename(file.path)) {
+            result.error = cannotWrite(file.path, file.temporary->errorString());
+            for (const QString& placed : std::as_const(result.written)) {
+                QFile::remove(placed);
+            }
+            result.written.clear();
             return result;
         }
-        result.written << path;
+        file.temporary->setAutoRemove(false);
+        result.written << file.path;
     }
     result.ok = true;
     return result;

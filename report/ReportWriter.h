@@ -44,9 +44,11 @@ struct ReportWriteResult {
 };
 
 // Renders the PDF, the HTML page and the JSON file and writes them into
-// `folder`, which must exist. Each file appears whole or not at all (written
-// beside and renamed). A folder that is missing or not writable, or a write
-// that fails, ends with ok false and an error text; nothing throws.
+// `folder`, which must exist. The three appear together, each whole, or none
+// does (written under temporary names beside, renamed when all are complete).
+// A folder that is missing or not writable, or a write that fails (a full
+// disk, a file-size limit), ends with ok false and an error text naming the
+// file and the system's reason; nothing throws.
 ReportWriteResult writeReport(const TestReport& report, const QString& folder);
 
 }  // namespace vitalon::report

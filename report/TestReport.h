@@ -19,6 +19,9 @@ struct RunFacts {
     std::string vitalonVersion;
     std::string limitsPath;     // empty: the built-in limits
     std::string recordingFile;  // the EDF+ recording of the run; empty: none
+    // What the result is not worth, on every page, e.g. "simulated module, not
+    // a module result" (analysis::runNotices); empty for a production run.
+    std::vector<std::string> notices;
 };
 
 // A finished test as the report files show it: a copy, so the runner may be

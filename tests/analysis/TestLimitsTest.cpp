@@ -73,5 +73,39 @@ TEST(TestLimits, MistakesAreRefusedWithTheKeyNamed) {
     EXPECT_EQ(missing.error, "/nonexistent/limits.json: cannot be read");
 }
 
+// Values no bench can mean are refused with the key named, before they turn
+// into a time left of -9223372036854775808 s or a wait of centuries.
+TEST(TestLimits, AbsurdValuesAreRefusedWithTheKeyAndTheRange) {
+    struct Case {
+        std::string json;
+        std::string error;
+    };
+    const Case cases[] = {
+        {withHeader(R"("sampleRate": {"measureSeconds": 1e300})"),
+         "sampleRate.measureSeconds: must be above 0 and at most 600"},
+        {withHeader(R"("settleSeconds": 1e9)"), "settleSeconds: must be from 0 to 60"},
+        {withHeader(R"("reports": {"promptTimeoutSeconds": 86400})"),
+         "reports.promptTimeoutSeconds: must be above 0 and at most 3600"},
+        {withHeader(R"("sampleRate": {"tolerancePercent": 250})"),
+         "sampleRate.tolerancePercent: must be from 0 to 100"},
+        {withHeader(R"("simulation": {"heartRate": 1e6})"),
+         "simulation.heartRate: must be above 0 and at most 600"},
+        {withHeader(R"("leads": {"minBeats": 20000})"),
+         "leads.minBeats: must be a whole number from 0 to 10000"},
+        {withHeader(R"("calibration": {"widthSeconds": {"min": -1e300, "max": 0.2}})"),
+         "calibration.widthSeconds.min: must be a number from -1e+06 to 1e+06"},
+    };
+    for (const Case& c : cases) {
+        const LimitsLoad load = parseLimits(c.json);
+        EXPECT_FALSE(load.limits) << c.json;
+        EXPECT_NE(load.error.find(c.error), std::string::npos) << c.json << "\n" << load.error;
+    }
+    // The largest allowed values are accepted.
+    const LimitsLoad largest = parseLimits(withHeader(
+        R"("sampleRate": {"measureSeconds": 600, "tolerancePercent": 100},
+           "reports": {"promptTimeoutSeconds": 3600})"));
+    EXPECT_TRUE(largest.limits) << largest.error;
+}
+
 }  // namespace
 }  // namespace vitalon::analysis

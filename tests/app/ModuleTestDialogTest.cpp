@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -162,6 +163,51 @@ TEST_F(ModuleTestDialogTest, CancelRestoresTheModuleAndReportsTheRunAsCancelled)
     EXPECT_EQ(settings.value(QStringLiteral("limitsFile")).toString(), limits);
     EXPECT_EQ(settings.value(QStringLiteral("reportFolder")).toString(), reports_.path());
     EXPECT_FALSE(settings.contains(QStringLiteral("serialNumber")));
+}
+
+// With the simulated module on the port (as after --simulate), a run starts
+// only as a demonstration, and then says so beside the verdict and in the report.
+TEST_F(ModuleTestDialogTest, SimulatedModuleRunsOnlyAsADemonstration) {
+    window_->moduleTest().setSimulatedDevice(module_.devicePath());
+    const QString limits = writeLimits(
+        R"({"version": 1, "settleSeconds": 0.2, "sampleRate": {"measureSeconds": 0.5}})");
+    openAndFill(QStringLiteral("REAL-MODULE-42"), limits);
+    QCheckBox* demonstration = child<QCheckBox>("demonstration");
+    ASSERT_NE(demonstration, nullptr);
+    EXPECT_TRUE(demonstration->isVisible());
+    EXPECT_FALSE(dialog().run());
+    EXPECT_TRUE(dialog().message().contains(QStringLiteral("Tick \"Demonstration\"")))
+        << dialog().message().toStdString();
+    EXPECT_EQ(dialog().session(), nullptr);
+
+    child<QLineEdit>("serialNumber")->setText(QStringLiteral("SN\x1b[2J"));
+    demonstration->setChecked(true);
+    EXPECT_FALSE(dialog().run());
+    EXPECT_TRUE(dialog().message().contains(QStringLiteral("contains a control character")));
+    EXPECT_TRUE(reportFiles(QStringLiteral("*")).isEmpty());
+
+    child<QLineEdit>("serialNumber")->setText(QStringLiteral("REAL-MODULE-42"));
+    ASSERT_TRUE(dialog().run()) << dialog().message().toStdString();
+    ASSERT_TRUE(waitFor([&] { return status(0) == "PASS"; }, 10000));
+    dialog().cancel();
+    ASSERT_TRUE(waitFor([&] { return !dialog().running(); }, 10000));
+    EXPECT_TRUE(child<QLabel>("failedSteps")
+                    ->text()
+                    .contains(QStringLiteral("simulated module, not a module result")));
+    const QStringList json = reportFiles(QStringLiteral("*.json"));
+    ASSERT_EQ(json.size(), 1);
+    QFile file(reports_.filePath(json[0]));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.readAll().contains("\"simulated module, not a module result\""));
+}
+
+// A module on a port that is not the simulated one needs no demonstration.
+TEST_F(ModuleTestDialogTest, DemonstrationIsOfferedOnlyWithASimulatedModule) {
+    openAndFill(QStringLiteral("SN-1"), {});
+    EXPECT_FALSE(child<QCheckBox>("demonstration")->isVisible());
+    EXPECT_FALSE(window_->moduleTest().onSimulatedModule());
+    window_->moduleTest().setSimulatedDevice("/dev/pts/none");
+    EXPECT_FALSE(window_->moduleTest().onSimulatedModule());
 }
 
 TEST_F(ModuleTestDialogTest, PromptsWaitForTheTechnicianAndTheEndNamesTheFailedSteps) {

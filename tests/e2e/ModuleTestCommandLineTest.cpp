@@ -4,6 +4,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -98,13 +99,59 @@ TEST(ModuleTestCommandLine, WhatKeepsATestFromRunningIsNamedWithExitCodeTwo) {
           folder, "--limits",
           files.file("leadoff.json", R"({"version": 1, "reports": {"leadOffCheck": true}})")},
          "standard input is not a terminal"},
+        // No verdict on a module that is not there, unless asked for as a demonstration.
+        {"simulated module",
+         {"--module-test", "--simulate", "--serial", "REAL-MODULE-42", "--operator", "A",
+          "--report-dir", folder},
+         "give --demonstration"},
+        {"replayed recording",
+         {"--module-test", "--replay", files.file("passed.edf"), "--serial", "REAL-MODULE-42",
+          "--operator", "A", "--report-dir", folder},
+         "give --demonstration"},
+        {"production run on the built-in limits",
+         {"--module-test", "--production", "--serial", "SN1", "--operator", "A", "--port", port,
+          "--report-dir", folder},
+         "--production needs --limits"},
+        {"production run on the simulated module",
+         {"--module-test", "--production", "--simulate", "--demonstration", "--serial", "SN1",
+          "--operator", "A", "--limits", VITALON_MODEL_LIMITS, "--report-dir", folder},
+         "--production tests a module: it refuses --simulate and --replay"},
+        {"production run as a demonstration",
+         {"--module-test", "--production", "--demonstration", "--serial", "SN1", "--operator", "A",
+          "--port", port, "--limits", VITALON_MODEL_LIMITS, "--report-dir", folder},
+         "--production and --demonstration exclude each other"},
+        {"--demonstration without --module-test",
+         {"--simulate", "--demonstration"},
+         "--demonstration needs --module-test"},
+        {"control characters in the serial number",
+         {"--module-test", "--serial", "SN\x1b[2J\x1b]0;owned\x07", "--operator", "A", "--port",
+          port, "--report-dir", folder},
+         "The serial number \"SN\\x1b[2J\\x1b]0;owned\\x07\" contains a control character"},
+        {"limits beyond any sense",
+         {"--module-test", "--serial", "SN1", "--operator", "A", "--port", port, "--report-dir",
+          folder, "--limits",
+          files.file("absurd.json", R"({"version": 1, "sampleRate": {"measureSeconds": 1e300}})")},
+         "sampleRate.measureSeconds: must be above 0 and at most 600"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ChildProcess vitalon("/bin/sh", withoutTerminal(c.args), capturingStderr());
         EXPECT_EQ(vitalon.waitExit(20s), 2);
         EXPECT_NE(vitalon.stderrText().find(c.message), std::string::npos) << vitalon.stderrText();
+        EXPECT_EQ(vitalon.stderrText().find('\x1b'), std::string::npos) << "raw escape echoed";
     }
+    // A file-size limit too small for the run's files: refused before anything is written.
+    ChildProcess limited(
+        "/bin/sh",
+        {"-c", "exec /usr/bin/prlimit --fsize=100000 -- '" + std::string(VITALON_EXE) +
+                   "' --module-test --serial SN1 --operator A --port '" + port +
+                   "' --report-dir '" + folder + "' </dev/null"},
+        capturingStderr());
+    EXPECT_EQ(limited.waitExit(20s), 2);
+    EXPECT_NE(limited.stderrText().find("The file-size limit of this process (ulimit -f) is "
+                                        "100000 bytes: the run needs about "),
+              std::string::npos)
+        << limited.stderrText();
     EXPECT_EQ(reports.entries(), 0u) << "nothing is written when the test does not run";
 
     // A port that opens but no module answering: the start commands go out,
@@ -145,6 +192,45 @@ TEST(ModuleTestCommandLine, InterruptRestoresTheModuleThenExitsWith130) {
         << vitalon.stderrText();
     EXPECT_NE(vitalon.stderrText().find("step 8/8 Restore: PASS"), std::string::npos);
     EXPECT_GE(reports.entries(), 4u) << "report and recording of the cancelled run";
+}
+
+// A demonstration on the simulated module says so on standard error and in
+// its report, and a closed terminal (SIGHUP) cancels it like Ctrl+C: the
+// module is restored and the cancelled run reported. A "%1" in the serial
+// number is shown as typed.
+TEST(ModuleTestCommandLine, DemonstrationSaysSoAndHangupRestoresTheModule) {
+    const TempFolder reports;
+    ChildProcess vitalon(VITALON_EXE,
+                         {"--module-test", "--simulate", "--demonstration", "--serial", "SN%1-7",
+                          "--operator", "A", "--report-dir", reports.path().string()},
+                         capturingStderr());
+    ASSERT_TRUE(vitalon.waitForStderr("step 2/8 Sample rate ...", 20s)) << vitalon.stderrText();
+    const std::string start = vitalon.stderrText();
+    EXPECT_NE(start.find("module test of SN%1-7 by A on COM1 ("), std::string::npos) << start;
+    EXPECT_NE(start.find("note: simulated module, not a module result; demonstration limits, "
+                         "not a production result"),
+              std::string::npos)
+        << start;
+
+    EXPECT_EQ(vitalon.stop(SIGHUP, 15s), 130) << vitalon.stderrText();
+    const std::string all = vitalon.stderrText();
+    EXPECT_NE(all.find("step 8/8 Restore: PASS"), std::string::npos) << all;
+    EXPECT_NE(all.find("module test of SN%1-7: CANCELLED: simulated module, not a module result"),
+              std::string::npos)
+        << all;
+    std::string json;
+    for (const auto& entry : fs::directory_iterator(reports.path())) {
+        if (entry.path().extension() == ".json") {
+            std::ifstream file(entry.path());
+            json.assign(std::istreambuf_iterator<char>(file), {});
+        }
+    }
+    EXPECT_NE(json.find(R"("notices": [
+        "simulated module, not a module result",
+        "demonstration limits, not a production result"
+    ])"),
+              std::string::npos)
+        << json.substr(0, 800);
 }
 
 }  // namespace

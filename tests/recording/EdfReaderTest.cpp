@@ -84,6 +84,9 @@ TEST(EdfReader, HeaderFieldsThatLieAreRefusedOrCutToWhatTheFileHolds) {
         {236, 8, "-7", "The EDF header's number of data records (-7) is not a number"},
         {244, 8, "-1", "The EDF header's record duration (-1) is not a number of seconds"},
         {244, 8, "0", "The EDF header's record duration is 0, so its signals have no sample rate"},
+        {244, 8, "1e-300",
+         "The EDF header's record duration (1e-300 s) gives signal 1 (ECG II) 5e+301 samples a "
+         "second, more than the 1e+09 this program reads"},
         {256 + 7 * 216, 8, "0",
          "Signal 1 (ECG II): the number of samples per record (0) is not a number from 1 up"},
         {256 + 7 * 120, 8, "300",

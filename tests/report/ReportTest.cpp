@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -9,13 +11,18 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 
 #include "ModelBench.h"
 #include "ReportDocuments.h"
 #include "ReportWriter.h"
+#include "SpaceNeed.h"
 #include "TestReport.h"
 
 namespace vitalon::report {
@@ -316,6 +323,139 @@ TEST(ModuleTestReport, AFolderThatCannotTakeTheReportGivesAnErrorText) {
     EXPECT_TRUE(result.error.startsWith(QStringLiteral("Cannot write into the report folder")))
         << result.error.toStdString();
     EXPECT_TRUE(result.written.isEmpty());
+}
+
+// A run on the simulated module or the built-in limits says so on every page
+// of the PDF (a page printed alone too), at the top of the HTML page and in
+// the JSON file.
+TEST(ModuleTestReport, NoticesStandOnEveryPageAndInTheJson) {
+    RunFacts runFacts = facts();
+    runFacts.notices = {"simulated module, not a module result",
+                        "demonstration limits, not a production result"};
+    const TestReport report = runModel(runFacts);
+    QTemporaryDir dir;
+    const ReportWriteResult result = writeInto(dir, report);
+
+    int exitCode = -1;
+    const QStringList pages =
+        run(QStringLiteral("pdftotext"), {result.paths.pdf, QStringLiteral("-")}, &exitCode)
+            .split(QChar('\f'), Qt::SkipEmptyParts);
+    ASSERT_EQ(exitCode, 0);
+    ASSERT_GE(pages.size(), 2);
+    for (qsizetype i = 0; i < pages.size(); ++i) {
+        if (pages[i].trimmed().isEmpty()) {
+            continue;  // pdftotext ends with a form feed
+        }
+        const QString page = pages[i].simplified();
+        EXPECT_TRUE(page.contains(QStringLiteral("simulated module, not a module result")))
+            << "page " << i + 1;
+        EXPECT_TRUE(page.contains(QStringLiteral("demonstration limits, not a production result")))
+            << "page " << i + 1;
+        EXPECT_TRUE(page.contains(QStringLiteral("page %1 of").arg(i + 1))) << "page " << i + 1;
+    }
+    const QString html = readText(result.paths.html);
+    EXPECT_LT(html.indexOf(QStringLiteral("simulated module, not a module result")),
+              html.indexOf(QStringLiteral("Serial number")))
+        << "the notice comes before the facts";
+    expectValidJson(result.paths.json);
+    const QJsonObject json = readJson(result.paths.json);
+    EXPECT_EQ(json["notices"].toArray(),
+              (QJsonArray{QStringLiteral("simulated module, not a module result"),
+                          QStringLiteral("demonstration limits, not a production result")}));
+
+    // A production run has none.
+    const ReportWriteResult production = writeInto(dir, runModel(facts()));
+    EXPECT_TRUE(readJson(production.paths.json)["notices"].toArray().isEmpty());
+    const QString productionPdf = pdfText(production.paths.pdf);
+    EXPECT_FALSE(productionPdf.contains(QStringLiteral("not a module result")));
+    EXPECT_FALSE(productionPdf.contains(QStringLiteral("not a production result")));
+    expectValidJson(production.paths.json);
+}
+
+// The soft file-size limit of this process, lowered for one scope; a write
+// beyond it fails with EFBIG ("File too large") as on a full disk, since
+// SIGXFSZ is ignored meanwhile.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit lowered = saved_;
+        lowered.rlim_cur = bytes;
+        EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &lowered), 0);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, previousHandler_);
+    }
+
+private:
+    rlimit saved_{};
+    void (*previousHandler_)(int) = SIG_DFL;
+};
+
+// Disk full while writing: no file of the report is left (not a JSON saying
+// "pass" without its PDF), and the error names the file and the system's
+// reason rather than "Unknown error".
+TEST(ModuleTestReport, AFailedWriteLeavesNoReportFileAndSaysWhy) {
+    const TestReport report = runModel(facts());
+    ASSERT_EQ(report.outcome, analysis::TestOutcome::Passed);
+    const qsizetype json = reportJson(report).size();
+    const qsizetype html = reportHtml(report).toUtf8().size();
+    const qsizetype pdf = reportPdf(report).size();
+    const qsizetype largest = std::max({json, html, pdf});
+    const qsizetype smallest = std::min({json, html, pdf});
+    ASSERT_LT(smallest, largest);
+
+    // The smaller files fit, the largest does not; then none fits.
+    for (const rlim_t limit : {rlim_t(largest - 1), rlim_t(smallest / 2)}) {
+        SCOPED_TRACE(limit);
+        QTemporaryDir dir;
+        ReportWriteResult result;
+        {
+            const FileSizeLimit lowered(limit);
+            result = writeReport(report, dir.path());
+        }
+        EXPECT_FALSE(result.ok);
+        EXPECT_TRUE(result.written.isEmpty());
+        EXPECT_TRUE(
+            result.error.startsWith(QStringLiteral("Cannot write the report file ") + dir.path()))
+            << result.error.toStdString();
+        EXPECT_TRUE(result.error.endsWith(QString::fromLocal8Bit(std::strerror(EFBIG))))
+            << result.error.toStdString();
+        EXPECT_EQ(
+            QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden),
+            QStringList())
+            << "neither a report file nor a temporary one is left";
+    }
+}
+
+TEST(ModuleTestReport, SpaceForARunIsCheckedWithTheFigures) {
+    const analysis::TestLimits limits;
+    const SpaceNeed need = estimateSpaceNeed(limits);
+    // The default run takes about two and a half minutes: the estimate covers
+    // that at 300 samples a second, and the report files as this test renders them.
+    EXPECT_GT(need.seconds, 150.0);
+    EXPECT_GT(need.recordingBytes, std::uint64_t(150 * (600 + 684)));
+    const TestReport report = runModel(facts());
+    EXPECT_GT(need.reportBytes,
+              std::uint64_t(reportJson(report).size() + reportHtml(report).toUtf8().size() +
+                            reportPdf(report).size()));
+    analysis::TestLimits withPrompt = limits;
+    withPrompt.reports.leadOffCheck = true;
+    EXPECT_GT(estimateSpaceNeed(withPrompt).seconds, need.seconds + 2 * 120.0);
+
+    EXPECT_EQ(spaceProblem(need, "/r", need.totalBytes(), need.largestFileBytes), "");
+    EXPECT_EQ(spaceProblem(need, "/r", std::nullopt, std::nullopt), "");
+    const std::string full = spaceProblem(need, "/r", 1'500'000, std::nullopt);
+    EXPECT_TRUE(full.starts_with("Not enough free space in /r: the run needs about ")) << full;
+    EXPECT_NE(full.find("1.5 MB are free"), std::string::npos) << full;
+    EXPECT_NE(full.find("of recording for up to"), std::string::npos) << full;
+    const std::string limited = spaceProblem(need, "/r", std::nullopt, 100000);
+    EXPECT_TRUE(
+        limited.starts_with("The file-size limit of this process (ulimit -f) is 100000 "
+                            "bytes"))
+        << limited;
 }
 
 }  // namespace
