@@ -32,7 +32,8 @@ void BM_PresentDevicesUnchanged(benchmark::State& state) {
 }
 
 // One second of watching for a lost device that is still away: one reconnect
-// check (its path, then the list) and one port-item check.
+// check (a port named directly is looked for at its path only; an adapter
+// would also be looked for in the list) and one port-item check (the list).
 void BM_WatchOneSecondDeviceAway(benchmark::State& state) {
     SerialDeviceIdentityProvider devices;
     // A plain file stands for the device: known by its path while it is there.

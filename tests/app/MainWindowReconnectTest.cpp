@@ -299,5 +299,21 @@ TEST_F(ReconnectTest, AdapterPluggedAfterStartUpEnablesItsItemAndRemovedDisables
     EXPECT_TRUE(form->layout().portActions[0]->isEnabled());  // the start-up item keeps its state
 }
 
+// The system's own identities: a terminal named by its number is lost for
+// good, and the status bar says why instead of promising a reconnect.
+TEST(MainWindowReconnect, ALostBarePseudoTerminalIsExplainedAndNotWatchedFor) {
+    QSettings(QStringLiteral("vitalon"), QStringLiteral("vitalon")).clear();  // on by default
+    auto pty = std::make_unique<PtyPair>();
+    const std::string node = pty->slavePath();
+    MainWindow form(ports({node}));
+    form.start();
+    ASSERT_EQ(received(*pty, 10), testing::startCommandBytes());
+    pty.reset();
+    ASSERT_TRUE(waitFor([&] { return !form.link().isOpen(); }, 10000));
+    EXPECT_EQ(status(form).rfind("COM1 - " + node + " was lost (", 0), 0u) << status(form);
+    EXPECT_NE(status(form).find("is not reopened by itself"), std::string::npos) << status(form);
+    EXPECT_FALSE(form.reconnect().watching());
+}
+
 }  // namespace
 }  // namespace vitalon

@@ -171,6 +171,15 @@ TEST_F(LinkControllerTest, EventsTellTheWatchOfOpensPicksAndLossesButNotOfRefuse
     EXPECT_EQ(status_.back(),
               "COM3 - /dev/ttyUSB0 was lost (Input/output error). Waiting for the same device to "
               "come back; it is reopened by itself.");
+
+    // A loss the watch has nothing to say about is final: the usual advice.
+    events.watches = false;
+    link_.openable = {"/dev/ttyUSB0"};
+    controller_.pick(3);
+    link_.lose("gone");
+    EXPECT_EQ(status_.back(),
+              "COM3 - /dev/ttyUSB0 was lost (gone). Pick the port again from the Port menu once "
+              "it is back.");
 }
 
 TEST_F(LinkControllerTest, ReopenMovesThePortToTheNewPathAndRestoreSendsOneWriteEach) {
