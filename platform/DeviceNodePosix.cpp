@@ -20,14 +20,19 @@ constexpr int kMaxLinks = 40;
 
 }  // namespace
 
-bool isPseudoTerminal(const std::string& node) {
+NodeKind nodeKind(const std::string& node) {
     struct stat info {};
-    if (stat(node.c_str(), &info) != 0 || !S_ISCHR(info.st_mode)) {
-        return false;
+    if (stat(node.c_str(), &info) != 0) {
+        return NodeKind::Missing;
+    }
+    if (!S_ISCHR(info.st_mode)) {
+        return NodeKind::Other;
     }
     const unsigned major = ::major(info.st_rdev);
-    return major == kBsdPtySlaveMajor ||
-           (major >= kUnix98PtySlaveMajor && major < kUnix98PtySlaveMajor + kUnix98PtySlaveMajors);
+    const bool pty =
+        major == kBsdPtySlaveMajor ||
+        (major >= kUnix98PtySlaveMajor && major < kUnix98PtySlaveMajor + kUnix98PtySlaveMajors);
+    return pty ? NodeKind::PseudoTerminal : NodeKind::Other;
 }
 
 std::string linkChainStamp(const std::string& path) {

@@ -39,13 +39,22 @@ DeviceIdentity SerialDeviceIdentityProvider::identityOf(const std::string& path)
     if (device.empty()) {
         return {};  // nothing is there
     }
+    // A terminal going away can leave its path resolvable a moment longer;
+    // only what is still there when asked counts.
+    switch (nodeKind(device)) {
+        case NodeKind::Missing:
+            return {};
+        case NodeKind::PseudoTerminal:
+            return DeviceIdentity::pseudoTerminalAt(device);  // never in the device list
+        case NodeKind::Other:
+            break;
+    }
     for (const SerialDevice& listed : devices()) {
         if (listed.path == device) {
             return listed.identity;
         }
     }
-    return isPseudoTerminal(device) ? DeviceIdentity::pseudoTerminalAt(device)
-                                    : DeviceIdentity::devicePath(device);
+    return DeviceIdentity::devicePath(device);
 }
 
 std::string SerialDeviceIdentityProvider::linkStamp(const std::string& path) {
