@@ -1,5 +1,6 @@
 #include <edflib.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <filesystem>
@@ -277,6 +278,30 @@ TEST(ReplayChain, AFileThatNamesItselfAtItsStartEndsAtOnceInsteadOfSpinning) {
     EXPECT_EQ(error, files[0] +
                          " names itself as its next file (z-2.edf), a step that goes nowhere; "
                          "the replay ends here");
+}
+
+TEST(ReplayChain, AFifoOrADirectoryIsRefusedWithoutWaitingForAWriter) {
+    TempDir dir;
+    const std::string fifo = dir.file("pipe.edf");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::filesystem::create_directory(dir.path / "folder.edf");
+    const std::string messageFile = dir.file("messages");
+    const int status = inChild(
+        [&] {
+            std::ofstream out(messageFile);
+            for (const std::string& path : {fifo, dir.file("folder.edf")}) {
+                ReplaySource replay;
+                out << replay.open(path) << "\n";
+            }
+        },
+        20);
+    ASSERT_TRUE(WIFEXITED(status)) << "opening blocked";
+    std::ifstream in(messageFile);
+    std::string first, second;
+    std::getline(in, first);
+    std::getline(in, second);
+    EXPECT_EQ(first, fifo + " is a FIFO (named pipe), not a regular file");
+    EXPECT_EQ(second, dir.file("folder.edf") + " is a directory, not a regular file");
 }
 
 TEST(ReplayChain, AnEmptyFirstFileOfARealRecordingStillLeadsIntoTheNext) {
