@@ -244,9 +244,9 @@ int main(int argc, char** argv) {
             window.showStatus(QStringLiteral("Replay of %1 finished").arg(name).toStdString() +
                               (error.empty() ? "" : ": " + error));
         };
-        // Recording over any file of the replay would destroy what is being shown.
+        // Recording over a file of the replay would destroy what is being shown.
         window.recording().filesInUse = [replayStream] {
-            return replayStream->source().playedFiles();
+            return replayStream->source().filesInUse();
         };
     }
 #endif

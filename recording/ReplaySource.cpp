@@ -263,20 +263,35 @@ std::uint8_t ReplaySource::outputSample(std::uint64_t index, bool& ok) {
         std::clamp(std::lround(value), 0L, long(protocol::kMaxSample)));
 }
 
+std::string ReplaySource::nextCandidate() const {
+    if (nextName_.empty()) {
+        return {};
+    }
+    const std::string expected = chainedFileName(firstPath_, fileIndex_ + 1);
+    if (nextPartial_) {
+        return expected.ends_with(nextName_) ? expected : std::string();
+    }
+    if (nextName_.find('/') == std::string::npos && nextName_ != ".." && nextName_ != ".") {
+        return (std::filesystem::path(path_).parent_path() / nextName_).string();
+    }
+    return {};
+}
+
+std::vector<std::string> ReplaySource::filesInUse() const {
+    std::vector<std::string> files = played_;
+    if (!finished_) {
+        if (std::string next = nextCandidate(); !next.empty()) {
+            files.push_back(std::move(next));
+        }
+    }
+    return files;
+}
+
 bool ReplaySource::nextSegment() {
     if (nextName_.empty()) {
         return false;
     }
-    std::filesystem::path current(path_);
-    std::string candidate;
-    const std::string expected = chainedFileName(firstPath_, fileIndex_ + 1);
-    if (nextPartial_) {
-        if (expected.ends_with(nextName_)) {
-            candidate = expected;
-        }
-    } else if (nextName_.find('/') == std::string::npos && nextName_ != ".." && nextName_ != ".") {
-        candidate = (current.parent_path() / nextName_).string();
-    }
+    const std::string candidate = nextCandidate();
     if (candidate.empty()) {
         error_ = path_ + " names a next file that cannot be found (" + nextName_ + ")";
         return false;

@@ -43,9 +43,11 @@ public:
     bool finished() const { return finished_; }
     int samplesPerSecond() const { return outRate_; }
     const std::string& currentFile() const { return path_; }
-    // Every file of the recording opened so far, the current one last. A
-    // recording must not be written over any of them.
+    // Every file of the recording opened so far, the current one last.
     const std::vector<std::string>& playedFiles() const { return played_; }
+    // Those and the next file the current one names: a recording must not be
+    // written over any of them.
+    std::vector<std::string> filesInUse() const;
     // A problem met after opening, e.g. a next file that is missing; the
     // replay then ends there.
     const std::string& error() const { return error_; }
@@ -62,6 +64,7 @@ private:
 
     std::string openSegment(const std::string& path);
     std::string startSegment(const std::string& name);
+    std::string nextCandidate() const;
     bool nextSegment();
     std::optional<std::int16_t> inputSample(std::uint64_t index);
     std::uint8_t outputSample(std::uint64_t index, bool& ok);

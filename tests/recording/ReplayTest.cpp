@@ -233,6 +233,8 @@ TEST(ReplayChain, AChainThatComesBackToAReplayedFileEndsWithTheFilesNamed) {
 
     ReplaySource replay;
     ASSERT_EQ(replay.open(files[0]), "");
+    // What a recording must not write over: the file open and the one it names next.
+    EXPECT_EQ(replay.filesInUse(), (std::vector<std::string>{files[0], files[1]}));
     ReplayedStream replayed;
     replayed.play(replay, 100ms);
     EXPECT_TRUE(replay.finished());
