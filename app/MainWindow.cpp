@@ -61,14 +61,14 @@ MainWindow::MainWindow(PortAssignment devices, QWidget* parent)
       selectors_(
           {speedLabel_, amplificationLabel_, filterLabel_, modeLabel_, leadLabel_, curveLabel_},
           commandTap_),
-      graphSurface_(*ui_.graph),
-      trace_(graphSurface_),
+      trace_(*ui_.graph),
       panel_(pulseLabel_, respirationLabel_, statusLabel_, pulseToneItem_, tone_),
       display_(trace_, panel_),
-      linkController_(linkEventTap_, ports_, selectors_, chunkTap_,
+      linkController_(link_, ports_, selectors_,
                       [this](const std::string& text) { showStatus(text); }),
       reconnect_(ui_.reconnectAction, ui_.portActions, linkController_, ports_,
                  [this](const std::string& text) { showStatus(text); }) {
+    linkController_.addChunkListener(decoder_);
     decoder_.addListener(display_);
 
     // Each port number's menu item names the device it stands for.
@@ -85,12 +85,8 @@ MainWindow::MainWindow(PortAssignment devices, QWidget* parent)
     watchdogTimer_.start();
     connectControls();
 
-    recording_ = std::make_unique<RecordingControl>(*this, commandTap_, chunkTap_);
-    linkEventTap_.onLinkLost = [this](const std::string& reason) {
-        recording_->annotate("Link lost: " + reason);
-    };
-    linkEventTap_.onLinkBack = [this] { recording_->annotate("Link reopened"); };
-    review_ = std::make_unique<ReviewControl>(*this, graphSurface_);
+    recording_ = std::make_unique<RecordingControl>(*this, commandTap_);
+    review_ = std::make_unique<ReviewControl>(*this, trace_);
     review_->onFrozenChanged = [this](bool frozen) {
         recording_->annotate(frozen ? "Freeze" : "Unfreeze");
     };

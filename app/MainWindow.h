@@ -7,12 +7,10 @@
 #include <functional>
 #include <memory>
 
-#include "ArrivalClock.h"
+#include "CommandTap.h"
 #include "DeviceSettings.h"
 #include "DisplayListener.h"
-#include "FreezableSurface.h"
 #include "LinkController.h"
-#include "LinkTaps.h"
 #include "MainWindowLayout.h"
 #include "PortManager.h"
 #include "QtControls.h"
@@ -32,11 +30,13 @@ class ReviewControl;
 // The main window: owns the parts of the program and the controls, wires the
 // controls to the parts, and turns every failure into a status-bar message.
 //
-// The data path: the serial link pushes each received chunk to the link
-// controller, which hands it through the chunk tap and the arrival clock to the
-// stream decoder; the decoder delivers the decoded events to its listeners, one
-// of which is the display (trace, panel, watchdog, tone). Each handler runs to
-// completion on the event loop; after shutdown none runs.
+// The data path, in one direction: the serial link dates each received chunk
+// and pushes it to the link controller, which hands it to its chunk listeners,
+// the stream decoder first; the decoder tells its listeners the chunk's
+// arrival time and then its decoded events. Its listeners are the display
+// (trace, panel, watchdog, tone) and, while they run, the recording and the
+// module test. Each handler runs to completion on the event loop; after
+// shutdown none runs.
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
@@ -61,8 +61,6 @@ public:
     ReconnectControl& reconnect() { return reconnect_; }
     // The decoded stream; further listeners attach here.
     StreamDecoder& decoder() { return decoder_; }
-    // Told the arrival time right before each received chunk is decoded.
-    ArrivalClock& arrivalClock() { return arrivals_; }
     SettingSelectors& selectors() { return selectors_; }
     ModuleTestControl& moduleTest() { return *moduleTest_; }
     std::uint8_t currentPort() const { return linkController_.currentPort(); }
@@ -91,8 +89,7 @@ private:
 
     MainWindowLayout ui_;
     QtSerialLink link_;
-    CommandTap commandTap_{link_};      // the selectors' commands, seen by the recording
-    LinkEventTap linkEventTap_{link_};  // the link controller's view: losses, seen by the recording
+    CommandTap commandTap_{link_};  // the selectors' commands, seen by the recording
     QTimer watchdogTimer_;
     TonePlayer tone_;
 
@@ -104,9 +101,6 @@ private:
     PortManager ports_;
     SettingSelectors selectors_;
     StreamDecoder decoder_;
-    ArrivalClock arrivals_{decoder_};
-    ChunkTap chunkTap_{arrivals_};
-    FreezableSurface graphSurface_;
     WaveformTrace trace_;
     VitalSignPanel panel_;
     DisplayListener display_;

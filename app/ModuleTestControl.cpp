@@ -45,7 +45,6 @@ std::unique_ptr<ModuleTestSession> ModuleTestControl::makeSession(ModuleTestSetu
     const std::uint8_t port = window_.currentPort();
     ModuleTestWiring wiring{window_.selectors(),
                             window_.decoder(),
-                            window_.arrivalClock(),
                             {port, window_.ports().devicePath(port)},
                             [this](const std::string& text) { window_.showStatus(text); }};
     return std::make_unique<ModuleTestSession>(std::move(wiring), std::move(setup));

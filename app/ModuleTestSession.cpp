@@ -117,8 +117,7 @@ bool ModuleTestSession::start() {
 
     wiring_.decoder.addListener(runner_);
     wiring_.decoder.addListener(recorder_);
-    observerId_ =
-        wiring_.arrivals.addObserver([this](ArrivalClock::Clock::time_point now) { tick(now); });
+    wiring_.decoder.addListener(*this);
     attached_ = true;
     timer_.start();
     runner_.start(HostClock::now());
@@ -193,7 +192,7 @@ void ModuleTestSession::detach() {
         return;
     }
     attached_ = false;
-    wiring_.arrivals.removeObserver(observerId_);
+    wiring_.decoder.removeListener(*this);
     wiring_.decoder.removeListener(runner_);
     wiring_.decoder.removeListener(recorder_);
 }

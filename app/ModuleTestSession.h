@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "ArrivalClock.h"
 #include "EdfRecorder.h"
 #include "ModuleTestPreparation.h"
 #include "ModuleTestRunner.h"
@@ -23,7 +22,6 @@ namespace vitalon {
 struct ModuleTestWiring {
     SettingSelectors& selectors;
     StreamDecoder& decoder;
-    ArrivalClock& arrivals;
     RecordedPort port;                               // the port the link is open on, or none
     std::function<void(const std::string&)> report;  // status messages, e.g. an unsent command
 };
@@ -34,10 +32,10 @@ struct ModuleTestWiring {
 // annotations, and at the end the report in the report folder, named like
 // the recording.
 //
-// The runner is ticked with the arrival time right before each received chunk
-// is decoded, and every 50 ms from a timer so that waits end when nothing
-// arrives. The recording is flushed from the same timer.
-class ModuleTestSession : public QObject {
+// The runner is ticked with each received chunk's arrival time, which the
+// decoder tells its listeners before the chunk's events, and every 50 ms from a timer so that waits
+// end when nothing arrives. The recording is flushed from the same timer.
+class ModuleTestSession : public QObject, private StreamListener {
     Q_OBJECT
 public:
     ModuleTestSession(ModuleTestWiring wiring, ModuleTestSetup setup, QObject* parent = nullptr);
@@ -68,6 +66,7 @@ signals:
     void finished();
 
 private:
+    void onArrival(ArrivalTime arrival) override { tick(arrival); }
     void tick(analysis::HostTime now);
     void commandSent(std::string_view command);
     void finish();
@@ -83,7 +82,6 @@ private:
     QString error_;
     QString recordingPath_;
     report::ReportWriteResult reportResult_;
-    int observerId_ = 0;
     bool attached_ = false;
     bool done_ = false;
 };

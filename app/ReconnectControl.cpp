@@ -33,11 +33,11 @@ ReconnectControl::ReconnectControl(QAction* toggle, std::array<QAction*, 8> port
     timer_.setTimerType(Qt::PreciseTimer);  // a check is skipped when its timer comes early
     connect(&timer_, &QTimer::timeout, this, &ReconnectControl::check);
     connect(toggle_, &QAction::triggered, this, &ReconnectControl::userToggled);
-    linkController_.setEvents(this);
+    linkController_.addEventListener(*this);
 }
 
 ReconnectControl::~ReconnectControl() {
-    linkController_.setEvents(nullptr);
+    linkController_.removeEventListener(*this);
 }
 
 std::unique_ptr<ReconnectWatcher> ReconnectControl::makeWatcher(bool enabled) {

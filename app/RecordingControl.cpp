@@ -11,7 +11,7 @@
 #include <QStatusBar>
 
 #include "CommandMeaning.h"
-#include "LinkTaps.h"
+#include "CommandTap.h"
 #include "MainWindow.h"
 #include "RecordedSignal.h"
 
@@ -28,8 +28,7 @@ QString clockText(std::chrono::steady_clock::duration elapsed) {
 
 }  // namespace
 
-RecordingControl::RecordingControl(MainWindow& window, CommandTap& commands, ChunkTap& chunks)
-    : window_(window) {
+RecordingControl::RecordingControl(MainWindow& window, CommandTap& commands) : window_(window) {
     const MainWindowLayout& ui = window.layout();
     ui.fileMenu->addSeparator();
     startAction_ = ui.fileMenu->addAction(tr("Start Recording..."));
@@ -65,11 +64,7 @@ RecordingControl::RecordingControl(MainWindow& window, CommandTap& commands, Chu
     connect(stopAction_, &QAction::triggered, this, &RecordingControl::stopRecording);
 
     commands.onCommandSent = [this](std::string_view command) { commandSent(command); };
-    chunks.beforeChunk = [this] {
-        if (recorder_.isRecording()) {
-            recorder_.advanceTime(recording::EdfRecorder::Clock::now());
-        }
-    };
+    window_.linkController().addEventListener(*this);
     recorder_.onError = [this](const std::string& message) { recorderFailed(message); };
 
     clock_.setInterval(kClockIntervalMs);
@@ -80,9 +75,27 @@ RecordingControl::RecordingControl(MainWindow& window, CommandTap& commands, Chu
 RecordingControl::~RecordingControl() {
     recorder_.onError = nullptr;
     recorder_.stop();
+    window_.linkController().removeEventListener(*this);
     if (listening_) {
+        window_.decoder().removeListener(*this);
         window_.decoder().removeListener(recorder_);
     }
+}
+
+void RecordingControl::onArrival(ArrivalTime arrival) {
+    if (recorder_.isRecording()) {
+        recorder_.advanceTime(arrival);
+    }
+}
+
+std::string RecordingControl::linkLost(std::uint8_t, const std::string&,
+                                       const std::string& reason) {
+    annotate("Link lost: " + reason);
+    return {};  // marks the loss; what the user is told comes from the watch
+}
+
+void RecordingControl::linkResumed() {
+    annotate("Link reopened");
 }
 
 QString RecordingControl::defaultPath() {
@@ -115,6 +128,7 @@ bool RecordingControl::startRecording(const QString& path, bool overwriteConfirm
     startedAt_ = std::chrono::steady_clock::now();
     stale_ = window_.vitals().stale();
     if (!listening_) {
+        window_.decoder().addListener(*this);
         window_.decoder().addListener(recorder_);
         listening_ = true;
     }
@@ -131,6 +145,7 @@ void RecordingControl::stopRecording() {
     recorder_.stop();
     clock_.stop();
     if (listening_) {
+        window_.decoder().removeListener(*this);
         window_.decoder().removeListener(recorder_);
         listening_ = false;
     }
@@ -191,6 +206,7 @@ void RecordingControl::tick() {
 void RecordingControl::recorderFailed(const std::string& message) {
     clock_.stop();
     if (listening_) {
+        window_.decoder().removeListener(*this);
         window_.decoder().removeListener(recorder_);
         listening_ = false;
     }

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "EdfRecorder.h"
+#include "LinkController.h"
+#include "StreamListener.h"
 
 class QAction;
 class QLabel;
@@ -18,20 +20,20 @@ namespace vitalon {
 
 class MainWindow;
 class CommandTap;
-class ChunkTap;
 
 // Recording the session from the window: the File menu's "Start Recording..."
 // and "Stop Recording", the status-bar panel with the file and the time it
 // has run, the title's marker, and what the recorder is told besides the
 // stream: every command sent with its meaning, the watchdog going stale and
-// live, freeze and unfreeze. A failing write stops the recording with a
+// live, freeze and unfreeze, the link lost and back. Each received chunk
+// dates the samples that follow it. A failing write stops the recording with a
 // status-bar message; the monitor carries on.
-class RecordingControl : public QObject {
+class RecordingControl : public QObject, private StreamListener, private LinkEvents {
     Q_OBJECT
 public:
     static constexpr int kClockIntervalMs = 1000;
 
-    RecordingControl(MainWindow& window, CommandTap& commands, ChunkTap& chunks);
+    RecordingControl(MainWindow& window, CommandTap& commands);
     ~RecordingControl() override;
 
     // Starts recording to `path` at the module's current settings. False, with
@@ -61,6 +63,13 @@ public:
     std::function<std::vector<std::string>()> filesInUse;
 
 private:
+    // StreamListener: the recorder's clock moves with each received chunk.
+    void onArrival(ArrivalTime arrival) override;
+    // LinkEvents: losses and returns are marked in the recording.
+    std::string linkLost(std::uint8_t n, const std::string& path,
+                         const std::string& reason) override;
+    void linkResumed() override;
+
     void commandSent(std::string_view command);
     void tick();
     void recorderFailed(const std::string& message);

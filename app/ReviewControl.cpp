@@ -12,13 +12,13 @@
 #include <QStandardPaths>
 #include <QStatusBar>
 
-#include "FreezableSurface.h"
 #include "MainWindow.h"
+#include "WaveformTrace.h"
 
 namespace vitalon {
 
-ReviewControl::ReviewControl(MainWindow& window, FreezableSurface& surface)
-    : window_(window), surface_(surface) {
+ReviewControl::ReviewControl(MainWindow& window, WaveformTrace& trace)
+    : window_(window), trace_(trace) {
     const MainWindowLayout& ui = window.layout();
     viewMenu_ = window.menuBar()->addMenu(tr("&View"));
     viewMenu_->setObjectName(QStringLiteral("menView"));
@@ -54,15 +54,15 @@ ReviewControl::ReviewControl(MainWindow& window, FreezableSurface& surface)
 }
 
 bool ReviewControl::frozen() const {
-    return surface_.frozen();
+    return trace_.frozen();
 }
 
 void ReviewControl::setFrozen(bool frozen) {
     freezeAction_->setChecked(frozen);
-    if (frozen == surface_.frozen()) {
+    if (frozen == trace_.frozen()) {
         return;
     }
-    surface_.setFrozen(frozen);
+    trace_.setFrozen(frozen);
     freezePanel_->setVisible(frozen);
     if (onFrozenChanged) {
         onFrozenChanged(frozen);

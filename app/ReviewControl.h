@@ -11,7 +11,7 @@ class QMenu;
 namespace vitalon {
 
 class MainWindow;
-class FreezableSurface;
+class WaveformTrace;
 
 // The View menu: "Freeze" (also the space bar) holds the trace still while
 // everything else goes on, a second press resumes the sweep at the live
@@ -19,7 +19,7 @@ class FreezableSurface;
 class ReviewControl : public QObject {
     Q_OBJECT
 public:
-    ReviewControl(MainWindow& window, FreezableSurface& surface);
+    ReviewControl(MainWindow& window, WaveformTrace& trace);
 
     void setFrozen(bool frozen);
     bool frozen() const;
@@ -36,7 +36,7 @@ public:
 
 private:
     MainWindow& window_;
-    FreezableSurface& surface_;
+    WaveformTrace& trace_;
     QMenu* viewMenu_ = nullptr;
     QAction* freezeAction_ = nullptr;
     QAction* savePictureAction_ = nullptr;

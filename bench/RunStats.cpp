@@ -44,7 +44,7 @@ std::unique_ptr<RunStats> RunStats::fromOptions(const QCommandLineParser& parser
 
 RunStats::RunStats(MainWindow& window, std::string path, bool lagTimer)
     : window_(window), label1_(window.layout().pulseLabel), path_(std::move(path)) {
-    window_.link().setListener(this);
+    window_.linkController().addChunkListener(*this);
     window_.installEventFilter(this);
     if (label1_ != nullptr) {
         lastLabel1_ = label1_->text();
@@ -61,7 +61,7 @@ RunStats::RunStats(MainWindow& window, std::string path, bool lagTimer)
 }
 
 RunStats::~RunStats() {
-    window_.link().setListener(&window_.linkController());
+    window_.linkController().removeChunkListener(*this);
     window_.removeEventFilter(this);
     if (label1_ != nullptr) {
         label1_->removeEventFilter(this);
@@ -131,13 +131,8 @@ std::string RunStats::report() const {
     return out;
 }
 
-void RunStats::bytesReceived(std::span<const std::uint8_t> bytes) {
+void RunStats::onChunk(ArrivalTime, std::span<const std::uint8_t> bytes) {
     decoded_ += bytes.size();
-    window_.linkController().bytesReceived(bytes);
-}
-
-void RunStats::linkLost(const std::string& reason) {
-    window_.linkController().linkLost(reason);
 }
 
 }  // namespace vitalon

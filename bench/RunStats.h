@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "SerialLink.h"
+#include "ChunkListener.h"
 
 class QCommandLineParser;
 class QLabel;
@@ -35,11 +35,11 @@ class MainWindow;
 //   lag <ns> <us>         a lag sample: when the timer fired, how late
 //   decoded <bytes>       bytes received and handed to the decoder over the whole run
 //
-// The bytes are counted by standing between the serial link and the window's
-// link controller, as one more link listener. Nothing is written while the
+// The bytes are counted as one more chunk listener of the window's link
+// controller, after the decoder. Nothing is written while the
 // program runs, so recording costs no system calls; the lag timer is the only
 // added work on the event loop.
-class RunStats : public QObject, public LinkListener {
+class RunStats : public QObject, public ChunkListener {
 public:
     // Adds the options to `parser`; call before it processes the command line.
     static void addOptions(QCommandLineParser& parser);
@@ -58,8 +58,7 @@ public:
     // The report as written to the file; exposed for tests.
     std::string report() const;
 
-    void bytesReceived(std::span<const std::uint8_t> bytes) override;
-    void linkLost(const std::string& reason) override;
+    void onChunk(ArrivalTime arrival, std::span<const std::uint8_t> bytes) override;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -83,6 +83,18 @@ void StreamDecoder::decodeByte(std::uint8_t b) {
     step(b);
 }
 
+void StreamDecoder::onChunk(ArrivalTime arrival, std::span<const std::uint8_t> bytes) {
+    const Delivery delivery(*this);
+    for (std::size_t i = 0; i < listeners_.size(); ++i) {
+        if (StreamListener* listener = listeners_[i]) {
+            listener->onArrival(arrival);
+        }
+    }
+    for (std::uint8_t b : bytes) {
+        step(b);
+    }
+}
+
 void StreamDecoder::receive(std::span<const std::uint8_t> bytes) {
     const Delivery delivery(*this);
     for (std::uint8_t b : bytes) {

@@ -5,7 +5,7 @@
 #include <span>
 #include <vector>
 
-#include "LinkController.h"
+#include "ChunkListener.h"
 #include "StreamListener.h"
 
 namespace vitalon {
@@ -33,14 +33,20 @@ namespace vitalon {
 // There is no framing and no resynchronisation: a lost byte misplaces only
 // what follows it until the next marker. The state persists across chunks, so
 // a marker and its value may arrive in different chunks.
-class StreamDecoder : public ByteSink {
+//
+// A received chunk (onChunk) first tells every listener its arrival time,
+// then delivers its events, so whatever counts events against the clock
+// dates a whole chunk with the moment it was read.
+class StreamDecoder : public ChunkListener {
 public:
     // A listener must stay alive until it is removed or the decoder is gone.
     void addListener(StreamListener& listener);
     void removeListener(StreamListener& listener);
 
+    void onChunk(ArrivalTime arrival, std::span<const std::uint8_t> bytes) override;
+    // Bytes without an arrival time (a file, a test): only their events.
+    void receive(std::span<const std::uint8_t> bytes);
     void decodeByte(std::uint8_t b);
-    void receive(std::span<const std::uint8_t> bytes) override;
     // A new stream begins (the link was opened or reopened): a marker left
     // pending by the old one must not take the new stream's first byte as its
     // value. Listeners are kept.

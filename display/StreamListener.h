@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "ChunkListener.h"
+
 namespace vitalon {
 
 // Receives what the stream decoder recognises, one call per decoded event, in
@@ -10,6 +12,8 @@ namespace vitalon {
 class StreamListener {
 public:
     virtual ~StreamListener() = default;
+    // A chunk read from the link at `arrival`; its events follow.
+    virtual void onArrival(ArrivalTime arrival) { (void)arrival; }
     virtual void onSample(std::uint8_t sample) { (void)sample; }   // 0..247
     virtual void onPulse(std::uint8_t rate) { (void)rate; }        // beats per minute
     virtual void onRespiration(std::uint8_t rate) { (void)rate; }  // breaths per minute

@@ -19,6 +19,10 @@ void WaveformTrace::plotSample(std::int16_t sample) {
     // Row 256 - s: larger samples higher up; the range is fixed, not scaled.
     const auto level = static_cast<std::int16_t>(256 - sample);
     const auto x = static_cast<float>(pen_.x);
+    if (frozen_) {
+        pen_.lastY = level;
+        return;
+    }
 
     // Erase band: the pen's column and the one after it, from row 1 down.
     // Row 0 is deliberately left alone.

@@ -25,9 +25,18 @@ public:
 
     const TracePen& pen() const { return pen_; }
 
+    // A hold: while frozen nothing is drawn and the picture stays as it was,
+    // but the pen goes on moving across the area. Unfrozen, the sweep resumes
+    // at the column the live stream has reached, as if it had been drawn all
+    // along, so the part drawn after the freeze lines up in time with what
+    // the module sends now.
+    void setFrozen(bool frozen) { frozen_ = frozen; }
+    bool frozen() const { return frozen_; }
+
 private:
     DrawingSurface& graph_;
     TracePen pen_;
+    bool frozen_ = false;
 };
 
 }  // namespace vitalon

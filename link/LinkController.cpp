@@ -6,12 +6,8 @@
 namespace vitalon {
 
 LinkController::LinkController(SerialLink& link, PortManager& ports, SettingSelectors& selectors,
-                               ByteSink& received, Report report)
-    : link_(link),
-      ports_(ports),
-      selectors_(selectors),
-      received_(received),
-      report_(std::move(report)) {
+                               Report report)
+    : link_(link), ports_(ports), selectors_(selectors), report_(std::move(report)) {
     link_.setListener(this);
 }
 
@@ -28,9 +24,8 @@ void LinkController::start() {
         try {
             ports_.open(found);
             report_(openPortStatus(found, ports_.devicePath(found), ports_.lineSettings()));
-            if (events_ != nullptr) {
-                events_->linkOpened(found, ports_.devicePath(found));
-            }
+            const std::string path = ports_.devicePath(found);
+            eventListeners_.forEach([&](LinkEvents& events) { events.linkOpened(found, path); });
         } catch (const PortError& e) {
             report_(openFailureStatus(found, e));
         }
@@ -45,15 +40,16 @@ void LinkController::pick(std::uint8_t n) {
     try {
         ports_.pick(n);
         report_(openPortStatus(n, ports_.devicePath(n), ports_.lineSettings()));
-        if (events_ != nullptr) {
-            events_->portPicked(n, true);
-            events_->linkOpened(n, ports_.devicePath(n));
-        }
+        const std::string path = ports_.devicePath(n);
+        eventListeners_.forEach([&](LinkEvents& events) {
+            events.portPicked(n, true);
+            events.linkOpened(n, path);
+        });
     } catch (const PortError& e) {
         // A refused pick (a disabled item) changes nothing; any other pick
         // closed the old link.
-        if (events_ != nullptr && e.kind() != PortErrorKind::Unavailable) {
-            events_->portPicked(n, false);
+        if (e.kind() != PortErrorKind::Unavailable) {
+            eventListeners_.forEach([&](LinkEvents& events) { events.portPicked(n, false); });
         }
         report_(e.kind() == PortErrorKind::Unavailable
                     ? unavailablePortStatus(n, e, ports_.currentPort())
@@ -80,19 +76,33 @@ void LinkController::restoreSettings() {
     }
 }
 
-void LinkController::bytesReceived(std::span<const std::uint8_t> bytes) {
-    // A failure further down the stream ends this chunk's handling only.
-    try {
-        received_.receive(bytes);
-    } catch (const std::exception& e) {
-        report_(e.what());
+void LinkController::onChunk(ArrivalTime arrival, std::span<const std::uint8_t> bytes) {
+    if (lost_) {
+        lost_ = false;
+        eventListeners_.forEach([](LinkEvents& events) { events.linkResumed(); });
     }
+    // A failure further down the stream ends that listener's handling of this chunk only.
+    chunkListeners_.forEach([&](ChunkListener& listener) {
+        try {
+            listener.onChunk(arrival, bytes);
+        } catch (const std::exception& e) {
+            report_(e.what());
+        }
+    });
 }
 
 void LinkController::linkLost(const std::string& reason) {
+    lost_ = true;
     const std::uint8_t n = ports_.lastOpenedPort();
     const std::string path = ports_.devicePath(n);
-    const std::string told = events_ != nullptr ? events_->linkLost(n, path, reason) : "";
+    std::string told;
+    eventListeners_.forEach([&](LinkEvents& events) {
+        // Every listener hears of the loss; the first that has something to say is heard.
+        std::string text = events.linkLost(n, path, reason);
+        if (told.empty()) {
+            told = std::move(text);
+        }
+    });
     report_(told.empty() ? portLostStatus(n, path, reason) : told);
 }
 

@@ -5,38 +5,47 @@
 #include <span>
 #include <string>
 
+#include "ChunkListener.h"
 #include "DeviceSettings.h"
+#include "ListenerList.h"
 #include "PortManager.h"
 #include "SerialLink.h"
 
 namespace vitalon {
 
-// Where the received bytes go, in arrival order (the stream decoder).
-class ByteSink {
-public:
-    virtual ~ByteSink() = default;
-    virtual void receive(std::span<const std::uint8_t> bytes) = 0;
-};
-
-// Told of what happens to the link, for the watch that reopens a lost device.
+// Told of what happens to the link: the watch that reopens a lost device, the
+// recording that marks losses. Each overrides what it needs.
 class LinkEvents {
 public:
     virtual ~LinkEvents() = default;
     // The link is open on port n at `path` (start-up or a pick; not a reopen).
-    virtual void linkOpened(std::uint8_t n, const std::string& path) = 0;
+    virtual void linkOpened(std::uint8_t n, const std::string& path) {
+        (void)n;
+        (void)path;
+    }
     // The user picked port n by hand; `opened` says whether it opened.
-    virtual void portPicked(std::uint8_t n, bool opened) = 0;
+    virtual void portPicked(std::uint8_t n, bool opened) {
+        (void)n;
+        (void)opened;
+    }
     // The link on port n at `path` was lost. Returns what the user is told:
     // that its device is watched for and will be reopened by itself, or why
-    // it is not; empty when the loss is simply final (the port is picked
-    // again by hand).
+    // it is not; empty when this listener has nothing to say (with nothing
+    // said by any, the loss is simply final: the port is picked again by hand).
     virtual std::string linkLost(std::uint8_t n, const std::string& path,
-                                 const std::string& reason) = 0;
+                                 const std::string& reason) {
+        (void)n;
+        (void)path;
+        (void)reason;
+        return {};
+    }
+    // Bytes arrive again after a loss: the link is open again, whoever reopened it.
+    virtual void linkResumed() {}
 };
 
 // The program's side of the link to the module: the start-up sequence, the
 // picks from the Port menu, the reaction to a lost link, and the hand-over of
-// received bytes. Every outcome the user should know of goes to `report` as a
+// received chunks to its listeners. Every outcome the user should know of goes to `report` as a
 // status text; failures of start-up steps and picks never propagate, except a
 // start command that cannot be written (the caller reports that as well).
 class LinkController : public LinkListener {
@@ -44,7 +53,7 @@ public:
     using Report = std::function<void(const std::string&)>;
 
     LinkController(SerialLink& link, PortManager& ports, SettingSelectors& selectors,
-                   ByteSink& received, Report report);
+                   Report report);
     ~LinkController() override;
     LinkController(const LinkController&) = delete;
     LinkController& operator=(const LinkController&) = delete;
@@ -70,22 +79,31 @@ public:
     // PortError naming the command; the rest are not sent.
     void restoreSettings();
 
-    // Where link events go; nullptr for nowhere.
-    void setEvents(LinkEvents* events) { events_ = events; }
+    // Every received chunk goes to each chunk listener, in the order they
+    // were added, with the time the link read it. A listener that throws ends
+    // its own handling of the chunk (the status bar says why); the others
+    // still get it. Listeners may be added and removed at any time, also
+    // while being told; a listener must stay alive until it is removed.
+    void addChunkListener(ChunkListener& listener) { chunkListeners_.add(listener); }
+    void removeChunkListener(ChunkListener& listener) { chunkListeners_.remove(listener); }
+    // Every link event goes to each of these, in the order they were added.
+    void addEventListener(LinkEvents& events) { eventListeners_.add(events); }
+    void removeEventListener(LinkEvents& events) { eventListeners_.remove(events); }
 
     // The port the link is open on, or 0.
     std::uint8_t currentPort() const { return ports_.currentPort(); }
 
-    void bytesReceived(std::span<const std::uint8_t> bytes) override;
+    void onChunk(ArrivalTime arrival, std::span<const std::uint8_t> bytes) override;
     void linkLost(const std::string& reason) override;
 
 private:
     SerialLink& link_;
     PortManager& ports_;
     SettingSelectors& selectors_;
-    ByteSink& received_;
     Report report_;
-    LinkEvents* events_ = nullptr;
+    ListenerList<ChunkListener> chunkListeners_;
+    ListenerList<LinkEvents> eventListeners_;
+    bool lost_ = false;  // lost, and no bytes since
     bool shutDown_ = false;
 };
 

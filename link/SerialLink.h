@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "ChunkListener.h"
 #include "LineSettings.h"
 
 namespace vitalon {
@@ -33,12 +34,11 @@ private:
     PortErrorKind kind_;
 };
 
-// What an open link reports, on the event-loop thread.
-class LinkListener {
+// What an open link reports, on the event-loop thread: each chunk of bytes as
+// it came off the line (onChunk), dated once by the link with the time it was
+// read, and the loss of the line.
+class LinkListener : public ChunkListener {
 public:
-    virtual ~LinkListener() = default;
-    // Bytes as they came off the line, in arrival order; the span is valid only during the call.
-    virtual void bytesReceived(std::span<const std::uint8_t> bytes) = 0;
     // The device went away (a pulled cable, a vanished pseudo-terminal); the
     // link is already closed when this arrives.
     virtual void linkLost(const std::string& reason) = 0;

@@ -117,7 +117,8 @@ void QtSerialLink::readAvailable() {
     buffer_.resize(static_cast<std::size_t>(available));
     const qint64 got = serial_.read(reinterpret_cast<char*>(buffer_.data()), available);
     if (got > 0 && listener_ != nullptr) {
-        listener_->bytesReceived(std::span(buffer_.data(), static_cast<std::size_t>(got)));
+        listener_->onChunk(ArrivalClock::now(),
+                           std::span(buffer_.data(), static_cast<std::size_t>(got)));
     }
     pauseReading();  // after the delivery: its listener may have closed or reopened the link
 }

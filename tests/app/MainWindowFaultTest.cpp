@@ -68,22 +68,18 @@ std::string text(const QLabel* l) {
 // exactly what decoding that many bytes gives: nothing lost, doubled or
 // reordered, and the decoder in one of its four states. The replay comes
 // afterwards so that the watching adds next to nothing to each event.
-class StreamFollower : public LinkListener {
+class StreamFollower : public ChunkListener {
 public:
     StreamFollower(MainWindow& form, const std::vector<std::uint8_t>& sent)
         : form_(form),
           sent_(sent),
           sweep_(static_cast<int>(form.layout().graph->areaWidth()) + 1),
           serial_(form.link().findChild<QSerialPort*>()) {
-        form_.link().setListener(this);
+        form_.linkController().addChunkListener(*this);  // after the decoder
     }
-    ~StreamFollower() override { form_.link().setListener(&form_.linkController()); }
+    ~StreamFollower() override { form_.linkController().removeChunkListener(*this); }
 
-    void bytesReceived(std::span<const std::uint8_t> bytes) override {
-        form_.linkController().bytesReceived(bytes);
-        note(bytes.size());
-    }
-    void linkLost(const std::string& reason) override { form_.linkController().linkLost(reason); }
+    void onChunk(ArrivalTime, std::span<const std::uint8_t> bytes) override { note(bytes.size()); }
 
     std::size_t consumed() const { return consumed_; }
     std::size_t events() const { return seen_.size(); }

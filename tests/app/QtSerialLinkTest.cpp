@@ -16,8 +16,9 @@ using testing::waitFor;
 
 class Recorder : public LinkListener {
 public:
-    void bytesReceived(std::span<const std::uint8_t> bytes) override {
+    void onChunk(ArrivalTime arrival, std::span<const std::uint8_t> bytes) override {
         received.insert(received.end(), bytes.begin(), bytes.end());
+        arrivals.push_back(arrival);
         ++chunks;
         if (clock.isValid()) {
             times.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
@@ -26,6 +27,7 @@ public:
     void linkLost(const std::string& reason) override { lost.push_back(reason); }
 
     std::vector<std::uint8_t> received;
+    std::vector<ArrivalTime> arrivals;  // one per delivery
     int chunks = 0;
     std::vector<std::string> lost;
     QElapsedTimer clock;        // started by a test that times the deliveries
@@ -58,9 +60,15 @@ TEST(QtSerialLink, PushesReceivedBytesInOrderAndWritesThemAsTheyAre) {
     for (int i = 0; i < 3000; ++i) {
         sent.push_back(static_cast<std::uint8_t>(i * 7));
     }
+    const ArrivalTime before = ArrivalClock::now();
     pty.write(sent);
     ASSERT_TRUE(waitFor([&] { return recorder.received.size() >= sent.size(); }));
     EXPECT_EQ(recorder.received, sent);
+    // Each chunk is dated when it was read: after the write, in order, not in the future.
+    ASSERT_FALSE(recorder.arrivals.empty());
+    EXPECT_GE(recorder.arrivals.front(), before);
+    EXPECT_TRUE(std::is_sorted(recorder.arrivals.begin(), recorder.arrivals.end()));
+    EXPECT_LE(recorder.arrivals.back(), ArrivalClock::now());
 
     link.write("S1");
     const auto written = pty.read(2, std::chrono::milliseconds(2000));

@@ -93,5 +93,25 @@ TEST(WaveformTrace, FailingSurfaceCallLeavesThePenMovedAndTheLevelUnchanged) {
     EXPECT_EQ(surface.take().back(), "Line 4,156-5,156");
 }
 
+TEST(WaveformTrace, FrozenItDrawsNothingButItsPenMovesOnAndResumesAtTheLiveColumn) {
+    RecordingSurface surface;
+    WaveformTrace trace(surface);
+    trace.plotSample(100);
+    surface.take();
+
+    trace.setFrozen(true);
+    EXPECT_TRUE(trace.frozen());
+    trace.plotSample(120);
+    trace.plotSample(130);
+    EXPECT_EQ(surface.take(), (Log{"W", "W"}));  // only the width, for the wrap
+    EXPECT_EQ(trace.pen().x, 3);
+    EXPECT_EQ(trace.pen().lastY, 256 - 130);
+
+    trace.setFrozen(false);
+    trace.plotSample(140);  // from the level the live stream had reached
+    EXPECT_EQ(surface.take(), (Log{"W", "Fore 80000005", "H", "Line 4,1-4,255", "H",
+                                   "Line 5,1-5,255", "Fore 8000000D", "Line 3,126-4,116"}));
+}
+
 }  // namespace
 }  // namespace vitalon

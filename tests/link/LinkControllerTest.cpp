@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
 #include <stdexcept>
 
 #include "Fakes.h"
@@ -14,17 +16,23 @@ using testing::FakeLabel;
 using testing::FakeLink;
 using testing::FakeMenuItem;
 
-// Keeps every chunk it is handed; can be told to fail.
-class ChunkSink : public ByteSink {
+// Keeps every chunk it is handed with its arrival time; can be told to fail.
+class ChunkSink : public ChunkListener {
 public:
-    void receive(std::span<const std::uint8_t> bytes) override {
+    void onChunk(ArrivalTime arrival, std::span<const std::uint8_t> bytes) override {
         if (failWith) {
             throw std::runtime_error(failWith);
         }
         chunks.emplace_back(bytes.begin(), bytes.end());
+        arrivals.push_back(arrival);
+        if (onTold) {
+            onTold();
+        }
     }
     std::vector<std::vector<std::uint8_t>> chunks;
+    std::vector<ArrivalTime> arrivals;
     const char* failWith = nullptr;
+    std::function<void()> onTold;
 };
 
 class LinkControllerTest : public ::testing::Test {
@@ -50,8 +58,9 @@ protected:
     ChunkSink sink_;
     std::vector<std::string> status_;
     PortManager ports_{link_, devices(), items()};
-    LinkController controller_{link_, ports_, selectors_, sink_,
+    LinkController controller_{link_, ports_, selectors_,
                                [this](const std::string& text) { status_.push_back(text); }};
+    void SetUp() override { controller_.addChunkListener(sink_); }
 };
 
 TEST_F(LinkControllerTest, StartOpensTheFoundPortSaysSoAndSendsTheStartCommands) {
@@ -117,6 +126,41 @@ TEST_F(LinkControllerTest, ChunksGoToTheSinkInOrderAndAFailureBecomesAStatusMess
     EXPECT_EQ(status_.back(), "the drawing failed");
 }
 
+TEST_F(LinkControllerTest, EveryChunkListenerGetsEachChunkWithTheLinksArrivalTime) {
+    link_.openable = {"/dev/ttyUSB0"};
+    controller_.start();
+    ChunkSink second, third;
+    controller_.addChunkListener(second);
+    controller_.addChunkListener(third);
+    controller_.addChunkListener(second);  // once is enough
+
+    const ArrivalTime t1 = ArrivalTime{} + std::chrono::milliseconds(5);
+    const ArrivalTime t2 = t1 + std::chrono::milliseconds(16);
+    sink_.failWith = "the drawing failed";  // the first one fails: the others still get it
+    link_.receive({1, 2}, t1);
+    EXPECT_EQ(status_.back(), "the drawing failed");
+    sink_.failWith = nullptr;
+    link_.receive({3}, t2);
+    const std::vector<std::vector<std::uint8_t>> both{{1, 2}, {3}};
+    EXPECT_EQ(second.chunks, both);
+    EXPECT_EQ(third.chunks, both);
+    EXPECT_EQ(second.arrivals, (std::vector<ArrivalTime>{t1, t2}));
+    EXPECT_EQ(sink_.arrivals, (std::vector<ArrivalTime>{t2}));
+
+    // A listener may remove itself and another while being told; the rest
+    // of that round goes on, and the removed hear nothing more.
+    second.onTold = [&] {
+        controller_.removeChunkListener(second);
+        controller_.removeChunkListener(third);
+    };
+    link_.receive({4}, t2);
+    link_.receive({5}, t2);
+    EXPECT_EQ(second.chunks.back(), std::vector<std::uint8_t>{4});
+    EXPECT_EQ(third.chunks.size(), 2u);  // removed before its turn in that round
+    EXPECT_EQ(sink_.chunks.back(), std::vector<std::uint8_t>{5});
+    EXPECT_EQ(sink_.chunks.size(), 3u);  // {1, 2} failed in it
+}
+
 TEST_F(LinkControllerTest, LostLinkNamesPortDeviceAndReasonAndShutdownDetaches) {
     link_.openable = {"/dev/ttyUSB0"};
     controller_.start();
@@ -155,7 +199,7 @@ public:
 
 TEST_F(LinkControllerTest, EventsTellTheWatchOfOpensPicksAndLossesButNotOfRefusedPicks) {
     EventLog events;
-    controller_.setEvents(&events);
+    controller_.addEventListener(events);
     link_.openable = {"/dev/ttyUSB0", "/dev/ttyS0"};
     controller_.start();  // the scan's probes are no opens of the link
     controller_.pick(1);  // disabled: refused, nothing changes
@@ -180,6 +224,41 @@ TEST_F(LinkControllerTest, EventsTellTheWatchOfOpensPicksAndLossesButNotOfRefuse
     EXPECT_EQ(status_.back(),
               "COM3 - /dev/ttyUSB0 was lost (gone). Pick the port again from the Port menu once "
               "it is back.");
+}
+
+// A listener of losses alone, as the recording is: it watches for nothing.
+class LossLog : public LinkEvents {
+public:
+    std::string linkLost(std::uint8_t n, const std::string&, const std::string& reason) override {
+        log.push_back("lost COM" + std::to_string(n) + ": " + reason);
+        return {};
+    }
+    void linkResumed() override { log.push_back("resumed"); }
+    std::vector<std::string> log;
+};
+
+TEST_F(LinkControllerTest, EveryEventListenerHearsOfALossAndOfTheFirstBytesAfterIt) {
+    EventLog watch;
+    LossLog recording;
+    controller_.addEventListener(recording);  // first, with nothing to say: the watch is heard
+    controller_.addEventListener(watch);
+    link_.openable = {"/dev/ttyUSB0"};
+    controller_.start();
+    link_.receive({1});
+    link_.lose("Input/output error");
+    EXPECT_NE(status_.back().find("it is reopened by itself"), std::string::npos);
+
+    controller_.reopen(3, "/dev/ttyUSB0");
+    link_.receive({2});
+    link_.receive({3});  // told once per loss
+    controller_.removeEventListener(watch);
+    link_.lose("gone");
+    EXPECT_NE(status_.back().find("Pick the port again"), std::string::npos);  // nobody watches
+    EXPECT_EQ(recording.log, (std::vector<std::string>{"lost COM3: Input/output error", "resumed",
+                                                       "lost COM3: gone"}));
+    EXPECT_EQ(watch.log,
+              (std::vector<std::string>{"opened COM3 /dev/ttyUSB0", "lost COM3 /dev/ttyUSB0"}));
+    EXPECT_EQ(sink_.chunks.size(), 3u);
 }
 
 TEST_F(LinkControllerTest, ReopenMovesThePortToTheNewPathAndRestoreSendsOneWriteEach) {

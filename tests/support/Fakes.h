@@ -65,7 +65,11 @@ public:
     }
     void setListener(LinkListener* l) override { listener = l; }
 
-    void receive(const std::vector<std::uint8_t>& bytes) { listener->bytesReceived(bytes); }
+    // A chunk read at `arrival` (by default: now).
+    void receive(const std::vector<std::uint8_t>& bytes,
+                 ArrivalTime arrival = ArrivalClock::now()) {
+        listener->onChunk(arrival, bytes);
+    }
     void lose(const std::string& reason) {
         open_ = false;
         listener->linkLost(reason);
