@@ -155,7 +155,9 @@ int runModuleTestFromCommandLine(MainWindow& window, const ModuleTestOptions& op
                     .arg(written.paths.pdf, written.paths.html, written.paths.json,
                          session->recordingPath()));
         } else {
-            say(QStringLiteral("the report was not written: %1").arg(written.error));
+            say(QStringLiteral("the report was not written: %1 (no file of it is left; the "
+                               "recording is kept: %2)")
+                    .arg(written.error, session->recordingPath()));
             // A pass must leave its report behind; without one it does not count.
             if (exitCode == 0) {
                 exitCode = 2;

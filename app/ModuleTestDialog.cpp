@@ -417,7 +417,10 @@ void ModuleTestDialog::finished() {
                         .arg(written.paths.pdf, session_->recordingPath()),
                     false);
     } else {
-        showMessage(QStringLiteral("The report was not written: %1").arg(written.error), true);
+        showMessage(QStringLiteral("The report was not written: %1 (no file of it is left; the "
+                                   "recording is kept: %2)")
+                        .arg(written.error, session_->recordingPath()),
+                    true);
     }
     // The next module gets its own number.
     serialEdit_->clear();

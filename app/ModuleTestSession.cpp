@@ -114,6 +114,9 @@ bool ModuleTestSession::start() {
     }
     facts_.recordingFile = QFileInfo(recordingPath_).fileName().toStdString();
     recorder_.annotate("Module test of " + setup_.serialNumber);
+    for (const std::string& notice : setup_.notices) {
+        recorder_.annotate(notice);  // a replay of this run says it too
+    }
 
     wiring_.decoder.addListener(runner_);
     wiring_.decoder.addListener(recorder_);

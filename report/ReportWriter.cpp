@@ -5,8 +5,6 @@
 #include <QTemporaryFile>
 #include <cerrno>
 #include <cstring>
-#include <memory>
-#include <vector>
 
 #include "ReportDocuments.h"
 
@@ -21,39 +19,61 @@ bool keptInFileName(char c) {
            c == '_' || c == '.';
 }
 
-// One report file written under a temporary name beside its own, and removed
-// again unless it was renamed into place.
-struct PendingFile {
-    QString path;
-    std::unique_ptr<QTemporaryFile> temporary;
+// Temporary files made by one writeReport(); those still listed when it
+// returns (not renamed into place) are removed.
+struct TemporaryFiles {
+    QStringList paths;
+    ~TemporaryFiles() {
+        for (const QString& path : std::as_const(paths)) {
+            QFile::remove(path);
+        }
+    }
 };
 
 QString cannotWrite(const QString& path, const QString& reason) {
     return QStringLiteral("Cannot write the report file %1: %2").arg(path, reason);
 }
 
-// Writes `data` whole to a new temporary file in the folder of `path`. The
-// reason for a failure is the system's own (errno) text, as the disk gave it:
-// "No space left on device", "File too large".
-bool writeTemporary(PendingFile& file, const QByteArray& data, QString& error) {
-    const QFileInfo target(file.path);
-    file.temporary = std::make_unique<QTemporaryFile>(
-        target.dir().filePath(QStringLiteral(".") + target.fileName() + QStringLiteral(".XXXXXX")));
-    if (!file.temporary->open()) {
-        error = cannotWrite(file.path, file.temporary->errorString());
-        return false;
+constexpr int kMostTemporaryNames = 100;
+
+// Writes `data` whole to a new hidden file beside `path` (".NAME.partial"),
+// listed in `temporaries`, and returns its name; empty, with `error` set,
+// when that fails. A new file gets the permissions any new file of the user
+// gets, so the renamed report is as readable as the recording. The reason for
+// a failure is the system's own (errno) text, as the disk gave it: "No space
+// left on device", "File too large".
+QString writeTemporary(const QString& path, const QByteArray& data, TemporaryFiles& temporaries,
+                       QString& error) {
+    const QFileInfo target(path);
+    QFile file;
+    for (int n = 1;; ++n) {
+        file.setFileName(target.dir().filePath(QStringLiteral(".") + target.fileName() +
+                                               (n == 1 ? QString() : QStringLiteral("-%1").arg(n)) +
+                                               QStringLiteral(".partial")));
+        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+            break;
+        }
+        if (!file.exists() || n == kMostTemporaryNames) {
+            error = cannotWrite(path, file.errorString());
+            return {};
+        }
     }
+    temporaries.paths << file.fileName();
     errno = 0;
-    const bool written = file.temporary->write(data) == data.size() && file.temporary->flush();
+    const bool written = file.write(data) == data.size() && file.flush();
     const int writeError = errno;
     if (!written) {
-        error = cannotWrite(file.path, writeError != 0
-                                           ? QString::fromLocal8Bit(std::strerror(writeError))
-                                           : file.temporary->errorString());
-        return false;
+        error =
+            cannotWrite(path, writeError != 0 ? QString::fromLocal8Bit(std::strerror(writeError))
+                                              : file.errorString());
+        return {};
     }
-    file.temporary->close();
-    return true;
+    file.close();
+    if (file.error() != QFileDevice::NoError) {
+        error = cannotWrite(path, file.errorString());
+        return {};
+    }
+    return file.fileName();
 }
 
 }  // namespace
@@ -134,25 +154,29 @@ ReportWriteResult writeReport(const TestReport& report, const QString& folder) {
         {result.paths.html, reportHtml(report).toUtf8()},
         {result.paths.pdf, pdf},
     };
-    std::vector<PendingFile> files;
+    TemporaryFiles temporaries;
+    QStringList written;
     for (const auto& [path, data] : contents) {
-        files.push_back({path, nullptr});
-        if (!writeTemporary(files.back(), data, result.error)) {
-            return result;  // the temporary files go with `files`
+        written << writeTemporary(path, data, temporaries, result.error);
+        if (written.back().isEmpty()) {
+            return result;  // the temporary files go with `temporaries`
         }
     }
-    for (PendingFile& file : files) {
-        // Never over an existing file, even one that appeared since the names were picked.
-        if (!file.temporary->rename(file.path)) {
-            result.error = cannotWrite(file.path, file.temporary->errorString());
+    for (qsizetype i = 0; i < written.size(); ++i) {
+        const QString& path = contents[i].first;
+        // QFile::rename never replaces a file, even one that appeared since
+        // the names were picked.
+        QFile file(written[i]);
+        if (!file.rename(path)) {
+            result.error = cannotWrite(path, file.errorString());
             for (const QString& placed : std::as_const(result.written)) {
                 QFile::remove(placed);
             }
             result.written.clear();
             return result;
         }
-        file.temporary->setAutoRemove(false);
-        result.written << file.path;
+        temporaries.paths.removeOne(written[i]);
+        result.written << path;
     }
     result.ok = true;
     return result;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <unistd.h>
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "EdfReader.h"
 #include "PtyPair.h"
 #include "SimProcess.h"
 
@@ -219,12 +221,29 @@ TEST(ModuleTestCommandLine, DemonstrationSaysSoAndHangupRestoresTheModule) {
               std::string::npos)
         << all;
     std::string json;
+    std::vector<std::string> annotations;
     for (const auto& entry : fs::directory_iterator(reports.path())) {
         if (entry.path().extension() == ".json") {
             std::ifstream file(entry.path());
             json.assign(std::istreambuf_iterator<char>(file), {});
         }
+        if (entry.path().extension() != ".edf") {
+            continue;
+        }
+        recording::EdfReader reader;
+        ASSERT_EQ(reader.open(entry.path().string()), "");
+        recording::EdfRecord record;
+        for (std::uint64_t i = 0; i < reader.header().usableRecords; ++i) {
+            ASSERT_TRUE(reader.readAnnotations(i, record));
+            for (const auto& annotation : record.annotations) {
+                annotations.push_back(annotation.text);
+            }
+        }
     }
+    // The recording says it too, so that a replay of it cannot pass for a module.
+    EXPECT_NE(
+        std::find(annotations.begin(), annotations.end(), "simulated module, not a module result"),
+        annotations.end());
     EXPECT_NE(json.find(R"("notices": [
         "simulated module, not a module result",
         "demonstration limits, not a production result"

@@ -430,6 +430,21 @@ TEST(ModuleTestReport, AFailedWriteLeavesNoReportFileAndSaysWhy) {
     }
 }
 
+// Written under temporary names, the report files still get the permissions
+// of any new file (not the owner-only ones of a temporary file), so that a
+// shared report folder stays readable.
+TEST(ModuleTestReport, ReportFilesAreAsReadableAsAnyNewFileAndNoTemporaryIsLeft) {
+    QTemporaryDir dir;
+    const ReportWriteResult result = writeInto(dir, runModel(facts()));
+    QFile plain(dir.filePath(QStringLiteral("plain")));
+    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    for (const QString& path : result.written) {
+        EXPECT_EQ(QFile::permissions(path), plain.permissions()) << path.toStdString();
+    }
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 4);
+}
+
 TEST(ModuleTestReport, SpaceForARunIsCheckedWithTheFigures) {
     const analysis::TestLimits limits;
     const SpaceNeed need = estimateSpaceNeed(limits);
