@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 
 #include "Annotations.h"
@@ -173,7 +174,10 @@ std::string ReplaySource::startSegment(const std::string& path) {
         offset_ = (s.physicalMinimum - s.digitalMinimum * unitsPerStep - low) / (high - low) *
                   protocol::kMaxSample;
         if (inRate_ != outRate_) {
-            notes_.push_back(path + ": " + s.label + " at " + std::to_string(inRate_) +
+            // "256", "62.5": a rate is shown as a rate, not with six zeros.
+            char rate[32];
+            std::snprintf(rate, sizeof rate, "%.6g", inRate_);
+            notes_.push_back(path + ": " + s.label + " at " + rate +
                              " samples a second is replayed at " + std::to_string(outRate_));
         }
     }

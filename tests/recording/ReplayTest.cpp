@@ -161,6 +161,9 @@ TEST(Replay, OtherProgramsFilesAreResampledAndScaledIntoTheSampleRange) {
     EXPECT_EQ(replay.samplesPerSecond(), 300) << "256 is nearest to 300";
     ASSERT_FALSE(replay.notes().empty());
     EXPECT_NE(replay.notes()[0].find("ECG lead II at 256"), std::string::npos);
+    EXPECT_NE(replay.notes()[0].find("ECG lead II at 256 samples a second is replayed at 300"),
+              std::string::npos)
+        << replay.notes()[0];
     ReplayedStream replayed;
     replayed.play(replay, 100ms);
     const auto& samples = replayed.stream.samples;
