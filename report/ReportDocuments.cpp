@@ -32,6 +32,16 @@ QString qs(const std::string& text) {
     return QString::fromStdString(text);
 }
 
+// " (simulated module, not a module result)" after the outcome in a title,
+// so that a browser tab or a PDF viewer's title bar does not show a bare PASS.
+std::string noticeSuffix(const RunFacts& facts) {
+    std::string text;
+    for (const std::string& notice : facts.notices) {
+        text += (text.empty() ? " (" : "; ") + notice;
+    }
+    return text.empty() ? text : text + ")";
+}
+
 QDateTime startedAt(const TestReport& report) {
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
         report.facts.startedAt.time_since_epoch());
@@ -143,7 +153,7 @@ QString markup(const TestReport& report,
                 "tr.step td { background-color: #eeeeee; font-weight: bold; }\n"
                 ".pass { color: #1b7a35; } .fail { color: #c62828; font-weight: bold; }\n%3"
                 "</style>\n</head>\n<body>\n")
-                .arg(serial, outcome, extraStyle);
+                .arg(serial, outcome + htmlEscaped(noticeSuffix(facts)), extraStyle);
     html += QStringLiteral("<h1>Vitalon module acceptance test</h1>\n");
     for (const std::string& notice : facts.notices) {
         html += QStringLiteral(
@@ -412,7 +422,8 @@ QByteArray reportPdf(const TestReport& report) {
                                          QMarginsF(15, 15, 15, 15), QPageLayout::Millimeter));
         writer.setResolution(300);
         writer.setTitle(QStringLiteral("Module test %1: %2")
-                            .arg(qs(report.facts.serialNumber), qs(outcomeText(report.outcome))));
+                            .arg(qs(report.facts.serialNumber),
+                                 qs(outcomeText(report.outcome) + noticeSuffix(report.facts))));
         writer.setCreator(QStringLiteral("Vitalon %1").arg(qs(report.facts.vitalonVersion)));
 
         QTextDocument document;

@@ -354,6 +354,9 @@ TEST(ModuleTestReport, NoticesStandOnEveryPageAndInTheJson) {
         EXPECT_TRUE(page.contains(QStringLiteral("page %1 of").arg(i + 1))) << "page " << i + 1;
     }
     const QString html = readText(result.paths.html);
+    EXPECT_TRUE(html.contains(
+        QStringLiteral("<title>Module test SN1234: PASS (simulated module, not a module result; "
+                       "demonstration limits, not a production result)</title>")));
     EXPECT_LT(html.indexOf(QStringLiteral("simulated module, not a module result")),
               html.indexOf(QStringLiteral("Serial number")))
         << "the notice comes before the facts";
