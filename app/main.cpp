@@ -7,7 +7,6 @@
 #include <string_view>
 
 #include "CommandMeaning.h"
-#include "GraphWidget.h"
 #include "MainWindow.h"
 #include "ModuleTestCommandLine.h"
 #include "ModuleTestControl.h"
@@ -55,7 +54,6 @@ int main(int argc, char** argv) {
             qputenv("QT_QPA_PLATFORM", "offscreen");
         }
     }
-    vitalon::GraphWidget::prepareDisplayConnection();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("vitalon"));
     QApplication::setApplicationVersion(QStringLiteral(VITALON_VERSION));

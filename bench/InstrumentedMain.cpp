@@ -8,14 +8,12 @@
 #include <QSerialPortInfo>
 #include <cstdio>
 
-#include "GraphWidget.h"
 #include "MainWindow.h"
 #include "PortMessages.h"
 #include "RunStats.h"
 #include "TerminationSignals.h"
 
 int main(int argc, char** argv) {
-    vitalon::GraphWidget::prepareDisplayConnection();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("vitalon"));
 

@@ -1,15 +1,13 @@
 #include "GraphWidget.h"
 
-#include <QAbstractEventDispatcher>
-#include <QBackingStore>
 #include <QEvent>
 #include <QPaintEvent>
 #include <QPainter>
-#include <QWindow>
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "Colors.h"
 #include "SystemColors.h"
@@ -87,17 +85,9 @@ GraphWidget::GraphWidget(QWidget* parent) : QWidget(parent) {
 
     sinceLastPaint_.start();
     frameTimer_.setSingleShot(true);
-    connect(&frameTimer_, &QTimer::timeout, this, &GraphWidget::repaintDirty);
-    if (auto* dispatcher = QAbstractEventDispatcher::instance(thread())) {
-        connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this,
-                &GraphWidget::onLoopIdle);
-    }
-}
-
-void GraphWidget::prepareDisplayConnection() {
-    if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM")) {
-        qputenv("QT_XCB_NO_MITSHM", "1");
-    }
+    // Never early: a frame asked for before its time would paint twice in it.
+    frameTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&frameTimer_, &QTimer::timeout, this, &GraphWidget::requestFrame);
 }
 
 QSize GraphWidget::innerSize() const {
@@ -282,9 +272,8 @@ void GraphWidget::markDirty(int first, int last, int top, int bottom) {
     if (first > last || top > bottom) {
         return;
     }
-    if (spanCount_ == 0) {  // the first dirty columns since the last repaint
-        const auto waited = static_cast<int>(sinceLastPaint_.elapsed());
-        frameTimer_.start(std::max(0, kLatestRepaintMs - waited));
+    if (spanCount_ == 0 && !frameAsked_) {  // the frame's first change
+        scheduleFrame();
     }
     for (int i = 0; i < spanCount_; ++i) {
         Span& s = spans_[static_cast<std::size_t>(i)];
@@ -323,114 +312,37 @@ QRegion GraphWidget::takeDirtyRegion() {
     return region;
 }
 
-void GraphWidget::onLoopIdle() {
-    if (spanCount_ > 0 && sinceLastPaint_.elapsed() >= kFrameMs) {
-        repaintDirty();
+void GraphWidget::scheduleFrame() {
+    if (!frameTimer_.isActive()) {
+        const auto waited = static_cast<int>(sinceLastPaint_.elapsed());
+        frameTimer_.start(std::max(0, kFrameMs - waited));
     }
 }
 
-void GraphWidget::repaintDirty() {
-    frameTimer_.stop();
+void GraphWidget::requestFrame() {
     const QRegion region = takeDirtyRegion();
-    if (region.isEmpty() || presentDirectly(region)) {
-        return;
+    if (region.isEmpty() || !isVisible() || !updatesEnabled()) {
+        return;  // a hidden graph is painted whole when it is shown
     }
-    // Painted now rather than through update(): a posted update request
-    // would cost the event loop another wake-up.
-    repaint(region);
-}
-
-bool GraphWidget::presentDirectly(const QRegion& region) {
-    QWidget* top = window();
-    QWindow* handle = top->windowHandle();
-    QBackingStore* store = top->backingStore();
-    if (handle == nullptr || store == nullptr || !handle->isExposed() || !isVisible() ||
-        !updatesEnabled() || handle->surfaceType() != QSurface::RasterSurface ||
-        handle->devicePixelRatio() != 1.0) {
-        return false;
-    }
-    QRegion shown = region;
-    if (!placeInWindow(shown)) {
-        return false;
-    }
-    if (shown.isEmpty()) {
-        return true;  // nothing of it can be seen
-    }
-    if (!QRect(QPoint(0, 0), store->size()).contains(shown.boundingRect())) {
-        return false;
-    }
-    store->beginPaint(shown);
-    QPaintDevice* device = store->paintDevice();
-    QImage* target = device != nullptr && device->devType() == QInternal::Image
-                         ? static_cast<QImage*>(device)
-                         : nullptr;
-    // The image's pixels are 0xffRRGGBB: the same bytes in an opaque ARGB32 store.
-    const bool sameBytes =
-        target != nullptr && target->devicePixelRatio() == 1.0 &&
-        (target->format() == QImage::Format_RGB32 || target->format() == QImage::Format_ARGB32 ||
-         target->format() == QImage::Format_ARGB32_Premultiplied);
-    if (sameBytes) {
-        const QPoint offset = mapTo(top, QPoint(0, 0));
-        // Row addresses by arithmetic: scanLine() on the store checks for a
-        // detach on every call, which costs more than the row's copy.
-        uchar* const to = target->bits();
-        const uchar* const from = image_.constBits();
-        const qsizetype toStride = target->bytesPerLine();
-        const qsizetype fromStride = image_.bytesPerLine();
-        for (const QRect& rect : shown) {
-            const QPoint source = rect.topLeft() - offset - QPoint(kBorder, kBorder);
-            const auto bytes = static_cast<std::size_t>(rect.width()) * 4;
-            for (int row = 0; row < rect.height(); ++row) {
-                std::memcpy(to + (rect.y() + row) * toStride + qsizetype{4} * rect.x(),
-                            from + (source.y() + row) * fromStride + qsizetype{4} * source.x(),
-                            bytes);
-            }
-        }
-    }
-    store->endPaint();
-    if (!sameBytes) {
-        return false;  // nothing was written: the ordinary paint draws it
-    }
-    store->flush(shown, handle);
-    sinceLastPaint_.restart();
-    presented(region, true);
-    return true;
-}
-
-bool GraphWidget::placeInWindow(QRegion& area) const {
-    // Up through the ancestors to the window: clipped to each, and refused
-    // where a widget stacked above the graph, or above an ancestor, would be
-    // painted over.
-    for (const QWidget* w = this; !w->isWindow(); w = w->parentWidget()) {
-        const QWidget* parent = w->parentWidget();
-        if (parent == nullptr) {
-            return false;
-        }
-        area.translate(w->pos());
-        area &= parent->rect();
-        const QRect bounds = area.boundingRect();
-        const QObjectList& siblings = parent->children();
-        for (auto i = siblings.indexOf(const_cast<QWidget*>(w)) + 1; i < siblings.size(); ++i) {
-            QObject* sibling = siblings.at(i);
-            if (!sibling->isWidgetType()) {
-                continue;
-            }
-            const auto* widget = static_cast<const QWidget*>(sibling);
-            if (widget->isVisible() && !widget->isWindow() &&
-                bounds.intersects(widget->geometry()) && area.intersects(widget->geometry())) {
-                return false;
-            }
-        }
-    }
-    return true;
+    // Until the frame is painted, further changes join it or wait for the
+    // next: a frame asked for again before its paint would paint twice.
+    frameAsked_ = true;
+    update(region);
 }
 
 void GraphWidget::flushPendingRepaint() {
-    repaintDirty();
+    frameTimer_.stop();
+    const QRegion region = takeDirtyRegion();
+    if (!region.isEmpty()) {
+        repaint(region);
+    }
 }
 
 void GraphWidget::paintEvent(QPaintEvent* event) {
     sinceLastPaint_.restart();
+    if (std::exchange(frameAsked_, false) && spanCount_ > 0) {
+        scheduleFrame();  // what changed since the frame was asked for: the next frame
+    }
     ensureImage();
     QPainter painter(this);
     const QRect inner(QPoint(kBorder, kBorder), image_.size());
@@ -452,7 +364,7 @@ void GraphWidget::paintEvent(QPaintEvent* event) {
             painter.drawImage(part, image_, part.translated(-kBorder, -kBorder));
         }
     }
-    presented(event->region(), false);
+    presented(event->region());
 }
 
 void GraphWidget::resizeEvent(QResizeEvent* event) {

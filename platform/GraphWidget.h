@@ -25,19 +25,12 @@ namespace vitalon {
 // and mark only the columns they touched; the dirty columns reach the screen at
 // most once per frame, however fast samples come.
 //
-// The repaint rides on the wake-up that brought the samples: when the event
-// loop has handled what woke it and is about to wait again, the dirty columns
-// are painted if a frame has passed since the last paint. Otherwise a later
-// arrival paints them, or, if none comes, a timer two frames after the last
-// paint. While data flows the graph thus adds no wake-ups of its own, which on
-// a slow line is most of what drawing would cost; a lone sample after a pause
-// is on screen at once, and none waits more than two frames.
-//
-// A frame goes straight from the image into the window's backing store, which
-// is flushed for just the pixels that changed: the widget repaint machinery
-// would cost several times the copy. That needs a raster window at one device pixel per
-// pixel with no widget above the graph; otherwise, and for every full paint,
-// the frame is painted through paintEvent like any widget.
+// A frame's changes are coalesced: the first line drawn after a paint arms a
+// single-shot timer for the rest of the frame (at once when a frame has
+// passed already), and its timeout asks Qt for the changed rectangles with
+// update(); paintEvent then copies them from the image. So a lone sample after
+// a pause is on screen at once, and however fast samples come the graph is
+// painted at most about once per frame, 60 times a second.
 //
 // The image is in logical pixels; on a high-DPI screen it is scaled up without
 // smoothing, so one sample stays one logical column wide.
@@ -47,18 +40,8 @@ class GraphWidget : public QWidget, public DrawingSurface {
 public:
     static constexpr int kBorder = 1;
     static constexpr int kFrameMs = 16;  // about one display frame at 60 Hz
-    // Dirty columns never wait longer than this after the last paint.
-    static constexpr int kLatestRepaintMs = 2 * kFrameMs;
 
     explicit GraphWidget(QWidget* parent = nullptr);
-
-    // To be called before the QApplication is made. On X11 Qt hands a window's
-    // pixels to the server through shared memory where it can, and then waits
-    // for the server to finish with them before the next frame may paint
-    // there: a round trip, and a wake-up, every frame, which costs more than
-    // sending a frame's few columns over the connection. This makes Qt send
-    // them, unless the user chose otherwise (QT_XCB_NO_MITSHM set to anything).
-    static void prepareDisplayConnection();
 
     float areaWidth() const override;
     float areaHeight() const override;
@@ -70,15 +53,14 @@ public:
     // The erase colour (the surface's background) and the trace colour as now resolved.
     QRgb backgroundColor() const { return background_; }
     QRgb traceColor() const { return trace_; }
-    // True while drawn columns wait for the next frame to reach the screen.
+    // True while drawn columns wait for the next frame to be asked for.
     bool repaintPending() const { return spanCount_ > 0; }
     // Paints the waiting columns now, synchronously, instead of at the next frame.
     void flushPendingRepaint();
 
 protected:
-    // Told of every frame that reached the window, in widget coordinates;
-    // `direct` when it went straight to the backing store.
-    virtual void presented(const QRegion& /*region*/, bool /*direct*/) {}
+    // Told of every paint, with the region painted in widget coordinates.
+    virtual void presented(const QRegion& /*region*/) {}
 
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -106,10 +88,8 @@ private:
     void verticalLine(int x, int y1, int y2);
     void markDirty(int first, int last, int top, int bottom);
     QRegion takeDirtyRegion();
-    void repaintDirty();
-    bool presentDirectly(const QRegion& region);
-    bool placeInWindow(QRegion& area) const;
-    void onLoopIdle();
+    void scheduleFrame();
+    void requestFrame();
 
     QImage image_;
     QRgb background_ = 0;
@@ -128,7 +108,8 @@ private:
     std::array<Span, 4> spans_{};
     int spanCount_ = 0;
     QElapsedTimer sinceLastPaint_;  // restarted by every paint
-    QTimer frameTimer_;             // the repaint when no further samples come
+    QTimer frameTimer_;             // asks for the frame once the frame's time has come
+    bool frameAsked_ = false;       // update() called, paintEvent not yet come
 };
 
 }  // namespace vitalon

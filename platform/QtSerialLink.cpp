@@ -1,7 +1,7 @@
 #include "QtSerialLink.h"
 
+#include <QByteArray>
 #include <QFileInfo>
-#include <QSocketNotifier>
 
 namespace vitalon {
 namespace {
@@ -23,10 +23,6 @@ QSerialPort::Parity toQt(Parity p) {
 QtSerialLink::QtSerialLink(QObject* parent) : QObject(parent), serial_(this) {
     connect(&serial_, &QSerialPort::readyRead, this, &QtSerialLink::readAvailable);
     connect(&serial_, &QSerialPort::errorOccurred, this, &QtSerialLink::onError);
-    resumeTimer_.setSingleShot(true);
-    // Never early: a delivery a little before the frame is due would miss it.
-    resumeTimer_.setTimerType(Qt::PreciseTimer);
-    connect(&resumeTimer_, &QTimer::timeout, this, &QtSerialLink::resumeReading);
 }
 
 void QtSerialLink::open(const std::string& device, const LineSettings& settings) {
@@ -77,7 +73,6 @@ void QtSerialLink::throwOpenFailure(const std::string& device) {
 }
 
 void QtSerialLink::close() {
-    resumeTimer_.stop();
     if (serial_.isOpen()) {
         serial_.close();
     }
@@ -108,72 +103,13 @@ void QtSerialLink::write(std::string_view bytes) {
 }
 
 void QtSerialLink::readAvailable() {
-    // Read straight into a buffer kept between reads: no allocation per chunk
-    // once it has grown to the usual chunk size.
-    const qint64 available = serial_.bytesAvailable();
-    if (available <= 0) {
+    const QByteArray bytes = serial_.readAll();
+    if (bytes.isEmpty() || listener_ == nullptr) {
         return;
     }
-    buffer_.resize(static_cast<std::size_t>(available));
-    const qint64 got = serial_.read(reinterpret_cast<char*>(buffer_.data()), available);
-    if (got > 0 && listener_ != nullptr) {
-        listener_->onChunk(ArrivalClock::now(),
-                           std::span(buffer_.data(), static_cast<std::size_t>(got)));
-    }
-    pauseReading();  // after the delivery: its listener may have closed or reopened the link
-}
-
-QSocketNotifier* QtSerialLink::readNotifier() {
-    // QSerialPort makes a new notifier for every open; a kept one is checked
-    // against the port's present descriptor.
-    const auto handle = static_cast<qintptr>(serial_.handle());
-    if (readNotifier_ != nullptr && readNotifier_->socket() == handle) {
-        return readNotifier_;
-    }
-    readNotifier_ = nullptr;
-    const auto notifiers =
-        serial_.findChildren<QSocketNotifier*>(QString(), Qt::FindDirectChildrenOnly);
-    for (QSocketNotifier* notifier : notifiers) {
-        if (notifier->type() == QSocketNotifier::Read && notifier->socket() == handle) {
-            readNotifier_ = notifier;
-            break;
-        }
-    }
-    return readNotifier_;
-}
-
-void QtSerialLink::pauseReading() {
-    if (deliveryIntervalMs_ <= 0 || !serial_.isOpen()) {
-        return;
-    }
-    if (QSocketNotifier* notifier = readNotifier()) {
-        notifier->setEnabled(false);
-        if (!resumeTimer_.isActive()) {  // a read within a pause does not lengthen it
-            resumeTimer_.start(deliveryIntervalMs_);
-        }
-    }
-}
-
-void QtSerialLink::resumeReading() {
-    if (!serial_.isOpen()) {
-        return;
-    }
-    // While bytes keep coming they are fetched here, a frame at a time, so
-    // that no wake-up comes between frames. A frame that brought nothing
-    // hands the port back to the notifier, so the next byte is delivered as
-    // soon as it comes.
-    if (serial_.waitForReadyRead(0)) {
-        return;  // delivered, and the next pause begun, by readAvailable
-    }
-    if (serial_.error() == QSerialPort::TimeoutError) {
-        serial_.clearError();  // "nothing yet" from the zero wait
-    }
-    if (!serial_.isOpen()) {
-        return;  // the wait found the line dead
-    }
-    if (QSocketNotifier* notifier = readNotifier()) {
-        notifier->setEnabled(true);
-    }
+    listener_->onChunk(ArrivalClock::now(),
+                       std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                 static_cast<std::size_t>(bytes.size())));
 }
 
 void QtSerialLink::onError(QSerialPort::SerialPortError error) {
