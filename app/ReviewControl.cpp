@@ -25,9 +25,9 @@ ReviewControl::ReviewControl(MainWindow& window, WaveformTrace& trace)
     freezeAction_ = viewMenu_->addAction(tr("Freeze"));
     freezeAction_->setObjectName(QStringLiteral("menFreeze"));
     freezeAction_->setCheckable(true);
-    freezeAction_->setShortcut(QKeySequence(Qt::Key_Space));
-    // The space bar freezes wherever the focus is, also on a button.
-    freezeAction_->setShortcutContext(Qt::WindowShortcut);
+    // A key no control of the window uses: the space bar stays with the
+    // focused button, which it presses.
+    freezeAction_->setShortcut(QKeySequence(ReviewControl::kFreezeKey));
     savePictureAction_ = viewMenu_->addAction(tr("Save Picture..."));
     savePictureAction_->setObjectName(QStringLiteral("menSavePicture"));
 

@@ -13,12 +13,14 @@ namespace vitalon {
 class MainWindow;
 class WaveformTrace;
 
-// The View menu: "Freeze" (also the space bar) holds the trace still while
+// The View menu: "Freeze" (also F9) holds the trace still while
 // everything else goes on, a second press resumes the sweep at the live
 // position; "Save Picture..." writes the window as shown to a PNG file.
 class ReviewControl : public QObject {
     Q_OBJECT
 public:
+    static constexpr Qt::Key kFreezeKey = Qt::Key_F9;
+
     ReviewControl(MainWindow& window, WaveformTrace& trace);
 
     void setFrozen(bool frozen);

@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
+#include <QTest>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -12,6 +13,7 @@
 #include "EventLoopWait.h"
 #include "MainWindow.h"
 #include "PtyPair.h"
+#include "ReviewControl.h"
 #include "StartCommands.h"
 
 namespace vitalon {
@@ -85,6 +87,42 @@ TEST(MainWindowLink, StartUpOpensTheOnlyPortSendsTheStartCommandsAndDecodes) {
     EXPECT_EQ(text(form.layout().respirationLabel), "18");
     EXPECT_EQ(form.vitals().pulseRate, 72);
     EXPECT_EQ(form.trace().pen().x, 2);
+}
+
+// Keyboard operation as a user without a mouse has it: Tab to a button, the
+// space bar presses it. Nothing of the window may take the space bar for itself.
+TEST(MainWindowLink, TheSpaceBarPressesEveryFocusedSettingButtonAndF9Freezes) {
+    PtyPair pty;
+    MainWindow form(onlyPort(2, pty.slavePath()));
+    form.start();
+    form.show();
+    form.activateWindow();
+    ASSERT_TRUE(waitFor([&] { return form.isActiveWindow(); }));
+    ASSERT_EQ(readLine(pty, kStart.size()), kStart);
+
+    const MainWindowLayout& ui = form.layout();
+    const std::pair<QPushButton*, std::string> buttons[] = {
+        {ui.speedButton, "S2"},    {ui.amplificationButton, "A2"}, {ui.filterButton, "6"},
+        {ui.modeButton, "M"},      {ui.leadButton, "G2"},          {ui.curveButton, "D1"},
+        {ui.calibrateButton, "C"},
+    };
+    for (const auto& [button, command] : buttons) {
+        button->setFocus(Qt::TabFocusReason);
+        ASSERT_TRUE(waitFor([&, b = button] { return b->hasFocus(); }))
+            << button->objectName().toStdString();
+        QTest::keyClick(button, Qt::Key_Space);
+        EXPECT_EQ(readLine(pty, command.size()), command) << button->objectName().toStdString();
+        EXPECT_FALSE(form.review().frozen());
+    }
+    EXPECT_EQ(text(ui.speedLabel), "50/sec");
+    EXPECT_EQ(text(ui.modeLabel), "Simulate");
+
+    // Freeze has a key of its own, also while a button has the focus.
+    QTest::keyClick(ui.speedButton, ReviewControl::kFreezeKey);
+    EXPECT_TRUE(form.review().frozen());
+    QTest::keyClick(ui.speedButton, ReviewControl::kFreezeKey);
+    EXPECT_FALSE(form.review().frozen());
+    EXPECT_EQ(readLine(pty, 1, 200), "");  // and sends nothing
 }
 
 TEST(MainWindowLink, ButtonsSendOneCommandEachAndPortPicksSendNothing) {

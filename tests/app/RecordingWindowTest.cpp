@@ -306,7 +306,7 @@ TEST(ReviewControl, FreezeHoldsTheTraceWhileTheLabelsGoOnAndResumesAtTheLivePosi
 
     auto* freeze = form.findChild<QAction*>(QStringLiteral("menFreeze"));
     ASSERT_NE(freeze, nullptr);
-    EXPECT_EQ(freeze->shortcut(), QKeySequence(Qt::Key_Space));
+    EXPECT_EQ(freeze->shortcut(), QKeySequence(Qt::Key_F9));
     freeze->trigger();
     EXPECT_TRUE(form.review().frozen());
     const auto* frozenPanel = form.findChild<QLabel*>(QStringLiteral("freezePanel"));
