@@ -5,14 +5,13 @@
 #include <QCloseEvent>
 #include <QLabel>
 #include <QPushButton>
-#include <QStatusBar>
-#include <cstdio>
 
 #include "GraphWidget.h"
 #include "HotplugPorts.h"
 #include "ModuleTestControl.h"
 #include "RecordingControl.h"
 #include "ReviewControl.h"
+#include "SerialDeviceIdentity.h"
 
 namespace vitalon {
 namespace {
@@ -25,21 +24,16 @@ std::array<std::unique_ptr<QtMenuItem>, 8> wrapPortItems(const MainWindowLayout&
     return items;
 }
 
-std::array<MenuItem*, 8> rawItems(const std::array<std::unique_ptr<QtMenuItem>, 8>& items) {
-    std::array<MenuItem*, 8> raw{};
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        raw[i] = items[i].get();
-    }
-    return raw;
-}
-
 // Qt flips a checkable action's mark before it reports the click; the handlers
 // own the check marks, so the automatic flip is undone first.
 void undoAutoToggle(QAction* action, bool toggled) {
     action->setChecked(!toggled);
 }
 
-constexpr int kWatchdogIntervalMs = 2000;
+void setPortTip(QAction* item, const QString& tip) {
+    item->setStatusTip(tip);
+    item->setToolTip(tip);
+}
 
 }  // namespace
 
@@ -56,46 +50,65 @@ MainWindow::MainWindow(PortAssignment devices, QWidget* parent)
       leadLabel_(ui_.leadLabel),
       curveLabel_(ui_.curveLabel),
       portItems_(wrapPortItems(ui_)),
-      pulseToneItem_(ui_.pulseToneAction),
-      ports_(link_, std::move(devices), rawItems(portItems_)),
-      selectors_(
-          {speedLabel_, amplificationLabel_, filterLabel_, modeLabel_, leadLabel_, curveLabel_},
-          commandTap_),
-      trace_(*ui_.graph),
-      panel_(pulseLabel_, respirationLabel_, statusLabel_, pulseToneItem_, tone_),
-      display_(trace_, panel_),
-      linkController_(link_, ports_, selectors_,
-                      [this](const std::string& text) { showStatus(text); }),
-      reconnect_(ui_.reconnectAction, ui_.portActions, linkController_, ports_,
-                 [this](const std::string& text) { showStatus(text); }) {
-    linkController_.addChunkListener(decoder_);
-    decoder_.addListener(display_);
+      pulseToneItem_(ui_.pulseToneAction) {
+    StationViews views;
+    views.pulse = &pulseLabel_;
+    views.respiration = &respirationLabel_;
+    views.status = &statusLabel_;
+    views.speed = &speedLabel_;
+    views.amplification = &amplificationLabel_;
+    views.filter = &filterLabel_;
+    views.mode = &modeLabel_;
+    views.lead = &leadLabel_;
+    views.curve = &curveLabel_;
+    for (std::size_t i = 0; i < portItems_.size(); ++i) {
+        views.portItems[i] = portItems_[i].get();
+    }
+    views.pulseTone = &pulseToneItem_;
+    views.trace = ui_.graph;
+    views.tone = &tone_;
+    auto link = std::make_unique<QtSerialLink>();
+    link_ = link.get();
+    station_ =
+        std::make_unique<Station>(std::move(link), std::make_unique<SerialDeviceIdentityProvider>(),
+                                  std::move(devices), views);
+    connect(station_.get(), &Station::statusReported, this, &MainWindow::showStatus);
 
     // Each port number's menu item names the device it stands for.
     for (std::size_t i = 0; i < ui_.portActions.size(); ++i) {
-        const QString tip = QString::fromStdString(portItemTip(ports_.devices()[i], true));
-        ui_.portActions[i]->setStatusTip(tip);
-        ui_.portActions[i]->setToolTip(tip);
+        setPortTip(ui_.portActions[i],
+                   QString::fromStdString(portItemTip(station_->ports().devices()[i], true)));
     }
-    tone_.onUnavailable = [this](const std::string& text) { showStatus(text); };
+    tone_.onUnavailable = [this](const std::string& text) { station_->report(text); };
 
-    // The watchdog ticks from the window's creation on; nothing stops it but shutdown.
-    watchdogTimer_.setInterval(kWatchdogIntervalMs);
-    connect(&watchdogTimer_, &QTimer::timeout, this, &MainWindow::watchdogTick);
-    watchdogTimer_.start();
+    ReconnectControl& reconnect = station_->reconnect();
+    ui_.reconnectAction->setChecked(reconnect.enabled());
+    connect(ui_.reconnectAction, &QAction::triggered, &reconnect,
+            &ReconnectControl::setEnabledByUser);
+    connect(&reconnect, &ReconnectControl::enabledChanged, ui_.reconnectAction,
+            &QAction::setChecked);
+    connect(&reconnect, &ReconnectControl::portTipChanged, this,
+            [this](int port, const QString& tip) {
+                if (port >= 1 && port <= 8) {
+                    setPortTip(ui_.portActions[static_cast<std::size_t>(port - 1)], tip);
+                }
+            });
     connectControls();
 
-    recording_ = std::make_unique<RecordingControl>(*this, commandTap_);
-    review_ = std::make_unique<ReviewControl>(*this, trace_);
+    recording_ = std::make_unique<RecordingControl>(station_->recording(), *this, ui_.fileMenu,
+                                                    ui_.statusBar);
+    review_ = std::make_unique<ReviewControl>(
+        station_->trace(), *this, ui_.statusBar,
+        [this](const std::string& text) { station_->report(text); });
     review_->onFrozenChanged = [this](bool frozen) {
-        recording_->annotate(frozen ? "Freeze" : "Unfreeze");
+        station_->recording().annotate(frozen ? "Freeze" : "Unfreeze");
     };
-    connect(this, &MainWindow::watchdogTicked, recording_.get(), &RecordingControl::watchdogTicked);
-    moduleTest_ = std::make_unique<ModuleTestControl>(*this);
+    moduleTest_ = std::make_unique<ModuleTestControl>(*station_, *this);
 }
 
 MainWindow::~MainWindow() {
-    shutDown();
+    moduleTest_.reset();
+    station_->shutDown();
 }
 
 void MainWindow::connectControls() {
@@ -105,12 +118,12 @@ void MainWindow::connectControls() {
         QAction* action = ui_.portActions[i];
         connect(action, &QAction::triggered, this, [this, action, n](bool toggled) {
             undoAutoToggle(action, toggled);
-            guarded([this, n] { linkController_.pick(n); });
+            station_->pickPort(n);
         });
     }
     connect(ui_.pulseToneAction, &QAction::triggered, this, [this](bool toggled) {
         undoAutoToggle(ui_.pulseToneAction, toggled);
-        guarded([this] { panel_.togglePulseTone(); });
+        station_->togglePulseTone();
     });
     const std::pair<QPushButton*, void (SettingSelectors::*)()> buttons[] = {
         {ui_.speedButton, &SettingSelectors::cycleSpeed},
@@ -123,78 +136,33 @@ void MainWindow::connectControls() {
     };
     for (const auto& [button, click] : buttons) {
         connect(button, &QPushButton::clicked, this,
-                [this, click = click] { guarded([this, click] { (selectors_.*click)(); }); });
+                [this, click = click] { station_->clickSetting(click); });
     }
 }
 
 void MainWindow::start() {
-    guarded([this] {
-        pulseToneItem_.setChecked(false);
-        reconnect_.start();
-        linkController_.start();
-    });
-}
-
-void MainWindow::shutDown() {
-    if (ended_) {
-        return;
-    }
-    ended_ = true;
-    watchdogTimer_.stop();
-    if (recording_) {
-        recording_->stopRecording();  // the files are complete before the link closes
-    }
-    reconnect_.shutdown();
-    try {
-        linkController_.shutdown();
-    } catch (const std::exception&) {
-        // The program ends either way; a failing close must not keep it alive.
-    }
+    station_->start();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    shutDown();
+    station_->shutDown();
     QCoreApplication::exit(0);
     event->accept();
 }
 
 void MainWindow::quit() {
-    shutDown();
+    station_->shutDown();
     QCoreApplication::exit(0);
     close();
-}
-
-void MainWindow::watchdogTick() {
-    guarded([this] {
-        panel_.watchdogTick();
-        emit watchdogTicked();
-    });
 }
 
 QString MainWindow::statusText() const {
     return ui_.statusPanel->text();
 }
 
-void MainWindow::showStatus(const std::string& text) {
-    const QString message = QString::fromStdString(text);
-    if (message == ui_.statusPanel->text()) {
-        return;
-    }
-    ui_.statusPanel->setText(message);
-    ui_.statusPanel->setToolTip(message);
-    // Echoed on standard error too, for a bench started from a terminal or a script.
-    std::fprintf(stderr, "vitalon: %s\n", text.c_str());
-}
-
-void MainWindow::guarded(const std::function<void()>& handler) {
-    if (ended_) {
-        return;
-    }
-    try {
-        handler();
-    } catch (const std::exception& e) {
-        showStatus(e.what());
-    }
+void MainWindow::showStatus(const QString& text) {
+    ui_.statusPanel->setText(text);
+    ui_.statusPanel->setToolTip(text);
 }
 
 }  // namespace vitalon

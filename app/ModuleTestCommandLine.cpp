@@ -11,8 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "MainWindow.h"
-#include "ModuleTestControl.h"
+#include "Station.h"
 #ifdef Q_OS_UNIX
 #include "ConsoleInput.h"
 #include "TerminationSignals.h"
@@ -51,7 +50,7 @@ std::string noticeText(const std::vector<std::string>& notices) {
 
 }  // namespace
 
-int runModuleTestFromCommandLine(MainWindow& window, const ModuleTestOptions& options) {
+int runModuleTestFromCommandLine(Station& station, const ModuleTestOptions& options) {
     PreparedModuleTest prepared = prepareModuleTest(
         {options.serialNumber.toStdString(), options.operatorName.toStdString(),
          options.limitsFile.toStdString(),
@@ -88,13 +87,13 @@ int runModuleTestFromCommandLine(MainWindow& window, const ModuleTestOptions& op
     }
 #endif
 
-    window.start();
-    if (window.currentPort() == 0) {
+    station.start();
+    if (station.currentPort() == 0) {
         say(QStringLiteral("no port is open, so no module can be tested"));
         return 2;
     }
 
-    std::unique_ptr<ModuleTestSession> session = window.moduleTest().makeSession(setup);
+    std::unique_ptr<ModuleTestSession> session = station.makeModuleTest(setup);
     int exitCode = 2;
     bool cancelling = false;
     double nextProgressAt = kProgressEverySeconds;
@@ -186,8 +185,8 @@ int runModuleTestFromCommandLine(MainWindow& window, const ModuleTestOptions& op
 
     // One multi-argument arg(): a "%1" typed into the serial number stays as typed.
     say(QStringLiteral("module test of %1 by %2 on COM%3 (%4); limits: %5; reports into %6")
-            .arg(serial, operatorName, QString::number(window.currentPort()),
-                 QString::fromStdString(window.ports().devicePath(window.currentPort())),
+            .arg(serial, operatorName, QString::number(station.currentPort()),
+                 QString::fromStdString(station.ports().devicePath(station.currentPort())),
                  setup.limitsPath.empty() ? QStringLiteral("built-in")
                                           : QString::fromStdString(setup.limitsPath),
                  setup.reportFolder));

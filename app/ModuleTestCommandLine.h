@@ -6,7 +6,7 @@
 
 namespace vitalon {
 
-class MainWindow;
+class Station;
 
 struct ModuleTestOptions {
     QString serialNumber;
@@ -18,7 +18,7 @@ struct ModuleTestOptions {
     analysis::RunConditions conditions;
 };
 
-// `vitalon --module-test`: the module test without showing the window, for
+// `vitalon --module-test`: the module test on a station without a window, for
 // test stations. Checks the options, the limits file and the report folder,
 // starts the link (scan, open, start commands), runs the test with progress
 // on standard error and writes the report. Returns the exit code: 0 pass,
@@ -30,6 +30,6 @@ struct ModuleTestOptions {
 // A prompt (the optional lead-off check) is answered with Enter on standard
 // input, which must then be a terminal: without one nobody could answer, so
 // the run is refused before it starts rather than failed after minutes.
-int runModuleTestFromCommandLine(MainWindow& window, const ModuleTestOptions& options);
+int runModuleTestFromCommandLine(Station& station, const ModuleTestOptions& options);
 
 }  // namespace vitalon

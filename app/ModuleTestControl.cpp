@@ -1,16 +1,18 @@
 #include "ModuleTestControl.h"
 
 #include <QAction>
+#include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <string>
 
-#include "MainWindow.h"
 #include "ModuleTestDialog.h"
+#include "Station.h"
 
 namespace vitalon {
 
-ModuleTestControl::ModuleTestControl(MainWindow& window) : window_(window) {
+ModuleTestControl::ModuleTestControl(Station& station, QMainWindow& window)
+    : station_(station), window_(window) {
     // After the window's own menus; named in the style of the window's controls.
     menu_ = window.menuBar()->addMenu(QStringLiteral("&Test"));
     moduleTestAction_ = menu_->addAction(QStringLiteral("&Module Test..."));
@@ -32,22 +34,19 @@ ModuleTestDialog& ModuleTestControl::showDialog() {
 }
 
 std::uint8_t ModuleTestControl::currentPort() const {
-    return window_.currentPort();
+    return station_.currentPort();
+}
+
+bool ModuleTestControl::servesSimulatedModule() const {
+    return station_.servesSimulatedModule();
 }
 
 bool ModuleTestControl::onSimulatedModule() const {
-    const std::uint8_t port = window_.currentPort();
-    return port != 0 && !simulatedDevice_.empty() &&
-           window_.ports().devicePath(port) == simulatedDevice_;
+    return station_.onSimulatedModule();
 }
 
 std::unique_ptr<ModuleTestSession> ModuleTestControl::makeSession(ModuleTestSetup setup) {
-    const std::uint8_t port = window_.currentPort();
-    ModuleTestWiring wiring{window_.selectors(),
-                            window_.decoder(),
-                            {port, window_.ports().devicePath(port)},
-                            [this](const std::string& text) { window_.showStatus(text); }};
-    return std::make_unique<ModuleTestSession>(std::move(wiring), std::move(setup));
+    return station_.makeModuleTest(std::move(setup));
 }
 
 }  // namespace vitalon

@@ -5,17 +5,15 @@
 #include <QTimer>
 #include <cstdio>
 
-#include "MainWindow.h"
-#include "MainWindowLayout.h"
-
 namespace vitalon {
 
-PulseProbe::PulseProbe(MainWindow& window) : window_(window) {
-    window_.layout().pulseLabel->installEventFilter(this);
+PulseProbe::PulseProbe(QLabel* pulseLabel, std::function<void()> quit)
+    : label_(pulseLabel), quit_(std::move(quit)) {
+    label_->installEventFilter(this);
 }
 
 PulseProbe::~PulseProbe() {
-    window_.layout().pulseLabel->removeEventFilter(this);
+    label_->removeEventFilter(this);
 }
 
 bool PulseProbe::eventFilter(QObject* watched, QEvent* event) {
@@ -29,7 +27,7 @@ bool PulseProbe::eventFilter(QObject* watched, QEvent* event) {
         std::printf("pulse %s\n", qPrintable(text));
         std::fflush(stdout);
         // Not from inside the paint: quitting closes the window being painted.
-        QTimer::singleShot(0, &window_, [this] { window_.quit(); });
+        QTimer::singleShot(0, this, [this] { quit_(); });
     }
     return false;
 }

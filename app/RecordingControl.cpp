@@ -6,14 +6,10 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
+#include <QMainWindow>
 #include <QMenu>
 #include <QStandardPaths>
 #include <QStatusBar>
-
-#include "CommandMeaning.h"
-#include "CommandTap.h"
-#include "MainWindow.h"
-#include "RecordedSignal.h"
 
 namespace vitalon {
 namespace {
@@ -28,22 +24,23 @@ QString clockText(std::chrono::steady_clock::duration elapsed) {
 
 }  // namespace
 
-RecordingControl::RecordingControl(MainWindow& window, CommandTap& commands) : window_(window) {
-    const MainWindowLayout& ui = window.layout();
-    ui.fileMenu->addSeparator();
-    startAction_ = ui.fileMenu->addAction(tr("Start Recording..."));
-    stopAction_ = ui.fileMenu->addAction(tr("Stop Recording"));
+RecordingControl::RecordingControl(RecordingSession& session, QMainWindow& window, QMenu* fileMenu,
+                                   QStatusBar* statusBar)
+    : session_(session), window_(window) {
+    fileMenu->addSeparator();
+    startAction_ = fileMenu->addAction(tr("Start Recording..."));
+    stopAction_ = fileMenu->addAction(tr("Stop Recording"));
     startAction_->setObjectName(QStringLiteral("menRecordStart"));
     stopAction_->setObjectName(QStringLiteral("menRecordStop"));
 
-    recordingPanel_ = new QLabel(ui.statusBar);
+    recordingPanel_ = new QLabel(statusBar);
     recordingPanel_->setObjectName(QStringLiteral("recordingPanel"));
-    replayPanel_ = new QLabel(ui.statusBar);
+    replayPanel_ = new QLabel(statusBar);
     replayPanel_->setObjectName(QStringLiteral("replayPanel"));
     for (QLabel* panel : {replayPanel_, recordingPanel_}) {
         panel->setTextFormat(Qt::PlainText);
         panel->hide();
-        ui.statusBar->addPermanentWidget(panel);
+        statusBar->addPermanentWidget(panel);
     }
 
     askPath = [this](const QString& suggested) {
@@ -62,41 +59,11 @@ RecordingControl::RecordingControl(MainWindow& window, CommandTap& commands) : w
         }
     });
     connect(stopAction_, &QAction::triggered, this, &RecordingControl::stopRecording);
-
-    commands.onCommandSent = [this](std::string_view command) { commandSent(command); };
-    window_.linkController().addEventListener(*this);
-    recorder_.onError = [this](const std::string& message) { recorderFailed(message); };
-
-    clock_.setInterval(kClockIntervalMs);
-    connect(&clock_, &QTimer::timeout, this, &RecordingControl::tick);
+    connect(&session_, &RecordingSession::changed, this, &RecordingControl::showState);
     showState();
 }
 
-RecordingControl::~RecordingControl() {
-    recorder_.onError = nullptr;
-    recorder_.stop();
-    window_.linkController().removeEventListener(*this);
-    if (listening_) {
-        window_.decoder().removeListener(*this);
-        window_.decoder().removeListener(recorder_);
-    }
-}
-
-void RecordingControl::onArrival(ArrivalTime arrival) {
-    if (recorder_.isRecording()) {
-        recorder_.advanceTime(arrival);
-    }
-}
-
-std::string RecordingControl::linkLost(std::uint8_t, const std::string&,
-                                       const std::string& reason) {
-    annotate("Link lost: " + reason);
-    return {};  // marks the loss; what the user is told comes from the watch
-}
-
-void RecordingControl::linkResumed() {
-    annotate("Link reopened");
-}
+RecordingControl::~RecordingControl() = default;
 
 QString RecordingControl::defaultPath() {
     QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
@@ -109,129 +76,32 @@ QString RecordingControl::defaultPath() {
 }
 
 bool RecordingControl::startRecording(const QString& path, bool overwriteConfirmed) {
-    if (recorder_.isRecording()) {
-        stopRecording();
-    }
-    const std::uint8_t port = window_.currentPort();
-    recording::RecordingSetup setup =
-        recordingSetup(window_.settings(), QFileInfo(path).absoluteFilePath().toStdString(),
-                       {port, window_.ports().devicePath(port)}, std::chrono::system_clock::now());
-    if (replayRate_ > 0) {
-        setup.samplesPerSecond = replayRate_;
-    }
-    setup.overwrite = overwriteConfirmed;
-    setup.filesInUse = filesInUse;
-    if (!recorder_.start(setup, recording::EdfRecorder::Clock::now())) {
-        window_.showStatus(recorder_.error());
-        return false;
-    }
-    startedAt_ = std::chrono::steady_clock::now();
-    stale_ = window_.vitals().stale();
-    if (!listening_) {
-        window_.decoder().addListener(*this);
-        window_.decoder().addListener(recorder_);
-        listening_ = true;
-    }
-    clock_.start();
-    window_.showStatus("Recording to " + setup.path);
-    showState();
-    return true;
-}
-
-void RecordingControl::stopRecording() {
-    if (!recorder_.isRecording()) {
-        return;
-    }
-    recorder_.stop();
-    clock_.stop();
-    if (listening_) {
-        window_.decoder().removeListener(*this);
-        window_.decoder().removeListener(recorder_);
-        listening_ = false;
-    }
-    if (recorder_.error().empty()) {
-        const auto& files = recorder_.files();
-        std::string text = "Recording saved: " + files.front();
-        if (files.size() > 1) {
-            text += QStringLiteral(" and %1 more file(s)").arg(files.size() - 1).toStdString();
-        }
-        window_.showStatus(text);
-    }
-    showState();
-}
-
-void RecordingControl::annotate(std::string_view text) {
-    if (recorder_.isRecording()) {
-        recorder_.annotate(text);
-    }
-}
-
-void RecordingControl::commandSent(std::string_view command) {
-    if (replayRate_ > 0) {
-        window_.showStatus(QStringLiteral("Replay: \"%1\" was sent, but commands do not change a "
-                                          "recording")
-                               .arg(QString::fromUtf8(command.data(), qsizetype(command.size())))
-                               .toStdString());
-    }
-    if (!recorder_.isRecording()) {
-        return;
-    }
-    recorder_.annotate(commandMeaning(command) + (replayRate_ > 0 ? " (replay: no effect)" : ""));
-    if (replayRate_ > 0) {
-        return;
-    }
-    followSettings(recorder_, window_.settings());
-    showState();
-}
-
-void RecordingControl::watchdogTicked() {
-    const bool stale = window_.vitals().stale();
-    if (stale != stale_) {
-        stale_ = stale;
-        annotate(stale ? "Watchdog stale: No Data!" : "Watchdog live");
-    }
+    return session_.start(QFileInfo(path).absoluteFilePath().toStdString(), overwriteConfirmed);
 }
 
 void RecordingControl::setReplay(const QString& fileName, int samplesPerSecond) {
-    replayRate_ = samplesPerSecond;
+    session_.setReplay(samplesPerSecond);
     replayPanel_->setText(tr("Replay of %1: commands do not change a recording").arg(fileName));
     showState();
 }
 
-void RecordingControl::tick() {
-    recorder_.advanceTime(recording::EdfRecorder::Clock::now());
-    showState();
-}
-
-void RecordingControl::recorderFailed(const std::string& message) {
-    clock_.stop();
-    if (listening_) {
-        window_.decoder().removeListener(*this);
-        window_.decoder().removeListener(recorder_);
-        listening_ = false;
-    }
-    window_.showStatus(message);
-    showState();
-}
-
 void RecordingControl::showState() {
-    const bool recording = recorder_.isRecording();
+    const bool recording = session_.isRecording();
     startAction_->setEnabled(!recording);
     stopAction_->setEnabled(recording);
     if (baseTitle_.isEmpty()) {
         baseTitle_ = window_.windowTitle();
     }
     if (recording) {
-        const QString file = QFileInfo(QString::fromStdString(recorder_.files().back())).fileName();
-        recordingPanel_->setText(
-            tr("Recording %1 %2")
-                .arg(file, clockText(std::chrono::steady_clock::now() - startedAt_)));
+        const QString file =
+            QFileInfo(QString::fromStdString(session_.recorder().files().back())).fileName();
+        recordingPanel_->setText(tr("Recording %1 %2").arg(file, clockText(session_.elapsed())));
         window_.setWindowTitle(baseTitle_ + tr(" [Recording]"));
     } else {
         window_.setWindowTitle(baseTitle_);
     }
     recordingPanel_->setVisible(recording);
-    replayPanel_->setVisible(replayRate_ > 0);
+    replayPanel_->setVisible(session_.replaying());
 }
 
 }  // namespace vitalon

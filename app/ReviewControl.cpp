@@ -6,20 +6,20 @@
 #include <QFileDialog>
 #include <QImageWriter>
 #include <QLabel>
+#include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPixmap>
 #include <QStandardPaths>
 #include <QStatusBar>
 
-#include "MainWindow.h"
 #include "WaveformTrace.h"
 
 namespace vitalon {
 
-ReviewControl::ReviewControl(MainWindow& window, WaveformTrace& trace)
-    : window_(window), trace_(trace) {
-    const MainWindowLayout& ui = window.layout();
+ReviewControl::ReviewControl(WaveformTrace& trace, QMainWindow& window, QStatusBar* statusBar,
+                             Report report)
+    : window_(window), report_(std::move(report)), trace_(trace) {
     viewMenu_ = window.menuBar()->addMenu(tr("&View"));
     viewMenu_->setObjectName(QStringLiteral("menView"));
     freezeAction_ = viewMenu_->addAction(tr("Freeze"));
@@ -31,10 +31,10 @@ ReviewControl::ReviewControl(MainWindow& window, WaveformTrace& trace)
     savePictureAction_ = viewMenu_->addAction(tr("Save Picture..."));
     savePictureAction_->setObjectName(QStringLiteral("menSavePicture"));
 
-    freezePanel_ = new QLabel(tr("Frozen"), ui.statusBar);
+    freezePanel_ = new QLabel(tr("Frozen"), statusBar);
     freezePanel_->setObjectName(QStringLiteral("freezePanel"));
     freezePanel_->hide();
-    ui.statusBar->addPermanentWidget(freezePanel_);
+    statusBar->addPermanentWidget(freezePanel_);
 
     askPath = [this](const QString& suggested) {
         QFileDialog dialog(&window_, tr("Save Picture"), suggested, tr("PNG pictures (*.png)"));
@@ -82,12 +82,12 @@ bool ReviewControl::savePicture(const QString& path) {
     const QPixmap picture = window_.grab();
     QImageWriter writer(path, "png");
     if (!writer.write(picture.toImage())) {
-        window_.showStatus(QStringLiteral("Picture not saved: %1: %2")
-                               .arg(path, writer.errorString())
-                               .toStdString());
+        report_(QStringLiteral("Picture not saved: %1: %2")
+                    .arg(path, writer.errorString())
+                    .toStdString());
         return false;
     }
-    window_.showStatus(QStringLiteral("Picture saved: %1").arg(path).toStdString());
+    report_(QStringLiteral("Picture saved: %1").arg(path).toStdString());
     return true;
 }
 

@@ -3,14 +3,16 @@
 #include <QObject>
 #include <QString>
 #include <functional>
+#include <string>
 
 class QAction;
 class QLabel;
+class QMainWindow;
 class QMenu;
+class QStatusBar;
 
 namespace vitalon {
 
-class MainWindow;
 class WaveformTrace;
 
 // The View menu: "Freeze" (also F9) holds the trace still while
@@ -21,7 +23,11 @@ class ReviewControl : public QObject {
 public:
     static constexpr Qt::Key kFreezeKey = Qt::Key_F9;
 
-    ReviewControl(MainWindow& window, WaveformTrace& trace);
+    using Report = std::function<void(const std::string&)>;
+
+    // The View menu goes into `window`'s menu bar, the freeze panel into its
+    // status bar; what was saved, or why not, goes to `report`.
+    ReviewControl(WaveformTrace& trace, QMainWindow& window, QStatusBar* statusBar, Report report);
 
     void setFrozen(bool frozen);
     bool frozen() const;
@@ -37,7 +43,8 @@ public:
     std::function<void(bool frozen)> onFrozenChanged;
 
 private:
-    MainWindow& window_;
+    QMainWindow& window_;
+    Report report_;
     WaveformTrace& trace_;
     QMenu* viewMenu_ = nullptr;
     QAction* freezeAction_ = nullptr;

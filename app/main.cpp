@@ -1,21 +1,24 @@
 // vitalon: monitor and test a serial ECG acquisition module.
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QSerialPortInfo>
+#include <QGuiApplication>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string_view>
+#include <vector>
 
 #include "CommandMeaning.h"
 #include "MainWindow.h"
 #include "ModuleTestCommandLine.h"
-#include "ModuleTestControl.h"
-#include "PortMessages.h"
+#include "PortChoice.h"
 #include "Protocol.h"
 #include "PulseProbe.h"
 #include "RecordingControl.h"
 #include "RecordingOptions.h"
 #include "RunConditions.h"
+#include "SerialDeviceIdentity.h"
+#include "Station.h"
 #ifdef Q_OS_UNIX
 #include <QFileInfo>
 
@@ -23,18 +26,6 @@
 #include "SimulatedModule.h"
 #include "TerminationSignals.h"
 #endif
-
-namespace {
-
-vitalon::PortAssignment systemPorts() {
-    std::vector<vitalon::PortDevice> devices;
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-        devices.push_back({info.systemLocation().toStdString(), info.description().toStdString()});
-    }
-    return vitalon::assignSystemPorts(std::move(devices));
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
 #ifdef Q_OS_UNIX
@@ -44,19 +35,39 @@ int main(int argc, char** argv) {
         return vitalon::runRepair(argc, argv);  // no window, so no display needed
     }
     // The module test on the command line, the help and the version show no
-    // window: they need no display, e.g. over ssh or in a package check.
+    // window: no widgets, and the offscreen platform chosen here, which
+    // outranks the environment's, so they need no display (over ssh, in a
+    // package check) and no set-up by the user. The report's PDF needs fonts,
+    // so a Gui application all the same.
+    // The module test's own options never open the window either: without
+    // --module-test they are refused.
+    bool windowless = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg(argv[i]);
-        const bool windowless = arg == "--module-test" || arg == "--help" || arg == "-h" ||
-                                arg == "-?" || arg == "--help-all" || arg == "--version" ||
-                                arg == "-v";
-        if (windowless && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        }
+        const auto named = [arg](std::string_view option) {
+            return arg == option || (arg.starts_with(option) && arg.size() > option.size() &&
+                                     arg[option.size()] == '=');
+        };
+        windowless = windowless || arg == "--help" || arg == "-h" || arg == "-?" ||
+                     arg == "--help-all" || arg == "--version" || arg == "-v" ||
+                     named("--module-test") || named("--serial") || named("--operator") ||
+                     named("--limits") || named("--report-dir") || named("--demonstration") ||
+                     named("--production");
     }
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("vitalon"));
-    QApplication::setApplicationVersion(QStringLiteral(VITALON_VERSION));
+    std::vector<char*> qtArgs(argv, argv + argc);
+    char platformOption[] = "-platform";
+    char offscreen[] = "offscreen";
+    std::unique_ptr<QGuiApplication> application;
+    if (windowless) {
+        qtArgs.insert(qtArgs.begin() + 1, {platformOption, offscreen});
+        argc = static_cast<int>(qtArgs.size());
+        application = std::make_unique<QGuiApplication>(argc, qtArgs.data());
+    } else {
+        application = std::make_unique<QApplication>(argc, argv);
+    }
+    QGuiApplication& app = *application;
+    QCoreApplication::setApplicationName(QStringLiteral("vitalon"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VITALON_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -134,8 +145,7 @@ int main(int argc, char** argv) {
         }
     }
 
-    vitalon::PortAssignment ports;
-    const QStringList portValues = parser.values(portOption);
+    std::optional<vitalon::PortDevice> com1;  // the module this program serves itself
     const bool replay = parser.isSet(recordingOptions.replay);
     const bool simulate = parser.isSet(simulateOption) || replay;
     vitalon::analysis::RunConditions runConditions;
@@ -179,7 +189,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "vitalon: %s\n", e.what());
             return 1;
         }
-        ports[0] = vitalon::PortDevice{module->devicePath(), "replay of " + path};
+        com1 = vitalon::PortDevice{module->devicePath(), "replay of " + path};
     } else if (simulate) {
         try {
             module = std::make_unique<vitalon::SimulatedModule>(vitalon::sim::Scenario{});
@@ -187,7 +197,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "vitalon: %s\n", e.what());
             return 1;
         }
-        ports[0] = vitalon::PortDevice{module->devicePath(), "simulated TR71010 module"};
+        com1 = vitalon::PortDevice{module->devicePath(), "simulated TR71010 module"};
     }
 #else
     if (simulate) {
@@ -197,53 +207,63 @@ int main(int argc, char** argv) {
         return 1;
     }
 #endif
-    if (!simulate && portValues.isEmpty()) {
-        ports = systemPorts();
+    std::vector<std::string> portOptions;
+    for (const QString& value : parser.values(portOption)) {
+        portOptions.push_back(value.toStdString());
     }
+    vitalon::PortAssignment ports;
     try {
-        for (const QString& value : portValues) {
-            vitalon::assignPortOption(value.toStdString(), ports);
-        }
+        ports = vitalon::choosePorts(portOptions, com1);
     } catch (const std::invalid_argument& e) {
         std::fprintf(stderr, "vitalon: %s\n", e.what());
         return 2;
     }
+    const bool followsPortList = vitalon::numbersFollowTheSystem(portOptions, com1);
+    if (moduleTest) {
+        vitalon::Station station(std::make_unique<vitalon::QtSerialLink>(),
+                                 std::make_unique<vitalon::SerialDeviceIdentityProvider>(),
+                                 std::move(ports));
+        station.reconnect().setFollowsPortList(followsPortList);
+        if (parser.isSet(noReconnectOption)) {
+            station.reconnect().disableForThisRun();
+        }
+        if (com1) {
+            station.setSimulatedDevice(com1->path);
+        }
+        return vitalon::runModuleTestFromCommandLine(
+            station, {parser.value(serialOption), parser.value(operatorOption),
+                      parser.value(limitsOption), parser.value(reportDirOption), runConditions});
+    }
 
     vitalon::MainWindow window(std::move(ports));
-    // Only a numbering from the system's list follows adapters plugged in later.
-    window.reconnect().setFollowsPortList(!simulate && portValues.isEmpty());
+    vitalon::Station& station = window.station();
+    station.reconnect().setFollowsPortList(followsPortList);
     if (parser.isSet(noReconnectOption)) {
-        window.reconnect().disableForThisRun();
+        station.reconnect().disableForThisRun();
     }
-#ifdef Q_OS_UNIX
-    if (module) {
-        window.moduleTest().setSimulatedDevice(module->devicePath());
-    }
-#endif
-    if (moduleTest) {
-        return vitalon::runModuleTestFromCommandLine(
-            window, {parser.value(serialOption), parser.value(operatorOption),
-                     parser.value(limitsOption), parser.value(reportDirOption), runConditions});
+    if (com1) {
+        station.setSimulatedDevice(com1->path);
     }
 #ifdef Q_OS_UNIX
     const vitalon::TerminationSignals terminationSignals([&window] { window.quit(); });
 #endif
     std::unique_ptr<vitalon::PulseProbe> pulseProbe;
     if (parser.isSet(exitOnPulseOption)) {
-        pulseProbe = std::make_unique<vitalon::PulseProbe>(window);
+        pulseProbe = std::make_unique<vitalon::PulseProbe>(window.layout().pulseLabel,
+                                                           [&window] { window.quit(); });
     }
 #ifdef Q_OS_UNIX
     if (replay) {
         const QString name = QFileInfo(parser.value(recordingOptions.replay)).fileName();
         window.recording().setReplay(name, replayRate);
-        replayStream->onFinished = [&window, name, replayStream] {
+        replayStream->onFinished = [&station, name, replayStream] {
             // Why it ended early, if it did: a next file missing or already replayed.
             const std::string& error = replayStream->source().error();
-            window.showStatus(QStringLiteral("Replay of %1 finished").arg(name).toStdString() +
-                              (error.empty() ? "" : ": " + error));
+            station.report(QStringLiteral("Replay of %1 finished").arg(name).toStdString() +
+                           (error.empty() ? "" : ": " + error));
         };
         // Recording over a file of the replay would destroy what is being shown.
-        window.recording().filesInUse = [replayStream] {
+        station.recording().filesInUse = [replayStream] {
             return replayStream->source().filesInUse();
         };
     }
@@ -254,12 +274,12 @@ int main(int argc, char** argv) {
         // Those commands went out just before the file opened; it names them
         // first, so the file says which state the module was put in.
         if (window.recording().startRecording(parser.value(recordingOptions.record)) &&
-            window.link().isOpen() && !replay) {
+            station.link().isOpen() && !replay) {
             for (const std::string_view command : vitalon::protocol::kStartCommands) {
-                window.recording().annotate(vitalon::commandMeaning(command));
+                station.recording().annotate(vitalon::commandMeaning(command));
             }
         }
     }
     window.show();
-    return QApplication::exec();
+    return QCoreApplication::exec();
 }

@@ -1,15 +1,16 @@
 // vitalon-instrumented: the program as the benchmarks measure it. The same
-// window and serial path as vitalon, with the benchmark recorder (RunStats)
-// attached from outside; built only with the benchmarks.
+// window, station and port numbering as vitalon, with the benchmark recorder
+// (RunStats) attached from outside; built only with the benchmarks.
 //
 //   vitalon-instrumented [--port COMn=DEVICE]... [--bench-report FILE [--bench-lag]]
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QSerialPortInfo>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "MainWindow.h"
-#include "PortMessages.h"
+#include "PortChoice.h"
 #include "RunStats.h"
 #include "TerminationSignals.h"
 
@@ -25,20 +26,13 @@ int main(int argc, char** argv) {
     vitalon::RunStats::addOptions(parser);
     parser.process(app);
 
-    vitalon::PortAssignment ports;
-    const QStringList portValues = parser.values(portOption);
-    if (portValues.isEmpty()) {
-        std::vector<vitalon::PortDevice> devices;
-        for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-            devices.push_back(
-                {info.systemLocation().toStdString(), info.description().toStdString()});
-        }
-        ports = vitalon::assignSystemPorts(std::move(devices));
+    std::vector<std::string> portOptions;
+    for (const QString& value : parser.values(portOption)) {
+        portOptions.push_back(value.toStdString());
     }
+    vitalon::PortAssignment ports;
     try {
-        for (const QString& value : portValues) {
-            vitalon::assignPortOption(value.toStdString(), ports);
-        }
+        ports = vitalon::choosePorts(portOptions);
     } catch (const std::invalid_argument& e) {
         std::fprintf(stderr, "vitalon: %s\n", e.what());
         return 2;

@@ -44,7 +44,7 @@ std::unique_ptr<RunStats> RunStats::fromOptions(const QCommandLineParser& parser
 
 RunStats::RunStats(MainWindow& window, std::string path, bool lagTimer)
     : window_(window), label1_(window.layout().pulseLabel), path_(std::move(path)) {
-    window_.linkController().addChunkListener(*this);
+    window_.station().linkController().addChunkListener(*this);
     window_.installEventFilter(this);
     if (label1_ != nullptr) {
         lastLabel1_ = label1_->text();
@@ -61,7 +61,7 @@ RunStats::RunStats(MainWindow& window, std::string path, bool lagTimer)
 }
 
 RunStats::~RunStats() {
-    window_.linkController().removeChunkListener(*this);
+    window_.station().linkController().removeChunkListener(*this);
     window_.removeEventFilter(this);
     if (label1_ != nullptr) {
         label1_->removeEventFilter(this);

@@ -1,10 +1,8 @@
 #pragma once
 
 #include <QObject>
-#include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
 
 class QSocketNotifier;
 
@@ -30,9 +28,5 @@ private:
 // recording or the report like a full disk, with a message. Call first thing
 // in main(); it lasts for the whole process.
 void ignoreFileSizeSignal();
-
-// The largest file this process may write (RLIMIT_FSIZE) in bytes; nothing
-// when unlimited.
-std::optional<std::uint64_t> fileSizeLimit();
 
 }  // namespace vitalon

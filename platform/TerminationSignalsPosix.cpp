@@ -1,6 +1,5 @@
 // POSIX only: termination signals delivered on the event loop through a pipe.
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <unistd.h>
 #include <QSocketNotifier>
 #include <csignal>
@@ -66,14 +65,6 @@ TerminationSignals::~TerminationSignals() {
 
 void ignoreFileSizeSignal() {
     std::signal(SIGXFSZ, SIG_IGN);
-}
-
-std::optional<std::uint64_t> fileSizeLimit() {
-    rlimit limit{};
-    if (getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
-        return std::nullopt;
-    }
-    return static_cast<std::uint64_t>(limit.rlim_cur);
 }
 
 }  // namespace vitalon

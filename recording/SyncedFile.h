@@ -43,4 +43,8 @@ std::tm localCalendarTime(std::time_t time);
 // The text of an errno value, e.g. "No space left on device".
 std::string errorText(int error);
 
+// The largest file this process may write (RLIMIT_FSIZE) in bytes; nothing
+// when unlimited.
+std::optional<std::uint64_t> fileSizeLimit();
+
 }  // namespace vitalon::recording

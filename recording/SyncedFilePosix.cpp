@@ -85,4 +85,12 @@ std::string SyncedFile::shortfallReason(std::uint64_t expectedBytes) const {
     return "the disk took fewer bytes than were written";
 }
 
+std::optional<std::uint64_t> fileSizeLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(limit.rlim_cur);
+}
+
 }  // namespace vitalon::recording

@@ -75,9 +75,9 @@ public:
           sent_(sent),
           sweep_(static_cast<int>(form.layout().graph->areaWidth()) + 1),
           serial_(form.link().findChild<QSerialPort*>()) {
-        form_.linkController().addChunkListener(*this);  // after the decoder
+        form_.station().linkController().addChunkListener(*this);  // after the decoder
     }
-    ~StreamFollower() override { form_.linkController().removeChunkListener(*this); }
+    ~StreamFollower() override { form_.station().linkController().removeChunkListener(*this); }
 
     void onChunk(ArrivalTime, std::span<const std::uint8_t> bytes) override { note(bytes.size()); }
 
@@ -134,9 +134,9 @@ private:
     void note(std::size_t n) {
         consumed_ += n;
         largest_ = std::max(largest_, n);
-        const StreamDecoder& d = form_.decoder();
-        const auto& v = form_.vitals();
-        const auto& pen = form_.trace().pen();
+        const StreamDecoder& d = form_.station().decoder();
+        const auto& v = form_.station().vitals();
+        const auto& pen = form_.station().trace().pen();
         seen_.push_back({consumed_, d.expectsPulse(), d.expectsRespiration(), d.expectsStatus(),
                          v.pulseRate, v.respirationRate, v.statusCode, pen.x, pen.lastY,
                          static_cast<int>(serial_->bytesAvailable())});
@@ -252,8 +252,8 @@ TEST(MainWindowFaults, PulledCableGoesStaleAndAPickAfterTheReplugBringsDataBack)
     std::filesystem::remove(link);
     std::filesystem::create_symlink(first->slavePath(), link);
     MainWindow form(devices({link}));
-    form.reconnect().disableForThisRun();  // the user brings it back by hand
-    form.watchdogTimer().setInterval(20);  // the real timer, only faster
+    form.station().reconnect().disableForThisRun();  // the user brings it back by hand
+    form.station().watchdogTimer().setInterval(20);  // the real timer, only faster
     form.start();
     ASSERT_TRUE(startCommandsArrive(*first));
 
@@ -291,7 +291,7 @@ TEST(MainWindowFaults, HeldPortIsSkippedByTheScanAndAPickSaysItIsInUse) {
 
     MainWindow form(devices({held.slavePath(), free.slavePath(), later.slavePath()}));
     form.start();
-    EXPECT_EQ(form.currentPort(), 2);
+    EXPECT_EQ(form.station().currentPort(), 2);
     EXPECT_FALSE(form.layout().portActions[0]->isEnabled());
     EXPECT_TRUE(form.layout().portActions[2]->isEnabled());
     ASSERT_TRUE(startCommandsArrive(free));
@@ -418,7 +418,7 @@ TEST(MainWindowFaults, ShutdownInEveryStateClosesThePortOnceAndHandlesNothingAft
         ASSERT_TRUE(countCloses(*form, closes));
         ASSERT_TRUE(startCommandsArrive(pty));
         form->close();
-        EXPECT_TRUE(form->ended());
+        EXPECT_TRUE(form->station().ended());
         EXPECT_EQ(closes, 1);
         form.reset();
         EXPECT_EQ(closes, 1) << "the destructor closed again";
@@ -430,7 +430,7 @@ TEST(MainWindowFaults, ShutdownInEveryStateClosesThePortOnceAndHandlesNothingAft
         ASSERT_TRUE(countCloses(*form, closes));
         const QString status = form->statusText();
         form->quit();
-        EXPECT_TRUE(form->ended());
+        EXPECT_TRUE(form->station().ended());
         EXPECT_EQ(form->statusText(), status);  // closing nothing raised no error
         form.reset();
         EXPECT_EQ(closes, 0);
@@ -458,15 +458,15 @@ TEST(MainWindowFaults, ShutdownInEveryStateClosesThePortOnceAndHandlesNothingAft
         pty.holdSlave();  // the line stays up after the program lets go
         const std::vector<std::uint8_t> stream = numberedStream(1 << 20);
         FloodWriter writer(pty.masterFd(), stream);
-        ASSERT_TRUE(waitFor([&] { return form.trace().pen().x > 100; }, 10000));
+        ASSERT_TRUE(waitFor([&] { return form.station().trace().pen().x > 100; }, 10000));
         form.quit();
         EXPECT_EQ(closes, 1);
-        const auto pen = form.trace().pen();
-        const auto vitals = form.vitals();
+        const auto pen = form.station().trace().pen();
+        const auto vitals = form.station().vitals();
         waitFor([] { return false; }, 200);  // events keep coming; none may be handled
-        EXPECT_EQ(form.trace().pen().x, pen.x);
-        EXPECT_EQ(form.vitals().pulseRate, vitals.pulseRate);
-        EXPECT_FALSE(form.watchdogTimer().isActive());
+        EXPECT_EQ(form.station().trace().pen().x, pen.x);
+        EXPECT_EQ(form.station().vitals().pulseRate, vitals.pulseRate);
+        EXPECT_FALSE(form.station().watchdogTimer().isActive());
     }
 }
 

@@ -72,7 +72,7 @@ TEST(MainWindowLink, StartUpOpensTheOnlyPortSendsTheStartCommandsAndDecodes) {
     EXPECT_TRUE(form.layout().pulseToneAction->isChecked());  // the design state, before start-up
     form.start();
 
-    EXPECT_EQ(form.currentPort(), 3);
+    EXPECT_EQ(form.station().currentPort(), 3);
     EXPECT_EQ(enabledItems(form),
               (std::vector<bool>{false, false, true, false, false, false, false, false}));
     EXPECT_EQ(checkedItems(form),
@@ -85,8 +85,8 @@ TEST(MainWindowLink, StartUpOpensTheOnlyPortSendsTheStartCommandsAndDecodes) {
     ASSERT_TRUE(waitFor([&] { return text(form.layout().statusLabel) == "Lead Off!"; }));
     EXPECT_EQ(text(form.layout().pulseLabel), "---");
     EXPECT_EQ(text(form.layout().respirationLabel), "18");
-    EXPECT_EQ(form.vitals().pulseRate, 72);
-    EXPECT_EQ(form.trace().pen().x, 2);
+    EXPECT_EQ(form.station().vitals().pulseRate, 72);
+    EXPECT_EQ(form.station().trace().pen().x, 2);
 }
 
 // Keyboard operation as a user without a mouse has it: Tab to a button, the
@@ -140,9 +140,9 @@ TEST(MainWindowLink, ButtonsSendOneCommandEachAndPortPicksSendNothing) {
     form.layout().portActions[1]->trigger();
     EXPECT_EQ(checkedItems(form),
               (std::vector<bool>{false, true, false, false, false, false, false, false}));
-    EXPECT_EQ(form.currentPort(), 2);
+    EXPECT_EQ(form.station().currentPort(), 2);
     EXPECT_TRUE(form.link().isOpen());
-    EXPECT_EQ(form.settings().speed, 2);
+    EXPECT_EQ(form.station().settings().speed, 2);
     EXPECT_EQ(readLine(pty, 1, 200), "");
 
     form.layout().leadButton->click();
@@ -190,13 +190,13 @@ TEST(MainWindowLink, FailedPickNamesPortDeviceAndReasonAndKeepsTheChecks) {
 TEST(MainWindowLink, NoPortAtStartIsExplainedAndClicksSayNothingWasSent) {
     MainWindow form(PortAssignment{});
     form.start();
-    EXPECT_EQ(form.currentPort(), 0);
+    EXPECT_EQ(form.station().currentPort(), 0);
     EXPECT_EQ(enabledItems(form), std::vector<bool>(8, false));
     EXPECT_NE(form.statusText().indexOf("no serial device"), -1) << form.statusText().toStdString();
     // However it is shown in the bar, the whole message is the panel's tooltip.
     EXPECT_EQ(form.layout().statusPanel->toolTip(), form.statusText());
     EXPECT_FALSE(form.layout().pulseToneAction->isChecked());
-    EXPECT_EQ(form.settings().speed, 1);
+    EXPECT_EQ(form.station().settings().speed, 1);
 
     form.layout().amplificationButton->click();
     EXPECT_EQ(text(form.layout().amplificationLabel), "Amp 2");
@@ -214,7 +214,7 @@ TEST(MainWindowLink, HangUpClosesThePortSaysSoAndTheWatchdogGoesStale) {
     ASSERT_TRUE(waitFor([&] { return !form.link().isOpen(); }));
     EXPECT_NE(form.statusText().indexOf("lost"), -1) << form.statusText().toStdString();
     for (int i = 0; i < 4; ++i) {
-        form.watchdogTick();
+        form.station().watchdogTick();
     }
     EXPECT_EQ(text(form.layout().statusLabel), "No Data!");
 
@@ -228,11 +228,11 @@ TEST(MainWindowLink, EndClosesThePortAndNothingIsHandledAfterwards) {
     form.start();
     ASSERT_EQ(readLine(pty, kStart.size()), kStart);
     form.quit();
-    EXPECT_TRUE(form.ended());
+    EXPECT_TRUE(form.station().ended());
     EXPECT_FALSE(form.link().isOpen());
     form.layout().speedButton->click();
     EXPECT_EQ(text(form.layout().speedLabel), "100/sec");
-    EXPECT_FALSE(form.watchdogTimer().isActive());
+    EXPECT_FALSE(form.station().watchdogTimer().isActive());
 }
 
 }  // namespace

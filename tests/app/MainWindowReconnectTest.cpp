@@ -66,7 +66,7 @@ protected:
 
     void startOn(const PortAssignment& assignment) {
         form = std::make_unique<MainWindow>(assignment);
-        form->reconnect().setDeviceProvider(devices);
+        form->station().reconnect().setDeviceProvider(devices);
         form->start();
         ASSERT_EQ(received(*module, 10), testing::startCommandBytes());
         form->layout().speedButton->click();
@@ -111,12 +111,12 @@ TEST_F(ReconnectTest, SameDeviceBackUnderTheSameLinkIsReopenedAndSetAsTheWindowS
     startOn(ports({link.path()}));
     std::vector<std::string> events;
     QObject::connect(
-        &form->reconnect(), &ReconnectControl::connectionLost,
+        &form->station().reconnect(), &ReconnectControl::connectionLost,
         [&](int port, const QString& path, const QString&) {
             events.push_back("lost COM" + std::to_string(port) + " " + path.toStdString());
         });
     QObject::connect(
-        &form->reconnect(), &ReconnectControl::connectionReopened,
+        &form->station().reconnect(), &ReconnectControl::connectionReopened,
         [&](int port, const QString& path) {
             events.push_back("reopened COM" + std::to_string(port) + " " + path.toStdString());
         });
@@ -125,7 +125,7 @@ TEST_F(ReconnectTest, SameDeviceBackUnderTheSameLinkIsReopenedAndSetAsTheWindowS
     EXPECT_NE(status(*form).find("COM1 - " + link.path() + " was lost ("), std::string::npos)
         << status(*form);
     EXPECT_NE(status(*form).find("it is reopened by itself"), std::string::npos);
-    EXPECT_TRUE(form->reconnect().watching());
+    EXPECT_TRUE(form->station().reconnect().watching());
 
     module = plugBack(link, kModule);
     const qint64 took = msUntilReopened();
@@ -140,7 +140,7 @@ TEST_F(ReconnectTest, SameDeviceBackUnderTheSameLinkIsReopenedAndSetAsTheWindowS
     EXPECT_EQ(form->layout().speedLabel->text(), "50/sec");
     module->write({250, 80, 121});
     EXPECT_TRUE(waitFor([&] { return form->layout().pulseLabel->text() == "80"; }, 5000));
-    EXPECT_FALSE(form->reconnect().watching());
+    EXPECT_FALSE(form->station().reconnect().watching());
 }
 
 TEST_F(ReconnectTest, SameDeviceBackUnderAnotherLinkIsReopenedThereAndThePortFollowsIt) {
@@ -169,7 +169,7 @@ TEST_F(ReconnectTest, AnotherDeviceAtTheLostLinkIsNeverOpened) {
         << status(*form);
     EXPECT_FALSE(form->link().isOpen());
     EXPECT_TRUE(stranger->read(1, 200ms).empty());
-    EXPECT_TRUE(form->reconnect().watching());
+    EXPECT_TRUE(form->station().reconnect().watching());
 
     // The module itself turns up elsewhere: that one is taken.
     DeviceLink other("vitalon-reconnect-other");
@@ -192,7 +192,7 @@ TEST_F(ReconnectTest, DeviceBackButBusyOrForbiddenIsReportedAndOpensOnceFree) {
             5000))
             << status(*form);
         EXPECT_NE(status(*form).find("tried again every second"), std::string::npos);
-        EXPECT_TRUE(form->reconnect().watching());
+        EXPECT_TRUE(form->station().reconnect().watching());
     }
     ASSERT_GE(msUntilReopened(), 0) << status(*form);
     EXPECT_EQ(received(*module, kRestore.size()), kRestore);
@@ -221,7 +221,7 @@ TEST_F(ReconnectTest, SwitchedOffNothingReopensThePickWorksAndTheChoiceIsRemembe
 
     pull();
     EXPECT_NE(status(*form).find("Pick the port again"), std::string::npos) << status(*form);
-    EXPECT_FALSE(form->reconnect().watching());
+    EXPECT_FALSE(form->station().reconnect().watching());
     module = plugBack(link, kModule);
     EXPECT_FALSE(waitFor([&] { return form->link().isOpen(); }, 1500));
 
@@ -232,7 +232,7 @@ TEST_F(ReconnectTest, SwitchedOffNothingReopensThePickWorksAndTheChoiceIsRemembe
     // Switched on after a loss, the lost device is watched for after all.
     pull();
     toggle->trigger();
-    EXPECT_TRUE(form->reconnect().watching());
+    EXPECT_TRUE(form->station().reconnect().watching());
     EXPECT_NE(status(*form).find("it is reopened by itself"), std::string::npos) << status(*form);
     module = plugBack(link, kModule);
     ASSERT_GE(msUntilReopened(), 0) << status(*form);
@@ -246,7 +246,7 @@ TEST_F(ReconnectTest, SwitchedOffNothingReopensThePickWorksAndTheChoiceIsRemembe
     next.layout().reconnectAction->trigger();
     MainWindow third(ports({link.path()}));
     EXPECT_TRUE(third.layout().reconnectAction->isChecked());
-    third.reconnect().disableForThisRun();
+    third.station().reconnect().disableForThisRun();
     EXPECT_FALSE(third.layout().reconnectAction->isChecked());
     MainWindow fourth(ports({link.path()}));
     EXPECT_TRUE(fourth.layout().reconnectAction->isChecked());
@@ -257,18 +257,18 @@ TEST_F(ReconnectTest, APickOfAnotherPortEndsTheWatchForTheOldDevice) {
     devices.plug(second.slavePath(), DeviceIdentity::devicePath(second.slavePath()));
     startOn(ports({link.path(), second.slavePath()}));
     pull();
-    ASSERT_TRUE(form->reconnect().watching());
+    ASSERT_TRUE(form->station().reconnect().watching());
     // The lost port itself, picked before its device is back: the watch goes on.
     form->layout().portActions[0]->trigger();
     EXPECT_NE(status(*form).find("COM1 could not be opened"), std::string::npos) << status(*form);
-    EXPECT_TRUE(form->reconnect().watching());
+    EXPECT_TRUE(form->station().reconnect().watching());
 
     form->layout().portActions[1]->trigger();
-    EXPECT_EQ(form->currentPort(), 2);
-    EXPECT_FALSE(form->reconnect().watching());
+    EXPECT_EQ(form->station().currentPort(), 2);
+    EXPECT_FALSE(form->station().reconnect().watching());
 
     module = plugBack(link, kModule);
-    EXPECT_FALSE(waitFor([&] { return form->currentPort() != 2; }, 1500));
+    EXPECT_FALSE(waitFor([&] { return form->station().currentPort() != 2; }, 1500));
     EXPECT_TRUE(module->read(1, 100ms).empty());
 }
 
@@ -276,8 +276,8 @@ TEST_F(ReconnectTest, APickOfAnotherPortEndsTheWatchForTheOldDevice) {
 // an adapter plugged in later gets COM2.
 TEST_F(ReconnectTest, AdapterPluggedAfterStartUpEnablesItsItemAndRemovedDisablesIt) {
     form = std::make_unique<MainWindow>(ports({link.path()}));
-    form->reconnect().setDeviceProvider(devices);
-    form->reconnect().setFollowsPortList(true);
+    form->station().reconnect().setDeviceProvider(devices);
+    form->station().reconnect().setFollowsPortList(true);
     form->start();
     ASSERT_EQ(received(*module, 10), testing::startCommandBytes());
     QAction* com2 = form->layout().portActions[1];
@@ -312,7 +312,7 @@ TEST(MainWindowReconnect, ALostBarePseudoTerminalIsExplainedAndNotWatchedFor) {
     ASSERT_TRUE(waitFor([&] { return !form.link().isOpen(); }, 10000));
     EXPECT_EQ(status(form).rfind("COM1 - " + node + " was lost (", 0), 0u) << status(form);
     EXPECT_NE(status(form).find("is not reopened by itself"), std::string::npos) << status(form);
-    EXPECT_FALSE(form.reconnect().watching());
+    EXPECT_FALSE(form.station().reconnect().watching());
 }
 
 }  // namespace

@@ -168,7 +168,7 @@ TEST_F(ModuleTestDialogTest, CancelRestoresTheModuleAndReportsTheRunAsCancelled)
 // With the simulated module on the port (as after --simulate), a run starts
 // only as a demonstration, and then says so beside the verdict and in the report.
 TEST_F(ModuleTestDialogTest, SimulatedModuleRunsOnlyAsADemonstration) {
-    window_->moduleTest().setSimulatedDevice(module_.devicePath());
+    window_->station().setSimulatedDevice(module_.devicePath());
     const QString limits = writeLimits(
         R"({"version": 1, "settleSeconds": 0.2, "sampleRate": {"measureSeconds": 0.5}})");
     openAndFill(QStringLiteral("REAL-MODULE-42"), limits);
@@ -206,7 +206,7 @@ TEST_F(ModuleTestDialogTest, DemonstrationIsOfferedOnlyWithASimulatedModule) {
     openAndFill(QStringLiteral("SN-1"), {});
     EXPECT_FALSE(child<QCheckBox>("demonstration")->isVisible());
     EXPECT_FALSE(window_->moduleTest().onSimulatedModule());
-    window_->moduleTest().setSimulatedDevice("/dev/pts/none");
+    window_->station().setSimulatedDevice("/dev/pts/none");
     EXPECT_FALSE(window_->moduleTest().onSimulatedModule());
 }
 

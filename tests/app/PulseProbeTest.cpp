@@ -19,7 +19,7 @@ TEST(PulseProbe, QuitsOnlyOnceARateAboveZeroIsPaintedAndPrintsIt) {
     PortAssignment ports;
     ports[0] = PortDevice{pty.slavePath(), {}};
     MainWindow window(ports);
-    const PulseProbe probe(window);
+    const PulseProbe probe(window.layout().pulseLabel, [&window] { window.quit(); });
     window.start();
     window.show();
     ::testing::internal::CaptureStdout();

@@ -121,7 +121,7 @@ TEST(RecordingWindow, ReplayShowsTheRecordedLabelsAtTheirTimesAndTheSameTrace) {
     SimulatedModule module(scenario);
     MainWindow original(onlyPort(module.devicePath()));
     LabelTimeline seen(original);
-    original.decoder().addListener(seen);
+    original.station().decoder().addListener(seen);
     original.start();
     ASSERT_TRUE(original.recording().startRecording(path));
     ASSERT_TRUE(waitFor([&] { return seen.samples >= 900; }, 20000));
@@ -137,7 +137,7 @@ TEST(RecordingWindow, ReplayShowsTheRecordedLabelsAtTheirTimesAndTheSameTrace) {
     SimulatedModule player(std::make_unique<recording::ReplayStream>(std::move(source)));
     MainWindow replayed(onlyPort(player.devicePath()));
     LabelTimeline shown(replayed);
-    replayed.decoder().addListener(shown);
+    replayed.station().decoder().addListener(shown);
     replayed.start();
     ASSERT_TRUE(waitFor([&] { return shown.samples >= recordedSamples; }, 20000))
         << shown.samples << " of " << recordedSamples << " samples shown; "
@@ -163,7 +163,7 @@ TEST(RecordingWindow, CommandsWatchdogAndFreezeAreAnnotatedAndASpeedChangeStarts
     const QString path = dir.filePath("marks.edf");
     PtyPair pty;
     MainWindow form(onlyPort(pty.slavePath()));
-    form.watchdogTimer().stop();  // the test ticks the watchdog itself
+    form.station().watchdogTimer().stop();  // the test ticks the watchdog itself
     form.start();
     ASSERT_EQ(readFromProgram(pty, kStart.size()), kStart);
 
@@ -175,20 +175,20 @@ TEST(RecordingWindow, CommandsWatchdogAndFreezeAreAnnotatedAndASpeedChangeStarts
     EXPECT_TRUE(panel->text().contains(QStringLiteral("marks.edf"))) << panel->text().toStdString();
 
     pty.write({120, 121, 250, 72, 122});
-    ASSERT_TRUE(waitFor([&] { return form.vitals().pulseRate == 72; }));
+    ASSERT_TRUE(waitFor([&] { return form.station().vitals().pulseRate == 72; }));
     form.layout().calibrateButton->click();
     form.layout().leadButton->click();  // G2
     for (int i = 0; i < 4; ++i) {
-        form.watchdogTick();
+        form.station().watchdogTick();
     }
     pty.write({123, 250, 75, 124});
-    ASSERT_TRUE(waitFor([&] { return form.vitals().pulseRate == 75; }));
-    form.watchdogTick();
+    ASSERT_TRUE(waitFor([&] { return form.station().vitals().pulseRate == 75; }));
+    form.station().watchdogTick();
     form.review().setFrozen(true);
     form.review().setFrozen(false);
     form.layout().speedButton->click();  // S2: 50 a second, the next file
     pty.write({125, 126});
-    ASSERT_TRUE(waitFor([&] { return form.trace().pen().x == 7; }));
+    ASSERT_TRUE(waitFor([&] { return form.station().trace().pen().x == 7; }));
     ASSERT_EQ(form.recording().recorder().files().size(), 2u);
     form.recording().stopRecording();
     EXPECT_EQ(form.windowTitle(), title);
@@ -216,7 +216,7 @@ TEST(RecordingWindow, ALostLinkIsMarkedAndTheRecordingGoesOn) {
     ASSERT_EQ(readFromProgram(pty, kStart.size()), kStart);
     ASSERT_TRUE(form.recording().startRecording(path));
     pty.write({120, 121, 122});
-    ASSERT_TRUE(waitFor([&] { return form.trace().pen().x == 3; }));
+    ASSERT_TRUE(waitFor([&] { return form.station().trace().pen().x == 3; }));
     pty.closeMaster();
     ASSERT_TRUE(waitFor([&] { return !form.link().isOpen(); }));
     EXPECT_TRUE(form.recording().isRecording());
@@ -251,10 +251,10 @@ TEST(RecordingWindow, AWriteErrorStopsTheRecordingAndTheMonitorCarriesOn) {
         << form.statusText().toStdString();
     EXPECT_FALSE(form.windowTitle().contains(QStringLiteral("Recording")));
 
-    const int pen = form.trace().pen().x;
+    const int pen = form.station().trace().pen().x;
     pty.write({130, 250, 66});
-    EXPECT_TRUE(waitFor([&] { return form.vitals().pulseRate == 66; }));
-    EXPECT_EQ(form.trace().pen().x, pen + 1);
+    EXPECT_TRUE(waitFor([&] { return form.station().vitals().pulseRate == 66; }));
+    EXPECT_EQ(form.station().trace().pen().x, pen + 1);
 
     // The file that is left is valid and holds what reached the disk.
     recording::EdfReader reader;
@@ -286,7 +286,9 @@ TEST(RecordingWindow, TheMenuRecordsOverAConfirmedFileButNeverOverTheReplay) {
     std::ofstream(replayed.toStdString()) << "being replayed";
     const QString link = dir.filePath("link.edf");
     ASSERT_TRUE(QFile::link(replayed, link));
-    form.recording().filesInUse = [&] { return std::vector<std::string>{replayed.toStdString()}; };
+    form.station().recording().filesInUse = [&] {
+        return std::vector<std::string>{replayed.toStdString()};
+    };
     form.recording().askPath = [&](const QString&) { return link; };
     start->trigger();
     EXPECT_FALSE(form.recording().isRecording());
@@ -302,7 +304,7 @@ TEST(ReviewControl, FreezeHoldsTheTraceWhileTheLabelsGoOnAndResumesAtTheLivePosi
     form.start();
     ASSERT_EQ(readFromProgram(pty, kStart.size()), kStart);
     pty.write({100, 110, 120, 130});
-    ASSERT_TRUE(waitFor([&] { return form.trace().pen().x == 4; }));
+    ASSERT_TRUE(waitFor([&] { return form.station().trace().pen().x == 4; }));
 
     auto* freeze = form.findChild<QAction*>(QStringLiteral("menFreeze"));
     ASSERT_NE(freeze, nullptr);
@@ -316,7 +318,7 @@ TEST(ReviewControl, FreezeHoldsTheTraceWhileTheLabelsGoOnAndResumesAtTheLivePosi
 
     const QImage held = form.layout().graph->image().copy();
     pty.write({200, 10, 200, 10, 250, 81, 249, 17, 200, 10});
-    ASSERT_TRUE(waitFor([&] { return form.trace().pen().x == 10; }));
+    ASSERT_TRUE(waitFor([&] { return form.station().trace().pen().x == 10; }));
     EXPECT_EQ(form.layout().graph->image(), held);
     EXPECT_EQ(form.layout().pulseLabel->text(), "81");
     EXPECT_EQ(form.layout().respirationLabel->text(), "17");
@@ -325,7 +327,7 @@ TEST(ReviewControl, FreezeHoldsTheTraceWhileTheLabelsGoOnAndResumesAtTheLivePosi
     EXPECT_FALSE(form.review().frozen());
     EXPECT_TRUE(frozenPanel->isHidden());
     pty.write({240});
-    ASSERT_TRUE(waitFor([&] { return form.trace().pen().x == 11; }));
+    ASSERT_TRUE(waitFor([&] { return form.station().trace().pen().x == 11; }));
     const QImage& live = form.layout().graph->image();
     EXPECT_NE(live, held);
     // Drawn from the level of the last sample counted while frozen (10) up to

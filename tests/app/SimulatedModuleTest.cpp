@@ -21,13 +21,13 @@ using namespace std::chrono_literals;
 
 // Samples drawn per second of wall time, from the pen's progress (it wraps every 576).
 double samplesPerSecond(const MainWindow& form, int windowMs) {
-    int last = form.trace().pen().x;
+    int last = form.station().trace().pen().x;
     long total = 0;
     QElapsedTimer t;
     t.start();
     waitFor(
         [&] {
-            const int now = form.trace().pen().x;
+            const int now = form.station().trace().pen().x;
             total += (now - last + 576) % 576;
             last = now;
             return false;
@@ -50,15 +50,15 @@ TEST(SimulatedModule, ShowsTheSetRateDrawsTheTraceAndFollowsTheSpeedButton) {
     testing::SimProcess sim({"--verbose", "--heart-rate", "75"});
     MainWindow form(simulatorOn(sim.devicePath()));
     form.start();
-    ASSERT_EQ(form.currentPort(), 1);
+    ASSERT_EQ(form.station().currentPort(), 1);
 
-    ASSERT_TRUE(waitFor([&] { return form.vitals().pulseRate != 0; }, 15000));
-    EXPECT_NEAR(form.vitals().pulseRate, 75, 2);
-    EXPECT_EQ(text(form.layout().pulseLabel), std::to_string(form.vitals().pulseRate));
+    ASSERT_TRUE(waitFor([&] { return form.station().vitals().pulseRate != 0; }, 15000));
+    EXPECT_NEAR(form.station().vitals().pulseRate, 75, 2);
+    EXPECT_EQ(text(form.layout().pulseLabel), std::to_string(form.station().vitals().pulseRate));
     EXPECT_EQ(text(form.layout().statusLabel), "OK!");
 
     const QImage& image = form.layout().graph->image();
-    const int x = form.trace().pen().x - 1;
+    const int x = form.station().trace().pen().x - 1;
     bool traced = false;
     for (int y = 0; y < image.height() && x >= 0; ++y) {
         traced = traced || image.pixel(x, y) == form.layout().graph->traceColor();
@@ -79,17 +79,17 @@ TEST(SimulatedModule, ShowsTheSetRateDrawsTheTraceAndFollowsTheSpeedButton) {
 TEST(SimulatedModule, SilenceTurnsTheDisplayStaleAtTheFourthWatchdogTick) {
     testing::SimProcess sim({"--heart-rate", "90", "--silence", "5"});
     MainWindow form(simulatorOn(sim.devicePath()));
-    form.watchdogTimer().stop();  // the test drives the ticks itself
+    form.station().watchdogTimer().stop();  // the test drives the ticks itself
     form.start();
-    ASSERT_TRUE(waitFor([&] { return form.vitals().pulseRate != 0; }, 15000));
+    ASSERT_TRUE(waitFor([&] { return form.station().vitals().pulseRate != 0; }, 15000));
 
     // Silence: the pen stops moving.
     int last = -1;
     QElapsedTimer still;
     ASSERT_TRUE(waitFor(
         [&] {
-            if (form.trace().pen().x != last) {
-                last = form.trace().pen().x;
+            if (form.station().trace().pen().x != last) {
+                last = form.station().trace().pen().x;
                 still.restart();
             }
             return still.isValid() && still.elapsed() > 500;
@@ -97,11 +97,11 @@ TEST(SimulatedModule, SilenceTurnsTheDisplayStaleAtTheFourthWatchdogTick) {
         15000));
 
     for (int tick = 1; tick <= 3; ++tick) {
-        form.watchdogTick();
+        form.station().watchdogTick();
         EXPECT_EQ(text(form.layout().statusLabel), "OK!") << "tick " << tick;
         EXPECT_FALSE(form.layout().pulseLabel->text().isEmpty()) << "tick " << tick;
     }
-    form.watchdogTick();
+    form.station().watchdogTick();
     EXPECT_EQ(text(form.layout().statusLabel), "No Data!");
     EXPECT_TRUE(form.layout().pulseLabel->text().isEmpty());
     EXPECT_TRUE(form.layout().respirationLabel->text().isEmpty());
@@ -111,9 +111,9 @@ TEST(SimulatedModule, InProcessModuleServesThePortAndTakesTheStartCommands) {
     SimulatedModule module(sim::Scenario{});
     MainWindow form(simulatorOn(module.devicePath()));
     form.start();
-    ASSERT_EQ(form.currentPort(), 1);
+    ASSERT_EQ(form.station().currentPort(), 1);
     ASSERT_TRUE(waitFor([&] { return module.model().counters().commands >= 6; }, 5000));
-    ASSERT_TRUE(waitFor([&] { return form.trace().pen().x > 20; }, 5000));
+    ASSERT_TRUE(waitFor([&] { return form.station().trace().pen().x > 20; }, 5000));
 
     form.layout().curveButton->click();  // "D1": the module now sends the respiration curve
     ASSERT_TRUE(

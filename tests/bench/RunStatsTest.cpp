@@ -51,7 +51,7 @@ TEST(RunStats, ReportsFirstPaintLabel1TextsLagAndDecodedBytes) {
             return stats.report().find("label1 ") != std::string::npos &&
                    stats.report().find("decoded 4") != std::string::npos;
         }));
-        EXPECT_EQ(form.vitals().pulseRate, 72);  // the window still gets every byte
+        EXPECT_EQ(form.station().vitals().pulseRate, 72);  // the window still gets every byte
         QElapsedTimer idle;  // long enough for the 10 ms lag timer to fire a few times
         idle.start();
         waitFor([&] { return idle.elapsed() > 100; });

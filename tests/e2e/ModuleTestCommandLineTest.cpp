@@ -44,9 +44,14 @@ private:
     fs::path path_;
 };
 
+// The module test needs no display and no platform set up by the user: it
+// chooses its own, so a platform in the environment that does not exist (and
+// no display) changes nothing.
 ChildOptions capturingStderr() {
     ChildOptions options;
     options.captureStderr = true;
+    options.env = {
+        {"QT_QPA_PLATFORM", "no-such-platform"}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}};
     return options;
 }
 

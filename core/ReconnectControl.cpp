@@ -1,6 +1,5 @@
 #include "ReconnectControl.h"
 
-#include <QAction>
 #include <QSettings>
 #include <algorithm>
 
@@ -18,21 +17,19 @@ std::unique_ptr<QSettings> userSettings() {
 
 }  // namespace
 
-ReconnectControl::ReconnectControl(QAction* toggle, std::array<QAction*, 8> portItems,
+ReconnectControl::ReconnectControl(std::array<MenuItem*, 8> portItems,
                                    LinkController& linkController, PortManager& ports,
-                                   Report report, QObject* parent)
+                                   DeviceIdentityProvider& devices, Report report, QObject* parent)
     : QObject(parent),
-      toggle_(toggle),
       portItems_(portItems),
       linkController_(linkController),
       ports_(ports),
       report_(std::move(report)),
+      devices_(&devices),
       watcher_(makeWatcher(userSettings()->value(kReconnectKey, true).toBool())) {
-    toggle_->setChecked(watcher_->enabled());
     timer_.setSingleShot(true);
     timer_.setTimerType(Qt::PreciseTimer);  // a check is skipped when its timer comes early
     connect(&timer_, &QTimer::timeout, this, &ReconnectControl::check);
-    connect(toggle_, &QAction::triggered, this, &ReconnectControl::userToggled);
     linkController_.addEventListener(*this);
 }
 
@@ -54,9 +51,9 @@ void ReconnectControl::setDeviceProvider(DeviceIdentityProvider& devices) {
 }
 
 void ReconnectControl::disableForThisRun() {
-    toggle_->setChecked(false);
     watcher_->setEnabled(false, Clock::now());
     arm();
+    emit enabledChanged(false);
 }
 
 void ReconnectControl::start() {
@@ -72,13 +69,15 @@ void ReconnectControl::shutdown() {
     timer_.stop();
 }
 
-void ReconnectControl::userToggled(bool on) {
+void ReconnectControl::setEnabledByUser(bool on) {
     if (ended_) {
+        emit enabledChanged(watcher_->enabled());
         return;
     }
     const bool wasWatching = watcher_->watching();
     watcher_->setEnabled(on, Clock::now());
     arm();
+    emit enabledChanged(on);
     if (watcher_->watching() && !wasWatching) {
         report_(watcher_->waitingStatus({}));
     } else if (wasWatching && !watcher_->watching()) {
@@ -189,7 +188,9 @@ void ReconnectControl::applyItemUpdates(const std::vector<PortItemUpdate>& updat
         }
         const auto i = static_cast<std::size_t>(update.port - 1);
         if (update.enabled) {
-            portItems_[i]->setEnabled(*update.enabled);
+            if (MenuItem* item = portItems_[i]) {
+                item->setEnabled(*update.enabled);
+            }
         }
         setTip(update.port, update.statusTip);
         ports_.setDevice(update.port, hotplug_->assignment()[i]);
@@ -197,9 +198,7 @@ void ReconnectControl::applyItemUpdates(const std::vector<PortItemUpdate>& updat
 }
 
 void ReconnectControl::setTip(std::uint8_t n, const std::string& tip) {
-    QAction* item = portItems_[static_cast<std::size_t>(n - 1)];
-    item->setStatusTip(QString::fromStdString(tip));
-    item->setToolTip(QString::fromStdString(tip));
+    emit portTipChanged(n, QString::fromStdString(tip));
 }
 
 }  // namespace vitalon

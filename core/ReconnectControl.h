@@ -11,12 +11,10 @@
 #include <optional>
 #include <string>
 
+#include "DeviceIdentity.h"
 #include "HotplugPorts.h"
 #include "LinkController.h"
 #include "ReconnectWatcher.h"
-#include "SerialDeviceIdentity.h"
-
-class QAction;
 
 namespace vitalon {
 
@@ -25,16 +23,16 @@ namespace vitalon {
 //
 // After a loss the device that was open is watched for; once it is back
 // (under the same or another path) it is reopened with the line settings and
-// the module is set to the window's selectors again. A device that is back but
+// the module is set to the station's selectors again. A device that is back but
 // does not open (busy, forbidden) is tried again every second; the status bar
 // says why. Picking a port by hand ends the watch, except a pick of the
-// watched port that fails: the user still wants that device. "Reconnect
-// Automatically" in the Port menu switches the watch on and off; the choice
-// is remembered between runs.
+// watched port that fails: the user still wants that device. The user's
+// switch ("Reconnect Automatically" in a window's Port menu) turns the watch
+// on and off; the choice is remembered between runs.
 //
 // With the port numbering taken from the system's device list, a device
 // plugged in after start-up gets a free port item, enabled while it is
-// present; each item's tips name its device.
+// present; each item's tip (portTipChanged) names its device.
 //
 // Both checks run from one timer armed for the earliest one due; with no
 // watch and no device list to follow it is not armed at all.
@@ -44,14 +42,15 @@ public:
     using Clock = std::chrono::steady_clock;
     using Report = std::function<void(const std::string&)>;
 
-    // `toggle` is the "Reconnect Automatically" item; `portItems` the COM1..COM8 items.
-    ReconnectControl(QAction* toggle, std::array<QAction*, 8> portItems,
-                     LinkController& linkController, PortManager& ports, Report report,
+    // `portItems` are the COM1..COM8 items; `devices` where device identities
+    // come from (the system's serial-device list), which must outlive this.
+    ReconnectControl(std::array<MenuItem*, 8> portItems, LinkController& linkController,
+                     PortManager& ports, DeviceIdentityProvider& devices, Report report,
                      QObject* parent = nullptr);
     ~ReconnectControl() override;
 
-    // Before start(): where device identities come from (a fake in tests);
-    // the system's serial-device list otherwise. `devices` must outlive this.
+    // Before start(): where device identities come from instead (a fake in
+    // tests). `devices` must outlive this.
     void setDeviceProvider(DeviceIdentityProvider& devices);
     // Before start(): the port numbering came from the system's device list,
     // so the port items follow devices plugged in and out. Numbers named on
@@ -66,6 +65,9 @@ public:
     // Ends every watch; nothing is reopened or checked afterwards.
     void shutdown();
 
+    // The user switched reconnecting on or off; the choice is saved for later runs.
+    void setEnabledByUser(bool on);
+
     bool enabled() const { return watcher_->enabled(); }
     bool watching() const { return watcher_->watching(); }
     bool followsPortList() const { return hotplug_ != nullptr; }
@@ -77,13 +79,16 @@ public:
                          const std::string& reason) override;
 
 signals:
+    // Reconnecting was switched on or off (by the user or for this run).
+    void enabledChanged(bool enabled);
+    // The tip of port n's item: the device it stands for, and whether it is plugged in.
+    void portTipChanged(int port, const QString& tip);
     // The link on port n was lost (with the system's reason), and reopened
     // after a reconnect: for anything that logs the session, e.g. a recording.
     void connectionLost(int port, const QString& path, const QString& reason);
     void connectionReopened(int port, const QString& path);
 
 private:
-    void userToggled(bool on);
     void check();
     void arm();
     void handle(const ReconnectOutcome& outcome);
@@ -91,14 +96,12 @@ private:
     void setTip(std::uint8_t n, const std::string& tip);
     std::unique_ptr<ReconnectWatcher> makeWatcher(bool enabled);
 
-    QAction* toggle_;
-    std::array<QAction*, 8> portItems_;
+    std::array<MenuItem*, 8> portItems_;
     LinkController& linkController_;
     PortManager& ports_;
     Report report_;
 
-    SerialDeviceIdentityProvider systemDevices_;
-    DeviceIdentityProvider* devices_ = &systemDevices_;
+    DeviceIdentityProvider* devices_;
     std::unique_ptr<ReconnectWatcher> watcher_;
     std::unique_ptr<HotplugPorts> hotplug_;
     bool followsPortList_ = false;

@@ -8,9 +8,7 @@
 
 #include "RecordedSignal.h"
 #include "SpaceNeed.h"
-#ifdef Q_OS_UNIX
-#include "TerminationSignals.h"
-#endif
+#include "SyncedFile.h"
 
 namespace vitalon {
 
@@ -48,7 +46,7 @@ ModuleTestSession::ModuleTestSession(ModuleTestWiring wiring, ModuleTestSetup se
     };
     timer_.setInterval(kTickIntervalMs);
     connect(&timer_, &QTimer::timeout, this, [this] {
-        tick(HostClock::now());
+        tick(wiring_.clock());
         if (!done_) {
             emit changed();
         }
@@ -73,11 +71,7 @@ bool ModuleTestSession::start() {
         }
         return static_cast<std::uint64_t>(storage.bytesAvailable());
     }();
-#ifdef Q_OS_UNIX
-    const std::optional<std::uint64_t> perFile = fileSizeLimit();
-#else
-    const std::optional<std::uint64_t> perFile;
-#endif
+    const std::optional<std::uint64_t> perFile = recording::fileSizeLimit();
     if (const std::string problem =
             report::spaceProblem(report::estimateSpaceNeed(setup_.limits),
                                  setup_.reportFolder.toStdString(), freeBytes, perFile);
@@ -108,7 +102,7 @@ bool ModuleTestSession::start() {
 
     const recording::RecordingSetup recording = recordingSetup(
         wiring_.selectors.settings(), recordingPath_.toStdString(), wiring_.port, facts_.startedAt);
-    if (!recorder_.start(recording, HostClock::now())) {
+    if (!recorder_.start(recording, wiring_.clock())) {
         error_ = QString::fromStdString(recorder_.error());
         return false;
     }
@@ -123,7 +117,7 @@ bool ModuleTestSession::start() {
     wiring_.decoder.addListener(*this);
     attached_ = true;
     timer_.start();
-    runner_.start(HostClock::now());
+    runner_.start(wiring_.clock());
     if (runner_.finished()) {
         finish();
     }
@@ -135,7 +129,7 @@ void ModuleTestSession::cancel() {
         return;
     }
     recorder_.annotate("Cancelled");
-    runner_.cancel(HostClock::now());
+    runner_.cancel(wiring_.clock());
     if (runner_.finished()) {
         finish();
     }
@@ -146,18 +140,18 @@ void ModuleTestSession::confirmPrompt() {
         return;
     }
     recorder_.annotate("Confirmed");
-    runner_.confirmPrompt(HostClock::now());
+    runner_.confirmPrompt(wiring_.clock());
     if (runner_.finished()) {
         finish();
     }
 }
 
 double ModuleTestSession::progress() const {
-    return done_ ? 1.0 : runner_.progress(HostClock::now());
+    return done_ ? 1.0 : runner_.progress(wiring_.clock());
 }
 
 double ModuleTestSession::secondsLeft() const {
-    return done_ ? 0.0 : runner_.secondsLeft(HostClock::now());
+    return done_ ? 0.0 : runner_.secondsLeft(wiring_.clock());
 }
 
 void ModuleTestSession::tick(analysis::HostTime now) {

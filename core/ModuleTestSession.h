@@ -18,16 +18,19 @@
 
 namespace vitalon {
 
-// The parts of the window a run works with.
+// The parts of the station a run works with.
 struct ModuleTestWiring {
     SettingSelectors& selectors;
     StreamDecoder& decoder;
     RecordedPort port;                               // the port the link is open on, or none
     std::function<void(const std::string&)> report;  // status messages, e.g. an unsent command
+    // The host's monotonic clock (virtual in tests), the same that dates the received chunks.
+    std::function<analysis::HostTime()> clock = analysis::HostClock::now;
 };
 
 // One run of the module acceptance test in the program: the test sequence on
-// the decoded stream, its commands through the window's selectors, an EDF+
+// the decoded stream, its commands through the station's setting selectors (so a
+// window's setting labels follow them), an EDF+
 // recording of the whole run with every step's start and verdict as
 // annotations, and at the end the report in the report folder, named like
 // the recording.

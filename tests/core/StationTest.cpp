@@ -1,0 +1,218 @@
+// The program without its window, driven through its core with a fake serial
+// link: the module test against the module model in virtual time, the
+// recording of a session, and a new stream after a lost link. No widgets.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "EdfReader.h"
+#include "EdfRecorder.h"
+#include "Fakes.h"
+#include "ModuleModel.h"
+#include "ModuleTestPreparation.h"
+#include "RecordingListener.h"
+#include "Station.h"
+
+namespace vitalon {
+namespace {
+
+using std::chrono::milliseconds;
+using testing::FakeLink;
+
+constexpr const char* kDevice = "/dev/fake-module";
+
+// A station on a fake link whose only port (COM1) opens.
+struct FakeStation {
+    FakeStation() {
+        auto fake = std::make_unique<FakeLink>();
+        link = fake.get();
+        link->openable = {kDevice};
+        PortAssignment ports;
+        ports[0] = PortDevice{kDevice, "fake module"};
+        station = std::make_unique<Station>(std::move(fake),
+                                            std::make_unique<FakeDeviceIdentityProvider>(), ports);
+        QObject::connect(station.get(), &Station::statusReported,
+                         [this](const QString& text) { statuses.push_back(text.toStdString()); });
+        station->reconnect().disableForThisRun();
+        station->watchdogTimer().stop();  // the tests tick the watchdog themselves
+        station->start();
+    }
+
+    // Hands every command the station has written since the last call to the model.
+    void forwardCommands(sim::ModuleModel& model) {
+        for (; forwarded < link->writes.size(); ++forwarded) {
+            model.receive(link->writes[forwarded]);
+        }
+    }
+
+    FakeLink* link = nullptr;  // owned by the station
+    std::unique_ptr<Station> station;
+    std::vector<std::string> statuses;
+    std::size_t forwarded = 0;
+};
+
+std::vector<std::string> annotationsOf(const std::string& path) {
+    recording::EdfReader reader;
+    EXPECT_EQ(reader.open(path), "");
+    std::vector<std::string> texts;
+    recording::EdfRecord record;
+    for (std::uint64_t i = 0; i < reader.header().usableRecords; ++i) {
+        EXPECT_TRUE(reader.readAnnotations(i, record));
+        for (const recording::EdfAnnotation& annotation : record.annotations) {
+            texts.push_back(annotation.text);
+        }
+    }
+    return texts;
+}
+
+// The annotations of a recording and the files it continued in.
+std::vector<std::string> chainAnnotationsOf(const std::string& first) {
+    std::vector<std::string> texts = annotationsOf(first);
+    for (int i = 2; QFileInfo::exists(QString::fromStdString(recording::chainedFileName(first, i)));
+         ++i) {
+        const std::vector<std::string> more = annotationsOf(recording::chainedFileName(first, i));
+        texts.insert(texts.end(), more.begin(), more.end());
+    }
+    return texts;
+}
+
+bool contains(const std::vector<std::string>& texts, const std::string& text) {
+    return std::find(texts.begin(), texts.end(), text) != texts.end();
+}
+
+TEST(Station, StartUpOpensThePortSendsTheStartCommandsAndShowsTheStream) {
+    FakeStation s;
+    EXPECT_EQ(s.station->currentPort(), 1);
+    EXPECT_EQ(s.link->writes, (std::vector<std::string>{"S1", "A1", "5", "N", "G1", "D0"}));
+    ASSERT_FALSE(s.statuses.empty());
+    EXPECT_EQ(s.statuses.front().rfind("COM1 - /dev/fake-module", 0), 0u) << s.statuses.front();
+
+    s.link->receive({120, 250, 72, 251, 0});
+    EXPECT_EQ(s.station->vitals().pulseRate, 72);
+    s.station->clickSetting(&SettingSelectors::cycleSpeed);
+    EXPECT_EQ(s.link->writes.back(), "S2");
+    EXPECT_EQ(s.station->settings().speed, 2);
+
+    s.station->shutDown();
+    EXPECT_FALSE(s.link->isOpen());
+    s.station->clickSetting(&SettingSelectors::cycleSpeed);  // nothing after shutdown
+    EXPECT_EQ(s.link->writes.back(), "S2");
+}
+
+TEST(Station, APendingMarkerDoesNotTakeTheFirstByteAfterALossAsItsValue) {
+    for (const bool reopenedByPick : {false, true}) {
+        FakeStation s;
+        s.link->receive({250, 80});
+        ASSERT_EQ(s.station->vitals().pulseRate, 80);
+        s.link->receive({100, 250});  // a pulse marker, its value never comes
+        s.link->lose("the cable was pulled");
+        if (reopenedByPick) {
+            s.station->pickPort(1);
+            ASSERT_TRUE(s.link->isOpen());
+        }
+        testing::RecordingListener after;
+        s.station->decoder().addListener(after);
+        s.link->receive({90});  // the first byte of the new stream is a sample
+        s.station->decoder().removeListener(after);
+        EXPECT_EQ(s.station->vitals().pulseRate, 80) << reopenedByPick;
+        EXPECT_EQ(after.calls, std::vector<std::string>{"plot 90"}) << reopenedByPick;
+        EXPECT_FALSE(s.station->decoder().expectsPulse());
+    }
+}
+
+TEST(Station, RecordingMarksCommandsTheWatchdogAndLossesAndFollowsTheRate) {
+    QTemporaryDir dir;
+    FakeStation s;
+    const std::string path = dir.filePath(QStringLiteral("session.edf")).toStdString();
+    ASSERT_TRUE(s.station->recording().start(path));
+    EXPECT_EQ(s.statuses.back(), "Recording to " + path);
+
+    auto now = ArrivalClock::now();
+    const auto feed = [&](int seconds, std::uint8_t level) {
+        for (int i = 0; i < seconds * 10; ++i) {
+            now += milliseconds(100);
+            s.link->receive(std::vector<std::uint8_t>(10, level), now);
+        }
+    };
+    feed(2, 100);
+    for (int i = 0; i < 4; ++i) {
+        s.station->watchdogTick();  // no pulse marker: stale on the fourth tick
+    }
+    s.station->clickSetting(&SettingSelectors::cycleSpeed);  // S2: 50/sec, a new file
+    s.link->lose("the cable was pulled");
+    s.station->pickPort(1);
+    feed(2, 120);
+    s.link->receive({250, 70}, now);
+    s.station->watchdogTick();
+    s.station->recording().annotate("Freeze");
+    s.station->recording().stop();
+
+    const auto& files = s.station->recording().recorder().files();
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_EQ(s.statuses.back(), "Recording saved: " + path + " and 1 more file(s)");
+    const std::vector<std::string> first = annotationsOf(files[0]);
+    const std::vector<std::string> second = annotationsOf(files[1]);
+    EXPECT_TRUE(contains(first, "Watchdog stale: No Data!"));
+    EXPECT_TRUE(contains(first, "S2: 50/sec")) << first.size();
+    for (const char* text : {"Link lost: the cable was pulled", "Link reopened", "Watchdog live",
+                             "Freeze", "Recording ends"}) {
+        EXPECT_TRUE(contains(second, text)) << text;
+    }
+    recording::EdfReader reader;
+    ASSERT_EQ(reader.open(files[1]), "");
+    EXPECT_EQ(reader.header().signalList.at(0).samplesPerRecord, 50u);
+}
+
+TEST(Station, ModuleTestRunsOnTheFakeLinkAgainstTheModelAndWritesItsFiles) {
+    QTemporaryDir dir;
+    FakeStation s;
+    sim::ModuleModel model{sim::Scenario{}};
+    auto now = ArrivalClock::now();
+    s.station->setClock([&now] { return now; });
+    s.forwardCommands(model);  // the start commands
+
+    PreparedModuleTest prepared =
+        prepareModuleTest({"SN-CORE", "Ann", "", dir.path().toStdString()});
+    ASSERT_TRUE(prepared.ok()) << prepared.message.toStdString();
+    std::unique_ptr<ModuleTestSession> session = s.station->makeModuleTest(prepared.setup);
+    bool finished = false;
+    QObject::connect(session.get(), &ModuleTestSession::finished, [&finished] { finished = true; });
+    ASSERT_TRUE(session->start()) << session->error().toStdString();
+
+    std::vector<std::uint8_t> bytes;
+    while (!finished && now - ArrivalClock::now() < std::chrono::minutes(10)) {
+        now += milliseconds(20);
+        s.forwardCommands(model);
+        bytes.clear();
+        model.advance(milliseconds(20), bytes);
+        s.link->receive(bytes, now);
+    }
+    ASSERT_TRUE(finished);
+    EXPECT_EQ(session->runner().outcome(), analysis::TestOutcome::Passed);
+    // The commands of the test went out through the station's selectors, and
+    // the module was left as the test found it.
+    EXPECT_GT(s.link->writes.size(), 12u);
+    EXPECT_EQ(s.station->settings().speed, 1);
+    EXPECT_EQ(s.station->settings().mode, 0);
+    const report::ReportWriteResult& written = session->reportResult();
+    ASSERT_TRUE(written.ok) << written.error.toStdString();
+    for (const QString& file :
+         {written.paths.pdf, written.paths.html, written.paths.json, session->recordingPath()}) {
+        EXPECT_TRUE(QFileInfo(file).size() > 0) << file.toStdString();
+    }
+    const std::vector<std::string> marks =
+        chainAnnotationsOf(session->recordingPath().toStdString());
+    EXPECT_TRUE(contains(marks, "Module test of SN-CORE"));
+    EXPECT_TRUE(contains(marks, "Test PASS")) << (marks.empty() ? "" : marks.back());
+}
+
+}  // namespace
+}  // namespace vitalon
