@@ -130,12 +130,8 @@ int runModuleTestFromCommandLine(Station& station, const ModuleTestOptions& opti
     QObject::connect(session.get(), &ModuleTestSession::finished, session.get(), [&] {
         const analysis::ModuleTestRunner& runner = session->runner();
         QStringList failed;
-        for (const analysis::StepResult& step : runner.steps()) {
-            if (step.verdict == analysis::Verdict::Failed) {
-                failed << QStringLiteral("%1 %2")
-                              .arg(step.number)
-                              .arg(QString::fromStdString(step.title));
-            }
+        for (const std::string& name : failedStepNames(runner)) {
+            failed << QString::fromStdString(name);
         }
         QString verdict =
             QStringLiteral("module test of %1: %2")

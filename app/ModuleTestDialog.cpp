@@ -396,11 +396,8 @@ void ModuleTestDialog::finished() {
     verdictLabel_->setPalette(palette);
 
     QStringList failed;
-    for (const StepResult& step : runner.steps()) {
-        if (step.verdict == Verdict::Failed) {
-            failed
-                << QStringLiteral("%1 %2").arg(step.number).arg(QString::fromStdString(step.title));
-        }
+    for (const std::string& name : failedStepNames(runner)) {
+        failed << QString::fromStdString(name);
     }
     QStringList below;
     if (!failed.isEmpty()) {

@@ -1,6 +1,7 @@
 // vitalon: monitor and test a serial ECG acquisition module.
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <cstdio>
 #include <memory>
@@ -8,11 +9,9 @@
 #include <string_view>
 #include <vector>
 
-#include "CommandMeaning.h"
 #include "MainWindow.h"
 #include "ModuleTestCommandLine.h"
 #include "PortChoice.h"
-#include "Protocol.h"
 #include "PulseProbe.h"
 #include "RecordingControl.h"
 #include "RecordingOptions.h"
@@ -20,8 +19,6 @@
 #include "SerialDeviceIdentity.h"
 #include "Station.h"
 #ifdef Q_OS_UNIX
-#include <QFileInfo>
-
 #include "ReplayStream.h"
 #include "SimulatedModule.h"
 #include "TerminationSignals.h"
@@ -270,15 +267,8 @@ int main(int argc, char** argv) {
 #endif
     window.start();
     if (parser.isSet(recordingOptions.record)) {
-        // After start-up, so the file begins at the rate the start commands set.
-        // Those commands went out just before the file opened; it names them
-        // first, so the file says which state the module was put in.
-        if (window.recording().startRecording(parser.value(recordingOptions.record)) &&
-            station.link().isOpen() && !replay) {
-            for (const std::string_view command : vitalon::protocol::kStartCommands) {
-                station.recording().annotate(vitalon::commandMeaning(command));
-            }
-        }
+        station.recordFromStartUp(
+            QFileInfo(parser.value(recordingOptions.record)).absoluteFilePath().toStdString());
     }
     window.show();
     return QCoreApplication::exec();

@@ -194,6 +194,16 @@ void ModuleTestSession::detach() {
     wiring_.decoder.removeListener(recorder_);
 }
 
+std::vector<std::string> failedStepNames(const analysis::ModuleTestRunner& runner) {
+    std::vector<std::string> names;
+    for (const analysis::StepResult& step : runner.steps()) {
+        if (step.verdict == analysis::Verdict::Failed) {
+            names.push_back(std::to_string(step.number) + " " + step.title);
+        }
+    }
+    return names;
+}
+
 int moduleTestExitCode(analysis::TestOutcome outcome) {
     switch (outcome) {
         case analysis::TestOutcome::Passed:

@@ -89,6 +89,9 @@ private:
     bool done_ = false;
 };
 
+// The failed steps of a run, each as its number and title ("2 Sample rate").
+std::vector<std::string> failedStepNames(const analysis::ModuleTestRunner& runner);
+
 // The exit code of a finished run for the command line: 0 pass, 1 fail,
 // 2 no module answered, 130 cancelled.
 int moduleTestExitCode(analysis::TestOutcome outcome);

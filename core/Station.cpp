@@ -2,6 +2,9 @@
 
 #include <cstdio>
 
+#include "CommandMeaning.h"
+#include "Protocol.h"
+
 namespace vitalon {
 namespace {
 
@@ -101,6 +104,18 @@ void Station::watchdogTick() {
         recording_.watchdogTicked();
         emit watchdogTicked();
     });
+}
+
+bool Station::recordFromStartUp(const std::string& path) {
+    if (!recording_.start(path)) {
+        return false;
+    }
+    if (link_->isOpen() && !recording_.replaying()) {
+        for (const std::string_view command : protocol::kStartCommands) {
+            recording_.annotate(commandMeaning(command));
+        }
+    }
+    return true;
 }
 
 void Station::report(const std::string& text) {

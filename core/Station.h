@@ -88,6 +88,13 @@ public:
     // One tick of the no-data watchdog (the timer's handler; tests call it directly).
     void watchdogTick();
 
+    // A recording begun right after start(), so the file starts at the rate
+    // the start commands set. Those commands went out just before the file
+    // opened; it names them first, so the file says which state the module
+    // was put in (not for a replay, which commands do not change). False,
+    // with the reason reported, when the file cannot be written.
+    bool recordFromStartUp(const std::string& path);
+
     // Reports `text` to the user: statusReported, and standard error. A text
     // the same as the last one is not repeated.
     void report(const std::string& text);

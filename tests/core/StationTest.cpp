@@ -171,6 +171,27 @@ TEST(Station, RecordingMarksCommandsTheWatchdogAndLossesAndFollowsTheRate) {
     EXPECT_EQ(reader.header().signalList.at(0).samplesPerRecord, 50u);
 }
 
+TEST(Station, ARecordingFromStartUpNamesTheStartCommandsUnlessItIsAReplay) {
+    QTemporaryDir dir;
+    for (const bool replay : {false, true}) {
+        FakeStation s;
+        if (replay) {
+            s.station->recording().setReplay(100);
+        }
+        const std::string path =
+            dir.filePath(replay ? QStringLiteral("replay.edf") : QStringLiteral("live.edf"))
+                .toStdString();
+        ASSERT_TRUE(s.station->recordFromStartUp(path));
+        s.station->recording().stop();
+        const std::vector<std::string> marks = annotationsOf(path);
+        EXPECT_EQ(contains(marks, "S1: 100/sec"), !replay);
+        EXPECT_EQ(contains(marks, "D0: ECG curve"), !replay);
+    }
+    FakeStation unwritable;
+    EXPECT_FALSE(unwritable.station->recordFromStartUp("/nonexistent/folder/x.edf"));
+    EXPECT_FALSE(unwritable.station->recording().isRecording());
+}
+
 TEST(Station, ModuleTestRunsOnTheFakeLinkAgainstTheModelAndWritesItsFiles) {
     QTemporaryDir dir;
     FakeStation s;
@@ -197,6 +218,7 @@ TEST(Station, ModuleTestRunsOnTheFakeLinkAgainstTheModelAndWritesItsFiles) {
     }
     ASSERT_TRUE(finished);
     EXPECT_EQ(session->runner().outcome(), analysis::TestOutcome::Passed);
+    EXPECT_TRUE(failedStepNames(session->runner()).empty());
     // The commands of the test went out through the station's selectors, and
     // the module was left as the test found it.
     EXPECT_GT(s.link->writes.size(), 12u);
