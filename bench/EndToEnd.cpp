@@ -4,11 +4,12 @@
 // the benchmark recorder attached, which the shipped program does not carry.
 //
 //   vitalon-bench-e2e [--smoke] [--only=rates,flood,pulse,startup] [--seconds=N]
-//                     [--rate=300|960] [--arrival=bytes|chunks] [--attach=CMD]
+//                     [--rate=300|960] [--arrival=bytes|chunks|chunks1ms] [--attach=CMD]
 //                     [--vitalon=PATH] [--repeat=N] [--work=DIR] [--xvfb]
 //
 // rates    300 and 960 B/s, one byte per write and 10 ms chunks: CPU, memory
-// flood    96,000 B/s: bytes decoded against sent, event-loop lag, CPU
+// flood    96,000 B/s, one byte per write, 1 ms and 10 ms chunks: bytes decoded
+//          against sent, event-loop lag, CPU
 // pulse    a pulse report on the line until Label1 is painted with it
 // startup  process start to the window's first paint
 //
@@ -78,9 +79,20 @@ bool wantsRate(double rate) {
     return options.rate <= 0.0 || options.rate == rate;
 }
 
+const char* arrivalOption(Arrival arrival) {
+    switch (arrival) {
+        case Arrival::ByteWrites:
+            return "bytes";
+        case Arrival::Chunks1ms:
+            return "chunks1ms";
+        case Arrival::Chunks10ms:
+            break;
+    }
+    return "chunks";
+}
+
 bool wantsArrival(Arrival arrival) {
-    return options.arrival.empty() ||
-           options.arrival == (arrival == Arrival::ByteWrites ? "bytes" : "chunks");
+    return options.arrival.empty() || options.arrival == arrivalOption(arrival);
 }
 
 std::string reportPath(const std::string& name) {
@@ -396,13 +408,12 @@ void flood() {
     std::printf("%-13s %9s %9s %9s %9s %9s %9s %-16s %-16s %-7s %s\n", "arrival", "sent", "decoded",
                 "B/s sent", "lag p50", "lag p99", "lag max", "bare reader", "vitalon", "quiet",
                 "vitalon RSS");
-    for (Arrival arrival : {Arrival::ByteWrites, Arrival::Chunks10ms}) {
+    for (Arrival arrival : {Arrival::ByteWrites, Arrival::Chunks1ms, Arrival::Chunks10ms}) {
         if (!wantsArrival(arrival)) {
             continue;
         }
         const auto bytes = streamFor(rate, seconds);
-        const std::string name =
-            std::string("flood") + (arrival == Arrival::ByteWrites ? "-bytes" : "-chunks");
+        const std::string name = std::string("flood-") + arrivalOption(arrival);
         std::string others;
         const Pair pair = quietestOf(bytes, rate, arrival, true, name, others);
         const RunResult& bare = pair.both[0];
@@ -592,7 +603,8 @@ int main(int argc, char** argv) {
             std::fprintf(
                 stderr,
                 "usage: %s [--smoke] [--only=rates,flood,pulse,startup] [--seconds=N]\n"
-                "       [--rate=300|960] [--arrival=bytes|chunks] [--attach=CMD] [--vitalon=PATH]\n"
+                "       [--rate=300|960] [--arrival=bytes|chunks|chunks1ms] [--attach=CMD]\n"
+                "       [--vitalon=PATH]\n"
                 "       [--repeat=N]\n"
                 "       [--work=DIR] [--xvfb]\n",
                 argv[0]);

@@ -83,6 +83,7 @@ private:
 enum class Arrival {
     ByteWrites,  // one byte per write, each at its own time (at most 1000 wake-ups a second)
     Chunks10ms,  // what is due, in one write every 10 ms
+    Chunks1ms,   // what is due, in one write every millisecond
 };
 
 const char* arrivalName(Arrival arrival);

@@ -174,7 +174,15 @@ std::size_t Line::drainOutput() {
 }
 
 const char* arrivalName(Arrival arrival) {
-    return arrival == Arrival::ByteWrites ? "1 B/write" : "10 ms chunks";
+    switch (arrival) {
+        case Arrival::ByteWrites:
+            return "1 B/write";
+        case Arrival::Chunks1ms:
+            return "1 ms chunks";
+        case Arrival::Chunks10ms:
+            break;
+    }
+    return "10 ms chunks";
 }
 
 namespace {
@@ -235,7 +243,7 @@ FeedResult feed(const std::vector<int>& fds, const std::vector<std::uint8_t>& by
         }
         const std::int64_t now = monotonicNs();
         // The next wake-up: the next byte's time, but not sooner than 1 ms
-        // from the last; or the next 10 ms step.
+        // from the last; or the next chunk's step.
         std::int64_t wake = 0;
         if (arrival == Arrival::ByteWrites) {
             const auto nextByte =
@@ -243,7 +251,8 @@ FeedResult feed(const std::vector<int>& fds, const std::vector<std::uint8_t>& by
                 static_cast<std::int64_t>(std::ceil(static_cast<double>(sent) * 1e9 / rate));
             wake = std::max(nextByte, now + kMs);
         } else {
-            wake = now + 10 * kMs - (now - result.startNs) % (10 * kMs);
+            const std::int64_t step = arrival == Arrival::Chunks1ms ? kMs : 10 * kMs;
+            wake = now + step - (now - result.startNs) % step;
         }
         if (sent < bytes.size()) {
             sleepUntil(wake);
