@@ -19,6 +19,7 @@
 
 #include "Colors.h"
 #include "GraphWidget.h"
+#include "PortMessages.h"
 #include "SystemColors.h"
 
 namespace vitalon {
@@ -274,7 +275,8 @@ MainWindowLayout buildMainWindowLayout(QMainWindow& window) {
 
     ui.portMenu = menuBar->addMenu(QStringLiteral("&Port"));
     for (std::size_t i = 0; i < ui.portActions.size(); ++i) {
-        QAction* item = ui.portMenu->addAction(QStringLiteral("COM%1").arg(i + 1));
+        QAction* item = ui.portMenu->addAction(
+            QString::fromStdString(comName(static_cast<std::uint8_t>(i + 1))));
         item->setCheckable(true);
         ui.portActions[i] = item;
     }

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "PortMessages.h"
 #include "Station.h"
 #ifdef Q_OS_UNIX
 #include "ConsoleInput.h"
@@ -180,8 +181,8 @@ int runModuleTestFromCommandLine(Station& station, const ModuleTestOptions& opti
 #endif
 
     // One multi-argument arg(): a "%1" typed into the serial number stays as typed.
-    say(QStringLiteral("module test of %1 by %2 on COM%3 (%4); limits: %5; reports into %6")
-            .arg(serial, operatorName, QString::number(station.currentPort()),
+    say(QStringLiteral("module test of %1 by %2 on %3 (%4); limits: %5; reports into %6")
+            .arg(serial, operatorName, QString::fromStdString(comName(station.currentPort())),
                  QString::fromStdString(station.ports().devicePath(station.currentPort())),
                  setup.limitsPath.empty() ? QStringLiteral("built-in")
                                           : QString::fromStdString(setup.limitsPath),
