@@ -15,6 +15,7 @@
 
 #include "EdfReader.h"
 #include "EdfRecorder.h"
+#include "EventLoopWait.h"
 #include "Fakes.h"
 #include "ModuleModel.h"
 #include "ModuleTestPreparation.h"
@@ -234,6 +235,73 @@ TEST(Station, ModuleTestRunsOnTheFakeLinkAgainstTheModelAndWritesItsFiles) {
         chainAnnotationsOf(session->recordingPath().toStdString());
     EXPECT_TRUE(contains(marks, "Module test of SN-CORE"));
     EXPECT_TRUE(contains(marks, "Test PASS")) << (marks.empty() ? "" : marks.back());
+}
+
+// A run on the fake link in virtual time, the model answering unless `silent`.
+struct VirtualRun {
+    explicit VirtualRun(bool quiet) : silent(quiet) {
+        s.station->setClock([this] { return now; });
+        s.forwardCommands(model);
+        prepared = prepareModuleTest({"SN-RUN", "Ann", "", dir.path().toStdString()});
+        session = s.station->makeModuleTest(prepared.setup);
+        QObject::connect(session.get(), &ModuleTestSession::finished, [this] { finished = true; });
+    }
+    // Lets `span` of virtual time pass in 20 ms deliveries, or until the run ends.
+    void pass(std::chrono::milliseconds span) {
+        std::vector<std::uint8_t> bytes;
+        for (auto left = span; left.count() > 0 && !finished; left -= milliseconds(20)) {
+            now += milliseconds(20);
+            s.forwardCommands(model);
+            bytes.clear();
+            model.advance(milliseconds(20), bytes);
+            if (!silent) {
+                s.link->receive(bytes, now);
+            }
+            session->progress();  // what the window and the command line read meanwhile
+        }
+    }
+
+    bool silent;
+    QTemporaryDir dir;
+    FakeStation s;
+    sim::ModuleModel model{sim::Scenario{}};
+    ArrivalTime now = ArrivalClock::now();
+    PreparedModuleTest prepared;
+    std::unique_ptr<ModuleTestSession> session;
+    bool finished = false;
+};
+
+TEST(Station, ACancelledRunRestoresTheModuleAndStillWritesItsReport) {
+    VirtualRun run(false);
+    ASSERT_TRUE(run.session->start());
+    run.pass(std::chrono::seconds(20));
+    ASSERT_FALSE(run.finished);
+    const std::size_t sentBefore = run.s.link->writes.size();
+    run.session->cancel();
+    run.pass(std::chrono::seconds(30));
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.session->runner().outcome(), analysis::TestOutcome::Cancelled);
+    EXPECT_EQ(moduleTestExitCode(run.session->runner().outcome()), 130);
+    EXPECT_GT(run.s.link->writes.size(), sentBefore);  // the restore went out
+    EXPECT_EQ(run.s.station->settings().speed, 1);
+    EXPECT_EQ(run.s.station->settings().mode, 0);
+    EXPECT_TRUE(run.session->reportResult().ok) << run.session->reportResult().error.toStdString();
+    EXPECT_TRUE(
+        contains(chainAnnotationsOf(run.session->recordingPath().toStdString()), "Cancelled"));
+}
+
+TEST(Station, ARunWithNoModuleAnsweringEndsAsNotRun) {
+    VirtualRun run(true);
+    // Nothing arrives, so only the session's own timer ticks the run; each of
+    // its ticks lets a second of virtual time pass.
+    QObject::connect(run.session.get(), &ModuleTestSession::changed,
+                     [&run] { run.now += std::chrono::seconds(1); });
+    ASSERT_TRUE(run.session->start());
+    ASSERT_TRUE(testing::waitFor([&run] { return run.finished; }, 30000));
+    EXPECT_EQ(run.session->runner().outcome(), analysis::TestOutcome::NoModule);
+    EXPECT_EQ(moduleTestExitCode(run.session->runner().outcome()), 2);
+    EXPECT_GT(run.s.link->writes.size(), 6u);  // the test's commands went out all the same
+    EXPECT_EQ(run.s.station->vitals().pulseRate, 0);
 }
 
 }  // namespace
