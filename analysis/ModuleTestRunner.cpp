@@ -6,6 +6,7 @@
 
 #include "MainsTone.h"
 #include "Protocol.h"
+#include "SampleSpikes.h"
 
 namespace vitalon::analysis {
 
@@ -21,6 +22,12 @@ constexpr std::size_t kRestoreIndex = ModuleTestRunner::kStepCount - 1;
 constexpr double kPlannedFirstSample = 0.1;
 constexpr double kPlannedStatus = 2.0;
 constexpr double kPlannedPrompt = 10.0;
+
+// The sample rate is counted between deliveries that brought everything made
+// by then, chosen within this much of either end of the recording: a module
+// that pauses for up to 0.8 s and catches up at 9600 baud is back on time
+// within it.
+constexpr double kRateEdgeSeconds = 1.25;
 
 std::string format(const char* pattern, double a, double b = 0.0) {
     char text[128];
@@ -138,6 +145,13 @@ void ModuleTestRunner::onRespiration(std::uint8_t rate) {
 
 void ModuleTestRunner::onStatus(std::uint8_t code) {
     statuses_.push_back({now_, code});
+    if (code != protocol::kStatusOk && code != protocol::kStatusLeadOff) {
+        ++linkErrors_.unknownStatus;
+    }
+}
+
+void ModuleTestRunner::onInvalidByte(std::uint8_t) {
+    ++linkErrors_.invalidBytes;
 }
 
 // --- The sequence -----------------------------------------------------------
@@ -178,11 +192,43 @@ void ModuleTestRunner::watchStream() {
         return;
     }
     const double quiet = secondsBetween(*lastSampleAt_, now_);
-    if (quiet > limits_.link.samplesWithinSeconds) {
-        addCheck(
-            judge("time without samples", quiet, "s", atMost(limits_.link.samplesWithinSeconds)));
-        abortToRestore();
+    if (quiet <= limits_.link.samplesWithinSeconds) {
+        return;
     }
+    if (++gapsInStep_ == 1) {
+        firstGapSeconds_ = quiet;
+        repeatStep();
+        return;
+    }
+    addCheck(judge("time without samples", quiet, "s", atMost(limits_.link.samplesWithinSeconds), 1,
+                   "again in the repeated step"));
+    abortToRestore();
+}
+
+// Back to the step's first phase, which sends its commands again. The stream
+// has the full time allowed to come back; the step's checks so far are gone,
+// its link errors are kept.
+void ModuleTestRunner::repeatStep() {
+    capture_ = {};
+    prompt_.clear();
+    steps_[stepIndex_].checks.clear();
+    lastSampleAt_ = now_;
+    phaseIndex_ = 0;
+    phaseBegun_ = false;
+    moved_ = true;
+}
+
+void ModuleTestRunner::judgeLink() {
+    if (gapsInStep_ == 1) {
+        addCheck(
+            judge("gaps in the stream", 1.0, "", atMost(1.0), 0,
+                  format("the step was repeated after %.1f s without samples", firstGapSeconds_)));
+    }
+    const LinkErrors& e = linkErrors_;
+    addCheck(judge(
+        "link errors", static_cast<double>(e.total()), "", atMost(limits_.link.maxErrors), 0,
+        std::to_string(e.invalidBytes) + " invalid bytes, " + std::to_string(e.unknownStatus) +
+            " unknown status codes, " + std::to_string(e.spikes) + " isolated spikes"));
 }
 
 void ModuleTestRunner::beginStep(std::size_t index) {
@@ -190,6 +236,8 @@ void ModuleTestRunner::beginStep(std::size_t index) {
     phaseIndex_ = 0;
     phaseBegun_ = false;
     capture_ = {};
+    linkErrors_ = {};
+    gapsInStep_ = 0;
     StepResult& step = steps_[index];
     step.verdict = Verdict::Running;
     step.started = now_;
@@ -203,6 +251,9 @@ void ModuleTestRunner::finishStep() {
     capture_.open = false;
     prompt_.clear();
     step.finished = now_;
+    if (step.verdict != Verdict::Cancelled) {
+        judgeLink();
+    }
     const bool allPassed = std::ranges::all_of(step.checks, &CheckResult::passed);
     if (step.verdict != Verdict::Cancelled) {
         step.verdict = allPassed && !step.checks.empty() ? Verdict::Passed : Verdict::Failed;
@@ -341,25 +392,33 @@ ModuleTestRunner::Phase ModuleTestRunner::collect(double seconds) {
                 if (elapsedInPhase() < seconds) {
                     return false;
                 }
-                capture_.open = false;
+                closeCapture();
                 return true;
             }};
 }
 
-// Until the samples span whole deliveries over at least `seconds`.
+// Until the deliveries span `seconds` and the edges in which the counter
+// looks for on-time deliveries to open and close its window.
 ModuleTestRunner::Phase ModuleTestRunner::collectRate(double seconds) {
-    return {seconds,
+    const double span = seconds + kRateEdgeSeconds;
+    return {span,
             [this] {
                 capture_ = {};
+                capture_.rate = SampleRateCounter(nominalRate(), kRateEdgeSeconds);
                 capture_.open = true;
             },
-            [this, seconds] {
-                if (capture_.rate.windowSeconds() < seconds) {
+            [this, span] {
+                if (capture_.rate.spanSeconds() < span) {
                     return false;
                 }
-                capture_.open = false;
+                closeCapture();
                 return true;
             }};
+}
+
+void ModuleTestRunner::closeCapture() {
+    capture_.open = false;
+    linkErrors_.spikes += repairSpikes(capture_.samples, nominalRate());
 }
 
 ModuleTestRunner::Phase ModuleTestRunner::action(std::function<void()> work) {

@@ -51,7 +51,8 @@ struct TestPictures {
 // measuring the decoded stream and judging the measurements against limits.
 //
 //   1 Link and start state   the start commands, a first sample, status OK
-//   2 Sample rate            S1, S2, S0 counted against the host clock
+//   2 Sample rate            S1, S2, S0 counted against the host clock, over
+//                            deliveries that brought everything made by then
 //   3 Calibration pulse      A0, A1, A2, each with "C"; then A1
 //   4 Leads                  G2, G1, G0: beats averaged per lead, Einthoven,
 //                            each lead's R wave against lead II's; then G1
@@ -71,9 +72,15 @@ struct TestPictures {
 // After each command the stream is ignored for the settling time, except after
 // "C", whose rectangle comes at once and is recorded from the next delivery on.
 //
-// Steps 2 to 7 end early, and the test goes on to step 8, when the stream
-// stops for longer than the limits allow or a command cannot be written.
-// cancel() ends the running step the same way: step 8 always runs.
+// Every step also judges the link: bytes the module never sends, status codes
+// it has not got and isolated spikes in the waveform (see SampleSpikes.h) are
+// counted as link errors of the step they arrive in. A spike is repaired before
+// the waveform is measured, so that one corrupted byte fails no check but this.
+//
+// When the stream stops for longer than the limits allow in steps 2 to 7, the
+// step is interrupted and run again from its start, once; a second gap in it
+// fails the step and the test goes on to step 8. A command that cannot be
+// written ends the test the same way, and so does cancel(): step 8 always runs.
 class ModuleTestRunner : public StreamListener {
 public:
     ModuleTestRunner(CommandChannel& module, TestLimits limits);
@@ -107,6 +114,7 @@ public:
     void onPulse(std::uint8_t rate) override;
     void onRespiration(std::uint8_t rate) override;
     void onStatus(std::uint8_t code) override;
+    void onInvalidByte(std::uint8_t byte) override;
 
     static constexpr int kStepCount = 8;
 
@@ -156,6 +164,9 @@ private:
     void beginStep(std::size_t index);
     void finishStep();
     void abortStep();
+    void repeatStep();
+    void closeCapture();
+    void judgeLink();
     void abortToRestore();
     void addCheck(CheckResult check);
     bool sendCommand(const std::string& command);
@@ -180,6 +191,15 @@ private:
     HostTime phaseStarted_{};
 
     Capture capture_;
+    // Link errors of the running step.
+    struct LinkErrors {
+        std::size_t invalidBytes = 0;
+        std::size_t unknownStatus = 0;
+        std::size_t spikes = 0;
+        std::size_t total() const { return invalidBytes + unknownStatus + spikes; }
+    } linkErrors_;
+    std::size_t gapsInStep_ = 0;
+    double firstGapSeconds_ = 0.0;
     std::vector<StatusReport> statuses_;
     std::optional<HostTime> lastSampleAt_;
     std::string lastSpeed_ = "S1";

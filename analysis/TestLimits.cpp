@@ -32,6 +32,7 @@ constexpr double kMaxCounts = 255.0;                // a sample is one byte
 constexpr double kMaxPerMinute = 600.0;             // heart and respiration rates
 constexpr double kMaxRangeMagnitude = 1'000'000.0;  // either end of a range
 constexpr int kMaxCount = 1'000'000;
+constexpr int kMaxLinkErrors = 1000;  // per step; more would hide a broken line
 
 std::string shown(double value) {
     std::ostringstream text;
@@ -219,6 +220,7 @@ void visitFields(Visitor& v, TestLimits& l) {
                  kMaxWaitSeconds);
         o.number("statusWithinSeconds", l.link.statusWithinSeconds, Bound::Positive,
                  kMaxWaitSeconds);
+        o.count("maxErrors", l.link.maxErrors, kMaxLinkErrors);
     });
     v.object("sampleRate", [&](auto& o) {
         o.number("measureSeconds", l.sampleRate.measureSeconds, Bound::Positive,

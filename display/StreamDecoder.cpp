@@ -56,6 +56,8 @@ void StreamDecoder::deliverPulseMarker() {
         case Pending::None:
             if (b < kFirstMarker) {
                 deliver(&StreamListener::onSample, b);
+            } else if (b == kFirstMarker || b > kStatusMarker) {
+                deliver(&StreamListener::onInvalidByte, b);
             }
             break;
     }

@@ -19,7 +19,7 @@ namespace vitalon {
 //   value step:  a pending value consumes the byte whatever it is, and the
 //                state returns to nothing pending; with nothing pending a
 //                byte below the first marker (248) is a waveform sample,
-//                248..255 nothing.
+//                248 and 252..255 an invalid byte, 249..251 nothing.
 //   marker step: on the same byte, 249 makes a respiration value pending,
 //                250 signals a pulse marker and makes a pulse value pending,
 //                251 makes a status value pending.

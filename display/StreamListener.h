@@ -19,6 +19,9 @@ public:
     virtual void onRespiration(std::uint8_t rate) { (void)rate; }  // breaths per minute
     virtual void onStatus(std::uint8_t code) { (void)code; }       // 17: a lead is off
     virtual void onPulseMarker() {}  // a pulse marker arrived: the no-data watchdog restarts
+    // A byte the module never sends (248, 252..255) where a sample or a marker
+    // was due: changed on the line. It carries nothing and is otherwise ignored.
+    virtual void onInvalidByte(std::uint8_t byte) { (void)byte; }
 };
 
 }  // namespace vitalon

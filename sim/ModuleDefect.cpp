@@ -7,7 +7,7 @@ namespace vitalon::sim {
 
 namespace {
 
-constexpr std::array<ModuleDefectInfo, 10> kDefects = {{
+constexpr std::array<ModuleDefectInfo, 15> kDefects = {{
     {ModuleDefect::RateFast, "rate-3-percent-fast", "sample rate 3 % above the set speed"},
     {ModuleDefect::Amplification2As1, "amplification-2-as-1",
      "amplification step 2 has the gain of step 1"},
@@ -20,6 +20,14 @@ constexpr std::array<ModuleDefectInfo, 10> kDefects = {{
     {ModuleDefect::IgnoresLeadCommand, "ignores-lead-command", "the lead command G is ignored"},
     {ModuleDefect::CorruptBurst, "corrupt-burst",
      "a burst of corrupt bytes 2 s after each change of speed"},
+    {ModuleDefect::RateSlow, "rate-1.5-percent-slow", "sample rate 1.5 % below the set speed"},
+    {ModuleDefect::RateSlightlyFast, "rate-1.5-percent-fast",
+     "sample rate 1.5 % above the set speed"},
+    {ModuleDefect::CorruptLink, "corrupt-link", "the link changes one waveform byte in 100"},
+    {ModuleDefect::PausesThenCatchesUp, "pauses-then-catches-up",
+     "pauses for up to 0.8 s now and then, and sends its backlog at once (healthy)", true},
+    {ModuleDefect::RareCorruptByte, "rare-corrupt-byte",
+     "the link changes one waveform byte in 20,000 (healthy)", true},
 }};
 
 }  // namespace

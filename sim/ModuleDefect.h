@@ -21,12 +21,20 @@ enum class ModuleDefect : std::uint8_t {
     MainsFilterOff,      // the mains filter lets everything through
     IgnoresLeadCommand,  // the lead command G is taken but does nothing
     CorruptBurst,        // 2 s after each change of speed, a burst of random bytes
+    RateSlow,            // the module's clock runs 1.5 % slow
+    RateSlightlyFast,    // the module's clock runs 1.5 % fast
+    CorruptLink,         // the link changes one waveform byte in 100
+    // Healthy variants: awkward, but nothing a module test may fail.
+    PausesThenCatchesUp,  // sends nothing for up to 0.8 s, then its backlog at once
+    RareCorruptByte,      // the link changes one waveform byte in 20,000
 };
 
 struct ModuleDefectInfo {
     ModuleDefect defect;
     std::string_view name;  // as a command line names it, e.g. "leads-swapped"
     std::string_view description;
+    // A variant of a sound module or line that a test must pass, not a fault.
+    bool healthy = false;
 };
 
 // Every defect, in the order above.

@@ -93,7 +93,8 @@ ModuleModel::ModuleModel(Scenario scenario)
       notch_(kInternalRate, settings_.filterHz),
       decimator_(decimationFor(settings_.samplesPerSecond)),
       lineFaults_(scenario_.byteLossRate, scenario_.byteCorruptionRate, subSeed(scenario_.seed, 2)),
-      burstBytes_(subSeed(scenario_.seed, 4)) {
+      burstBytes_(subSeed(scenario_.seed, 4)),
+      linkNoise_(subSeed(scenario_.seed, 5)) {
     Random phases(subSeed(scenario_.seed, 3));
     humPhaseI_ = 2.0 * std::numbers::pi * phases.uniform();
     humPhaseII_ = 2.0 * std::numbers::pi * phases.uniform();
@@ -193,6 +194,36 @@ void ModuleModel::advance(std::chrono::nanoseconds dt, std::vector<std::uint8_t>
     const std::uint64_t lostBefore = lineFaults_.lost();
     lineFaults_.apply(out, start);
     counters_.lostBytes += lineFaults_.lost() - lostBefore;
+    if (has(ModuleDefect::PausesThenCatchesUp)) {
+        holdDuringPauses(out, start, dt);
+    }
+}
+
+bool ModuleModel::pausedAt(double seconds) const {
+    const double period = std::floor(seconds / kPausePeriodSeconds);
+    const double intoPeriod = seconds - period * kPausePeriodSeconds;
+    const auto turn = static_cast<std::uint64_t>(period) % 4;
+    const double pause = kLongestPauseSeconds * static_cast<double>(turn + 1) / 4.0;
+    return intoPeriod >= kPausePeriodSeconds - pause;
+}
+
+// The bytes of a pause are held back and go out after it, in order, as fast as
+// the line carries them: nothing is lost, only late.
+void ModuleModel::holdDuringPauses(std::vector<std::uint8_t>& out, std::size_t from,
+                                   std::chrono::nanoseconds dt) {
+    held_.insert(held_.end(), out.begin() + static_cast<std::ptrdiff_t>(from), out.end());
+    out.resize(from);
+    if (pausedAt(elapsedSeconds())) {
+        lineBudget_ = 0.0;
+        return;
+    }
+    lineBudget_ =
+        std::min(lineBudget_ + kLineBytesPerSecond * std::chrono::duration<double>(dt).count(),
+                 kLineBytesPerSecond);
+    const auto n = std::min(held_.size(), static_cast<std::size_t>(lineBudget_));
+    out.insert(out.end(), held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(n));
+    held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(n));
+    lineBudget_ -= static_cast<double>(n);
 }
 
 // The ticks the module's own clock has counted by now. A fast clock counts more
@@ -204,6 +235,13 @@ std::uint64_t ModuleModel::ticksDue() const {
         constexpr auto kPercent = static_cast<std::int64_t>((kRateFastFactor - 1.0) * 100.0 + 0.5);
         ns += ns / 100 * kPercent + ns % 100 * kPercent / 100;
     }
+    std::int64_t offPerTenThousand = 0;
+    if (has(ModuleDefect::RateSlightlyFast)) {
+        offPerTenThousand = kClockErrorPerTenThousand;
+    } else if (has(ModuleDefect::RateSlow)) {
+        offPerTenThousand = -kClockErrorPerTenThousand;
+    }
+    ns += ns / 10'000 * offPerTenThousand + ns % 10'000 * offPerTenThousand / 10'000;
     return static_cast<std::uint64_t>((ns / kNanosPerSecond) * kInternalRate +
                                       (ns % kNanosPerSecond) * kInternalRate / kNanosPerSecond);
 }
@@ -232,7 +270,7 @@ ModuleCounters ModuleModel::counters() const {
     ModuleCounters c = counters_;
     c.unknownBytes = splitter_.unknownBytes();
     c.abandonedLetters = splitter_.abandonedLetters();
-    c.corruptedBytes = lineFaults_.corrupted();
+    c.corruptedBytes = lineFaults_.corrupted() + corruptedSamples_;
     return c;
 }
 
@@ -401,7 +439,20 @@ void ModuleModel::emitSample(std::vector<std::uint8_t>& out, double millivolts) 
                          : settings_.amplification;
     const double counts = kBaseline + countsPerMillivolt(step) * millivolts;
     const double clipped = std::clamp(std::round(counts), 0.0, static_cast<double>(kMaxSample));
-    out.push_back(static_cast<std::uint8_t>(clipped));
+    auto byte = static_cast<std::uint8_t>(clipped);
+    std::uint32_t interval = 0;
+    if (has(ModuleDefect::CorruptLink)) {
+        interval = kFrequentCorruptionInterval;
+    } else if (has(ModuleDefect::RareCorruptByte)) {
+        interval = kRareCorruptionInterval;
+    }
+    if (interval != 0 && linkNoise_.next() % interval == 0) {
+        // Any other value, a marker or an invalid byte included: the line
+        // knows nothing of the protocol.
+        byte ^= static_cast<std::uint8_t>(1 + linkNoise_.next() % 255);
+        ++corruptedSamples_;
+    }
+    out.push_back(byte);
 }
 
 // Any byte values, markers and the never-sent 248 and 252..255 included: the

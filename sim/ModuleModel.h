@@ -69,7 +69,8 @@ struct ModuleCounters {
 // signal. Simulation mode ("M") shows the internal test signal, 80 beats and 20
 // breaths a minute, without noise or hum, and ignores the electrodes.
 //
-// The scenario's defects make it a faulty module (see ModuleDefect). They act
+// The scenario's defects make it a faulty module (see ModuleDefect); its
+// healthy variants an awkward but sound one. They act
 // on what the module sends; settings() still shows what the commands set, but
 // for the command a module with IgnoresLeadCommand does not carry out.
 class ModuleModel {
@@ -127,7 +128,17 @@ public:
     ModuleCounters counters() const;
     std::uint8_t statusCode() const { return status_; }
 
-    static constexpr double kRateFastFactor = 1.03;    // ModuleDefect::RateFast
+    static constexpr double kRateFastFactor = 1.03;  // ModuleDefect::RateFast
+    // ModuleDefect::RateSlow and RateSlightlyFast: 1.5 % off.
+    static constexpr int kClockErrorPerTenThousand = 150;
+    // ModuleDefect::PausesThenCatchesUp: one pause in every period, of 0.2,
+    // 0.4, 0.6 and 0.8 s in turn, at the period's end.
+    static constexpr double kPausePeriodSeconds = 4.7;
+    static constexpr double kLongestPauseSeconds = 0.8;
+    static constexpr double kLineBytesPerSecond = 960.0;  // 9600 baud, 10 bits a byte
+    // One waveform byte in this many is changed: RareCorruptByte, CorruptLink.
+    static constexpr std::uint32_t kRareCorruptionInterval = 20'000;
+    static constexpr std::uint32_t kFrequentCorruptionInterval = 100;
     static constexpr int kPulseHighOffset = 15;        // ModuleDefect::PulseHigh
     static constexpr double kBurstDelaySeconds = 2.0;  // ModuleDefect::CorruptBurst
     static constexpr std::size_t kBurstBytes = 64;
@@ -141,6 +152,9 @@ private:
     void emitReport(std::vector<std::uint8_t>& out, std::uint8_t marker, std::uint8_t value);
     void emitSample(std::vector<std::uint8_t>& out, double millivolts);
     void emitBurst(std::vector<std::uint8_t>& out);
+    bool pausedAt(double seconds) const;
+    void holdDuringPauses(std::vector<std::uint8_t>& out, std::size_t from,
+                          std::chrono::nanoseconds dt);
 
     Scenario scenario_;
     ModuleSettings settings_;
@@ -176,6 +190,10 @@ private:
     bool silent_ = false;
     LineFaults lineFaults_;
     Random burstBytes_;
+    Random linkNoise_;  // which waveform bytes the link changes
+    std::uint64_t corruptedSamples_ = 0;
+    std::vector<std::uint8_t> held_;          // made during a pause, not yet sent
+    double lineBudget_ = 0.0;                 // bytes the line can carry now, after a pause
     std::optional<std::uint64_t> burstTick_;  // when the next corrupt burst goes out
 
     std::chrono::nanoseconds elapsed_{0};

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "ModuleModel.h"
 #include "ModuleTestRunner.h"
@@ -61,6 +62,9 @@ struct ModelBench {
             if (during) {
                 during(*this);
             }
+            if (tamper) {
+                tamper(*this, bytes);
+            }
             runner.tick(now);
             decoder.receive(bytes);
         }
@@ -74,6 +78,8 @@ struct ModelBench {
     StreamDecoder decoder;
     HostTime now{};
     std::function<void(ModelBench&)> during;
+    // Changes the bytes of a delivery on their way to the decoder, as a line would.
+    std::function<void(ModelBench&, std::vector<std::uint8_t>&)> tamper;
 };
 
 }  // namespace vitalon::analysis::testing

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <optional>
 #include <vector>
 
 #include "BeatAnalysis.h"
@@ -9,6 +11,7 @@
 #include "MainsTone.h"
 #include "ModelBench.h"
 #include "SampleRateCounter.h"
+#include "SampleSpikes.h"
 
 namespace vitalon::analysis {
 namespace {
@@ -52,6 +55,84 @@ TEST(SampleRateCounter, CountsFromTheEndOfOneDeliveryToTheEndOfAnother) {
     single.add(start, 3);
     single.add(start, 3);
     EXPECT_FALSE(single.samplesPerSecond());
+}
+
+// A module making `rate` samples a second that sends nothing from `pauseAt` for
+// `pauseSeconds` and then its backlog at line speed, 960 bytes a second at
+// 9600 baud; deliveries every 16 ms.
+std::optional<double> countedRate(SampleRateCounter& counter, double rate, double seconds,
+                                  double pauseAt, double pauseSeconds) {
+    constexpr std::size_t kLineBytesPerDelivery = 15;
+    const HostTime start{};
+    std::size_t sent = 0;
+    for (int ms = 0; ms <= static_cast<int>(seconds * 1000.0); ms += 16) {
+        const double t = ms / 1000.0;
+        if (t >= pauseAt && t < pauseAt + pauseSeconds) {
+            continue;
+        }
+        const auto made = static_cast<std::size_t>(t * rate);
+        const std::size_t now = std::min(made - sent, kLineBytesPerDelivery);
+        counter.add(start + std::chrono::milliseconds(ms), now);
+        sent += now;
+    }
+    return counter.samplesPerSecond();
+}
+
+TEST(SampleRateCounter, APauseAndItsBacklogBiasNothingWhereverTheyFall) {
+    // 10 s of counting and the edges in which the window opens and closes.
+    constexpr double kEdge = 1.25;
+    constexpr double kSeconds = 10.0 + kEdge;
+    for (const double nominal : {50.0, 100.0, 300.0}) {
+        for (const double factor : {0.985, 1.0, 1.015}) {
+            const double rate = nominal * factor;
+            for (double pauseAt = 0.0; pauseAt < kSeconds; pauseAt += 0.1) {
+                SampleRateCounter counter(nominal, kEdge);
+                const auto counted = countedRate(counter, rate, kSeconds, pauseAt, 0.8);
+                ASSERT_TRUE(counted);
+                // Within a quarter of the 1 % tolerance, so 1.5 % off always fails.
+                EXPECT_NEAR(*counted, rate, 0.0025 * nominal)
+                    << nominal << " x " << factor << ", pause at " << pauseAt;
+                EXPECT_GE(counter.windowSeconds(), 10.0 - kEdge);
+            }
+        }
+    }
+    // Counting from the first delivery to the last, a window that closes while
+    // the backlog is still on the line misses it: 100/s reads as 95.
+    SampleRateCounter plain;
+    const auto counted = countedRate(plain, 100.0, 10.21, 9.6, 0.6);
+    ASSERT_TRUE(counted);
+    EXPECT_LT(*counted, 97.0);
+}
+
+TEST(SampleSpikes, OneCorruptedSampleIsRepairedAndCountedButNoSignalIs) {
+    // A steep R wave at 300/s and the highest amplification, a calibration
+    // rectangle, and a stretch clipped at 0: none of them is a spike.
+    std::vector<std::uint8_t> x(60, 128);
+    const std::uint8_t wave[] = {136, 150, 166, 182, 198, 212, 220, 214, 196, 170, 140};
+    std::ranges::copy(wave, x.begin() + 5);
+    std::fill(x.begin() + 20, x.begin() + 35, 208);
+    std::fill(x.begin() + 40, x.begin() + 45, 0);
+    const auto clean = x;
+    EXPECT_EQ(repairSpikes(x, 300.0), 0u);
+    EXPECT_EQ(x, clean);
+
+    // One byte changed to 0, one to 247 (inside the rectangle it reads 39 counts
+    // high), one to a small value: each replaced by its neighbours' mean.
+    x[2] = 0;
+    x[27] = 247;
+    x[52] = 90;
+    EXPECT_EQ(repairSpikes(x, 300.0), 3u);
+    EXPECT_EQ(x, clean);
+
+    // At 50/s one sample may be the whole R wave: only a leap of over 180 counts
+    // is impossible there.
+    std::vector<std::uint8_t> slow = {128, 128, 200, 128, 128, 0, 240, 10, 128};
+    EXPECT_EQ(repairSpikes(slow, 50.0), 1u);
+    EXPECT_EQ(slow[2], 200);
+    EXPECT_EQ(slow[6], 5);
+
+    std::vector<std::uint8_t> tiny = {0, 247};
+    EXPECT_EQ(repairSpikes(tiny, 300.0), 0u);
 }
 
 // A rectangle with the flaws of a real input: edges that straddle a sample,

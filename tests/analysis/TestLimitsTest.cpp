@@ -92,6 +92,10 @@ TEST(TestLimits, AbsurdValuesAreRefusedWithTheKeyAndTheRange) {
          "simulation.heartRate: must be above 0 and at most 600"},
         {withHeader(R"("leads": {"minBeats": 20000})"),
          "leads.minBeats: must be a whole number from 0 to 10000"},
+        {withHeader(R"("link": {"maxErrors": 1001})"),
+         "link.maxErrors: must be a whole number from 0 to 1000"},
+        {withHeader(R"("link": {"maxErrors": -1})"),
+         "link.maxErrors: must be a whole number from 0 to 1000"},
         {withHeader(R"("calibration": {"widthSeconds": {"min": -1e300, "max": 0.2}})"),
          "calibration.widthSeconds.min: must be a number from -1e+06 to 1e+06"},
     };

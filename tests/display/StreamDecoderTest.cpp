@@ -50,6 +50,22 @@ TEST(StreamDecoder, ResetDropsAPendingMarkerSoTheNextStreamStartsClean) {
     }
 }
 
+// Bytes the module never sends, where a sample or marker was due, are told as
+// invalid; as a report's value they are that value.
+TEST(StreamDecoder, InvalidBytesAreToldWhereASampleWasDue) {
+    struct Invalid : StreamListener {
+        void onInvalidByte(std::uint8_t byte) override { bytes.push_back(byte); }
+        std::vector<std::uint8_t> bytes;
+    } invalid;
+    Recorded r;
+    r.decoder.addListener(invalid);
+    r.decoder.receive(
+        std::vector<std::uint8_t>{100, 248, 252, 253, 254, 255, 250, 255, 251, 248, 247, 249});
+    EXPECT_EQ(invalid.bytes, (std::vector<std::uint8_t>{248, 252, 253, 254, 255}));
+    EXPECT_EQ(r.listener.calls, (std::vector<std::string>{"plot 100", "reset", "pulse 255",
+                                                          "status 248", "plot 247"}));
+}
+
 TEST(StreamDecoder, EveryChunkBoundaryGivesTheSameCalls) {
     // All 2^13 ways to cut the 14 bytes into successive chunks.
     const std::size_t cuts = kWorkedExample.size() - 1;
