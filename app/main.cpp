@@ -19,8 +19,7 @@
 #include "SerialDeviceIdentity.h"
 #include "Station.h"
 #ifdef Q_OS_UNIX
-#include "ReplayStream.h"
-#include "SimulatedModule.h"
+#include "ServedModule.h"
 #include "TerminationSignals.h"
 #endif
 
@@ -159,42 +158,25 @@ int main(int argc, char** argv) {
         }
     }
 #ifdef Q_OS_UNIX
-    std::unique_ptr<vitalon::SimulatedModule> module;
-    vitalon::recording::ReplayStream* replayStream = nullptr;
-    int replayRate = 0;
+    std::unique_ptr<vitalon::ServedModule> served;
     if (replay && parser.isSet(simulateOption)) {
         std::fprintf(stderr, "vitalon: --replay and --simulate both serve COM1; give one\n");
         return 2;
     }
-    if (replay) {
-        // The recording on the built-in simulated port, so the real serial path carries it.
-        vitalon::recording::ReplaySource source;
-        const std::string path = parser.value(recordingOptions.replay).toStdString();
-        if (const std::string problem = source.open(path); !problem.empty()) {
-            std::fprintf(stderr, "vitalon: %s\n", problem.c_str());
-            return 1;
-        }
-        for (const std::string& note : source.notes()) {
-            std::fprintf(stderr, "vitalon: %s\n", note.c_str());
-        }
-        replayRate = source.samplesPerSecond();
+    if (simulate) {
         try {
-            auto stream = std::make_unique<vitalon::recording::ReplayStream>(std::move(source));
-            replayStream = stream.get();
-            module = std::make_unique<vitalon::SimulatedModule>(std::move(stream));
+            std::vector<std::string> notes;
+            served = replay ? vitalon::ServedModule::replay(
+                                  parser.value(recordingOptions.replay).toStdString(), notes)
+                            : vitalon::ServedModule::simulation();
+            for (const std::string& note : notes) {
+                std::fprintf(stderr, "vitalon: %s\n", note.c_str());
+            }
         } catch (const std::exception& e) {
             std::fprintf(stderr, "vitalon: %s\n", e.what());
             return 1;
         }
-        com1 = vitalon::PortDevice{module->devicePath(), "replay of " + path};
-    } else if (simulate) {
-        try {
-            module = std::make_unique<vitalon::SimulatedModule>(vitalon::sim::Scenario{});
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "vitalon: %s\n", e.what());
-            return 1;
-        }
-        com1 = vitalon::PortDevice{module->devicePath(), "simulated TR71010 module"};
+        com1 = served->device();
     }
 #else
     if (simulate) {
@@ -225,7 +207,7 @@ int main(int argc, char** argv) {
             station.reconnect().disableForThisRun();
         }
         if (com1) {
-            station.setSimulatedDevice(com1->path);
+            station.setSimulatedDevice(com1->path);  // a test on it judges no module
         }
         return vitalon::runModuleTestFromCommandLine(
             station, {parser.value(serialOption), parser.value(operatorOption),
@@ -238,10 +220,14 @@ int main(int argc, char** argv) {
     if (parser.isSet(noReconnectOption)) {
         station.reconnect().disableForThisRun();
     }
-    if (com1) {
-        station.setSimulatedDevice(com1->path);
-    }
 #ifdef Q_OS_UNIX
+    if (served) {
+        served->serve(station);
+        if (served->isReplay()) {
+            window.recording().setReplay(
+                QFileInfo(parser.value(recordingOptions.replay)).fileName(), served->replayRate());
+        }
+    }
     const vitalon::TerminationSignals terminationSignals([&window] { window.quit(); });
 #endif
     std::unique_ptr<vitalon::PulseProbe> pulseProbe;
@@ -249,22 +235,6 @@ int main(int argc, char** argv) {
         pulseProbe = std::make_unique<vitalon::PulseProbe>(window.layout().pulseLabel,
                                                            [&window] { window.quit(); });
     }
-#ifdef Q_OS_UNIX
-    if (replay) {
-        const QString name = QFileInfo(parser.value(recordingOptions.replay)).fileName();
-        window.recording().setReplay(name, replayRate);
-        replayStream->onFinished = [&station, name, replayStream] {
-            // Why it ended early, if it did: a next file missing or already replayed.
-            const std::string& error = replayStream->source().error();
-            station.report(QStringLiteral("Replay of %1 finished").arg(name).toStdString() +
-                           (error.empty() ? "" : ": " + error));
-        };
-        // Recording over a file of the replay would destroy what is being shown.
-        station.recording().filesInUse = [replayStream] {
-            return replayStream->source().filesInUse();
-        };
-    }
-#endif
     window.start();
     if (parser.isSet(recordingOptions.record)) {
         station.recordFromStartUp(
