@@ -54,9 +54,10 @@ struct FakeStation {
         }
     }
 
+    // Before the station, which may still report while it shuts down.
+    std::vector<std::string> statuses;
     FakeLink* link = nullptr;  // owned by the station
     std::unique_ptr<Station> station;
-    std::vector<std::string> statuses;
     std::size_t forwarded = 0;
 };
 
