@@ -27,9 +27,13 @@ std::size_t repairSpikes(std::vector<std::uint8_t>& samples, double samplesPerSe
         const double before = samples[i - 1];
         const double value = samples[i];
         const double after = samples[i + 1];
+        // Away from the line between its neighbours by more than the jump, and
+        // beyond both of them by half of it: a peak, where an edge (one
+        // neighbour level with it) or a slope (between them) is none.
+        const double off = std::abs(value - (before + after) / 2.0);
         const double up = std::min(value - before, value - after);
         const double down = std::min(before - value, after - value);
-        if (up > jump || down > jump) {
+        if (off > jump && (up > jump / 2.0 || down > jump / 2.0)) {
             samples[i] = static_cast<std::uint8_t>(std::lround((before + after) / 2.0));
             ++repaired;
         }

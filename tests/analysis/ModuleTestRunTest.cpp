@@ -61,6 +61,10 @@ TEST(ModuleTestRun, HealthyModelPassesEveryStepWithinThreeMinutes) {
     for (const StepResult& step : bench.runner.steps()) {
         EXPECT_EQ(step.verdict, Verdict::Passed) << step.number << " " << step.reason;
         EXPECT_FALSE(step.checks.empty()) << step.number;
+        // No R wave, edge or hum taken for a corrupted byte.
+        const auto link = std::ranges::find(step.checks, "link errors", &CheckResult::name);
+        ASSERT_NE(link, step.checks.end()) << step.number;
+        EXPECT_EQ(link->measured, 0.0) << link->reason;
     }
     EXPECT_LT(bench.seconds(), 180.0);
     EXPECT_NEAR(plannedAtStart, bench.seconds(), 0.1 * bench.seconds());
@@ -174,6 +178,42 @@ TEST(ModuleTestRun, HealthyVariantsPassEveryStep) {
             EXPECT_GE(corrupted, 4u) << "the variant must change bytes to show anything";
         }
     }
+}
+
+// A clock that is off fails the sample rate checks and nothing else; a link
+// that changes many bytes fails the link errors check of every step that
+// records the stream.
+TEST(ModuleTestRun, ClockAndLinkFaultsFailTheirOwnChecks) {
+    for (const char* defect : {"rate-1.5-percent-slow", "rate-1.5-percent-fast"}) {
+        sim::Scenario scenario;
+        scenario.defects.add(*sim::moduleDefectNamed(defect));
+        ModelBench bench(scenario);
+        bench.run();
+        std::size_t failed = 0;
+        for (const StepResult& step : bench.runner.steps()) {
+            for (const CheckResult& check : step.checks) {
+                if (!check.passed) {
+                    ++failed;
+                    EXPECT_TRUE(check.name.starts_with("sample rate at S"))
+                        << defect << ": " << check.reason;
+                }
+            }
+        }
+        EXPECT_EQ(failed, 3u) << defect << ": S1, S2 and S0";
+    }
+
+    sim::Scenario scenario;
+    scenario.defects.add(sim::ModuleDefect::CorruptLink);
+    ModelBench bench(scenario);
+    bench.run();
+    for (int number = 2; number <= 7; ++number) {
+        const StepResult& step = bench.runner.steps()[number - 1];
+        const auto link = std::ranges::find(step.checks, "link errors", &CheckResult::name);
+        ASSERT_NE(link, step.checks.end()) << number;
+        EXPECT_FALSE(link->passed) << number;
+        EXPECT_GT(*link->measured, 3.0) << number;
+    }
+    EXPECT_GT(bench.model.counters().corruptedBytes, 100u);
 }
 
 // A sample byte inside each calibration recording turned into 0, 247 and an

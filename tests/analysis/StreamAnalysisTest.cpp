@@ -121,15 +121,17 @@ TEST(SampleSpikes, OneCorruptedSampleIsRepairedAndCountedButNoSignalIs) {
     x[2] = 0;
     x[27] = 247;
     x[52] = 90;
-    EXPECT_EQ(repairSpikes(x, 300.0), 3u);
+    // On the R wave's upstroke, past the next sample but by less than the jump.
+    x[8] = 230;
+    EXPECT_EQ(repairSpikes(x, 300.0), 4u);
     EXPECT_EQ(x, clean);
 
     // At 50/s one sample may be the whole R wave: only a leap of over 180 counts
     // is impossible there.
-    std::vector<std::uint8_t> slow = {128, 128, 200, 128, 128, 0, 240, 10, 128};
+    std::vector<std::uint8_t> slow = {128, 128, 200, 128, 128, 10, 240, 10, 128};
     EXPECT_EQ(repairSpikes(slow, 50.0), 1u);
     EXPECT_EQ(slow[2], 200);
-    EXPECT_EQ(slow[6], 5);
+    EXPECT_EQ(slow[6], 10);
 
     std::vector<std::uint8_t> tiny = {0, 247};
     EXPECT_EQ(repairSpikes(tiny, 300.0), 0u);
