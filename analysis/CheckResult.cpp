@@ -86,9 +86,16 @@ std::string CheckResult::limitText() const {
     return "any";
 }
 
-CheckResult judge(std::string name, std::optional<double> measured, std::string unit, Range limit,
-                  int decimals, std::string_view detail, std::string_view whyNotMeasured) {
-    CheckResult check{std::move(name), measured, std::move(unit), limit, decimals, false, {}};
+CheckResult judge(std::string id, std::string name, std::optional<double> measured,
+                  std::string unit, Range limit, int decimals, std::string_view detail,
+                  std::string_view whyNotMeasured) {
+    CheckResult check;
+    check.id = std::move(id);
+    check.name = std::move(name);
+    check.measured = measured;
+    check.unit = std::move(unit);
+    check.limit = limit;
+    check.decimals = decimals;
     check.passed = measured && !std::isnan(*measured) && limit.contains(*measured);
     // The texts round both the value and the limit: 2.04 s against at most
     // 2.0 s would read "2.0 s, limit at most 2.0 s" and look like a wrong
@@ -117,6 +124,28 @@ CheckResult judge(std::string name, std::optional<double> measured, std::string 
     return check;
 }
 
+bool isMarginal(const CheckResult& check, double fraction) {
+    if (!check.passed || !check.measured || !std::isfinite(*check.measured) || fraction <= 0.0) {
+        return false;
+    }
+    const double value = *check.measured;
+    const Range& limit = check.limit;
+    const bool hasMin = std::isfinite(limit.min);
+    const bool hasMax = std::isfinite(limit.max);
+    double margin = 0.0;
+    if (hasMin && hasMax) {
+        margin = fraction * (limit.max - limit.min);
+    } else if (hasMin) {
+        margin = fraction * std::abs(limit.min);
+    } else if (hasMax) {
+        margin = fraction * std::abs(limit.max);
+    }
+    if (margin <= 0.0) {
+        return false;
+    }
+    return (hasMin && value - limit.min < margin) || (hasMax && limit.max - value < margin);
+}
+
 std::string_view verdictText(Verdict verdict) {
     switch (verdict) {
         case Verdict::Pending:
@@ -131,6 +160,8 @@ std::string_view verdictText(Verdict verdict) {
             return "skipped";
         case Verdict::Cancelled:
             return "cancelled";
+        case Verdict::Incomplete:
+            return "INCOMPLETE";
     }
     return "";
 }

@@ -28,12 +28,21 @@ Range atMost(double max);
 
 // One measured quantity against its limit.
 struct CheckResult {
+    // Stable identifier of the check, e.g. "rate.s1" or "cal.a2.height": the
+    // same check keeps it from run to run and release to release, so that
+    // results can be compared and counted by it. Lower case, dot-separated.
+    std::string id;
     std::string name;                // e.g. "sample rate at S1"
     std::optional<double> measured;  // nothing: could not be measured
     std::string unit;                // e.g. "/s", "counts", "dB"; may be empty
     Range limit;
     int decimals = 1;  // for the texts
     bool passed = false;
+    // False when the module could not be judged by this check (e.g. there was
+    // nothing on the line to measure it by): neither a pass nor a fault.
+    bool judged = true;
+    // Passed, but within the marginal fraction of the limit (isMarginal).
+    bool marginal = false;
     std::string reason;  // a sentence with the value and the limit
 
     std::string measuredText() const;  // "100.3 /s", or "not measured"
@@ -42,12 +51,21 @@ struct CheckResult {
 
 // Judges `measured` against `limit`. The reason always names the measured
 // value (or why there is none) and the limit; `detail` adds what it came from.
-CheckResult judge(std::string name, std::optional<double> measured, std::string unit, Range limit,
-                  int decimals = 1, std::string_view detail = {},
+CheckResult judge(std::string id, std::string name, std::optional<double> measured,
+                  std::string unit, Range limit, int decimals = 1, std::string_view detail = {},
                   std::string_view whyNotMeasured = "not measured");
 
-enum class Verdict { Pending, Running, Passed, Failed, Skipped, Cancelled };
-std::string_view verdictText(Verdict verdict);  // "PASS", "FAIL", ...
+// Whether a passed value lies within `fraction` of its limit: for a range
+// with both ends, within fraction x (max - min) of either end; for a one-sided
+// limit, within fraction x |limit| of it (a one-sided limit of 0 has no
+// margin to measure by and is never marginal). Failed and unmeasured checks
+// are not marginal.
+bool isMarginal(const CheckResult& check, double fraction);
+
+// Incomplete: the step could not judge the module (a check that could not be
+// judged and none failed); neither PASS nor FAIL.
+enum class Verdict { Pending, Running, Passed, Failed, Skipped, Cancelled, Incomplete };
+std::string_view verdictText(Verdict verdict);  // "PASS", "FAIL", "INCOMPLETE", ...
 
 struct StepResult {
     int number = 0;  // 1..8

@@ -16,6 +16,10 @@ constexpr const char* kTitles[ModuleTestRunner::kStepCount] = {
     "Link and start state", "Sample rate",     "Calibration pulse", "Leads",
     "Mains filter",         "Simulation mode", "Reports",           "Restore"};
 
+// The first part of the identifiers of checks that every step makes.
+constexpr const char* kStepKeys[ModuleTestRunner::kStepCount] = {
+    "link", "rate", "cal", "leads", "mains", "sim", "reports", "restore"};
+
 constexpr std::size_t kRestoreIndex = ModuleTestRunner::kStepCount - 1;
 
 // Typical time the module takes to answer, for the progress estimate only.
@@ -48,6 +52,15 @@ double samplesPerSecondOf(std::string_view speedCommand) {
     return speedCommand == "S2" ? 50.0 : 100.0;
 }
 
+std::string lowered(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return text;
+}
+
 std::string quoted(std::string_view command) {
     return "\"" + std::string(command) + "\"";
 }
@@ -55,6 +68,7 @@ std::string quoted(std::string_view command) {
 // A write that failed is no measurement: the check names the command only.
 CheckResult unwritten(std::string_view command) {
     CheckResult check;
+    check.id = "link.write";
     check.name = "command " + quoted(command);
     check.reason = check.name + " could not be written";
     return check;
@@ -200,8 +214,8 @@ void ModuleTestRunner::watchStream() {
         repeatStep();
         return;
     }
-    addCheck(judge("time without samples", quiet, "s", atMost(limits_.link.samplesWithinSeconds), 1,
-                   "again in the repeated step"));
+    addCheck(judge(stepKey() + ".gap", "time without samples", quiet, "s",
+                   atMost(limits_.link.samplesWithinSeconds), 1, "again in the repeated step"));
     abortToRestore();
 }
 
@@ -221,14 +235,15 @@ void ModuleTestRunner::repeatStep() {
 void ModuleTestRunner::judgeLink() {
     if (gapsInStep_ == 1) {
         addCheck(
-            judge("gaps in the stream", 1.0, "", atMost(1.0), 0,
+            judge(stepKey() + ".gaps", "gaps in the stream", 1.0, "", atMost(1.0), 0,
                   format("the step was repeated after %.1f s without samples", firstGapSeconds_)));
     }
     const LinkErrors& e = linkErrors_;
-    addCheck(judge(
-        "link errors", static_cast<double>(e.total()), "", atMost(limits_.link.maxErrors), 0,
-        std::to_string(e.invalidBytes) + " invalid bytes, " + std::to_string(e.unknownStatus) +
-            " unknown status codes, " + std::to_string(e.spikes) + " isolated spikes"));
+    addCheck(judge(stepKey() + ".link-errors", "link errors", static_cast<double>(e.total()), "",
+                   atMost(limits_.link.maxErrors), 0,
+                   std::to_string(e.invalidBytes) + " invalid bytes, " +
+                       std::to_string(e.unknownStatus) + " unknown status codes, " +
+                       std::to_string(e.spikes) + " isolated spikes"));
 }
 
 void ModuleTestRunner::beginStep(std::size_t index) {
@@ -254,9 +269,16 @@ void ModuleTestRunner::finishStep() {
     if (step.verdict != Verdict::Cancelled) {
         judgeLink();
     }
-    const bool allPassed = std::ranges::all_of(step.checks, &CheckResult::passed);
+    // A fault found decides the step; a check that could not be judged leaves
+    // it incomplete, never passed.
+    const bool anyFailed = std::ranges::any_of(
+        step.checks, [](const CheckResult& c) { return c.judged && !c.passed; });
+    const bool anyUnjudged =
+        std::ranges::any_of(step.checks, [](const CheckResult& c) { return !c.judged; });
     if (step.verdict != Verdict::Cancelled) {
-        step.verdict = allPassed && !step.checks.empty() ? Verdict::Passed : Verdict::Failed;
+        step.verdict = anyFailed || step.checks.empty() ? Verdict::Failed
+                       : anyUnjudged                    ? Verdict::Incomplete
+                                                        : Verdict::Passed;
     }
     for (const CheckResult& check : step.checks) {
         if (!check.passed) {
@@ -282,10 +304,14 @@ void ModuleTestRunner::finishStep() {
         outcome_ = TestOutcome::Cancelled;
     } else if (noModule_) {
         outcome_ = TestOutcome::NoModule;
+    } else if (std::ranges::any_of(
+                   steps_, [](const StepResult& s) { return s.verdict == Verdict::Failed; })) {
+        outcome_ = TestOutcome::Failed;
+    } else if (std::ranges::all_of(
+                   steps_, [](const StepResult& s) { return s.verdict == Verdict::Passed; })) {
+        outcome_ = TestOutcome::Passed;
     } else {
-        const bool passed = std::ranges::all_of(
-            steps_, [](const StepResult& s) { return s.verdict == Verdict::Passed; });
-        outcome_ = passed ? TestOutcome::Passed : TestOutcome::Failed;
+        outcome_ = TestOutcome::Incomplete;
     }
 }
 
@@ -302,7 +328,12 @@ void ModuleTestRunner::abortToRestore() {
     abortStep();
 }
 
+std::string ModuleTestRunner::stepKey() const {
+    return kStepKeys[stepIndex_];
+}
+
 void ModuleTestRunner::addCheck(CheckResult check) {
+    check.marginal = isMarginal(check, limits_.marginalFraction);
     steps_[stepIndex_].checks.push_back(std::move(check));
 }
 
@@ -459,8 +490,8 @@ ModuleTestRunner::Phase ModuleTestRunner::ask(std::string text) {
                     return false;
                 }
                 prompt_.clear();
-                addCheck(judge("confirmation by the technician", std::nullopt, "s",
-                               atMost(limits_.reports.promptTimeoutSeconds), 0, {}, "none"));
+                addCheck(judge("prompt.confirmed", "confirmation by the technician", std::nullopt,
+                               "s", atMost(limits_.reports.promptTimeoutSeconds), 0, {}, "none"));
                 abortStep();
                 return false;
             }};
@@ -500,13 +531,13 @@ ModuleTestRunner::Plan ModuleTestRunner::linkStep() {
     plan.push_back(waitFor(
         kPlannedFirstSample, [this] { return lastSampleAt_.has_value(); }, sampleLimit,
         [this, sampleLimit] {
-            addCheck(judge("first sample after the start commands", std::nullopt, "s",
-                           atMost(sampleLimit), 2, {}, "none"));
+            addCheck(judge("link.first-sample", "first sample after the start commands",
+                           std::nullopt, "s", atMost(sampleLimit), 2, {}, "none"));
             noModule_ = true;
             abortToRestore();
         }));
     plan.push_back(action([this, sampleLimit] {
-        addCheck(judge("first sample after the start commands",
+        addCheck(judge("link.first-sample", "first sample after the start commands",
                        secondsBetween(commandsSentAt_, *lastSampleAt_), "s", atMost(sampleLimit),
                        2));
     }));
@@ -526,7 +557,7 @@ ModuleTestRunner::Plan ModuleTestRunner::linkStep() {
                 break;
             }
         }
-        addCheck(judge("status report", code, "", {0.0, 0.0}, 0, detail,
+        addCheck(judge("link.status", "status report", code, "", {0.0, 0.0}, 0, detail,
                        at ? "none" : format("none within %.1f s", statusLimit)));
     }));
     return plan;
@@ -534,18 +565,20 @@ ModuleTestRunner::Plan ModuleTestRunner::linkStep() {
 
 ModuleTestRunner::Plan ModuleTestRunner::sampleRateStep() {
     struct Speed {
+        const char* id;
         const char* command;
         double samplesPerSecond;
     };
     Plan plan;
-    for (const Speed speed : {Speed{"S1", 100.0}, Speed{"S2", 50.0}, Speed{"S0", 300.0}}) {
+    for (const Speed speed : {Speed{"rate.s1", "S1", 100.0}, Speed{"rate.s2", "S2", 50.0},
+                              Speed{"rate.s0", "S0", 300.0}}) {
         plan.push_back(send({speed.command}));
         plan.push_back(settle());
         plan.push_back(collectRate(limits_.sampleRate.measureSeconds));
         plan.push_back(action([this, speed] {
             const double tolerance =
                 speed.samplesPerSecond * limits_.sampleRate.tolerancePercent / 100.0;
-            addCheck(judge(std::string("sample rate at ") + speed.command,
+            addCheck(judge(speed.id, std::string("sample rate at ") + speed.command,
                            capture_.rate.samplesPerSecond(), "/s",
                            around(speed.samplesPerSecond, tolerance), 2,
                            format("%.0f samples in %.2f s",
@@ -581,20 +614,22 @@ ModuleTestRunner::Plan ModuleTestRunner::calibrationStep() {
         std::vector<std::optional<double>> heights;
         for (const CalibrationTrace& trace : pictures_.calibration) {
             const std::string at = "A" + std::to_string(trace.amplification);
+            const std::string id = "cal.a" + std::to_string(trace.amplification);
             if (!trace.pulse) {
                 heights.emplace_back();
-                addCheck(judge("calibration pulse at " + at, std::nullopt, "counts",
+                addCheck(judge(id + ".height", "calibration pulse at " + at, std::nullopt, "counts",
                                limits.heightCounts[static_cast<std::size_t>(trace.amplification)],
                                1, {}, "no rectangle found"));
                 continue;
             }
             const CalibrationPulse& pulse = *trace.pulse;
             heights.emplace_back(pulse.heightCounts);
-            addCheck(judge("calibration height at " + at, pulse.heightCounts, "counts",
+            addCheck(judge(id + ".height", "calibration height at " + at, pulse.heightCounts,
+                           "counts",
                            limits.heightCounts[static_cast<std::size_t>(trace.amplification)]));
-            addCheck(judge("calibration width at " + at, pulse.widthSeconds, "s",
+            addCheck(judge(id + ".width", "calibration width at " + at, pulse.widthSeconds, "s",
                            limits.widthSeconds, 3));
-            addCheck(judge("calibration droop at " + at, pulse.droopPercent, "%",
+            addCheck(judge(id + ".droop", "calibration droop at " + at, pulse.droopPercent, "%",
                            atMost(limits.maxDroopPercent)));
         }
         for (std::size_t step = 1; step < heights.size(); ++step) {
@@ -604,9 +639,10 @@ ModuleTestRunner::Plan ModuleTestRunner::calibrationStep() {
             if (heights[step] && heights[step - 1] && *heights[step - 1] > 0.0) {
                 ratio = *heights[step] / *heights[step - 1];
             }
-            addCheck(judge(name, ratio, "", limits.stepRatio, 2, {}, "no heights to compare"));
+            addCheck(judge("cal.ratio.a" + std::to_string(step) + "a" + std::to_string(step - 1),
+                           name, ratio, "", limits.stepRatio, 2, {}, "no heights to compare"));
         }
-        addCheck(judge("samples at 0 or 247", static_cast<double>(railSamples_), "",
+        addCheck(judge("cal.rail", "samples at 0 or 247", static_cast<double>(railSamples_), "",
                        atMost(limits.maxRailSamples), 0));
     }));
     return plan;
@@ -634,7 +670,8 @@ ModuleTestRunner::Plan ModuleTestRunner::leadsStep() {
     plan.push_back(action([this] {
         const auto& limits = limits_.leads;
         for (const LeadBeat& lead : pictures_.leads) {
-            addCheck(judge("beats found in lead " + lead.lead, static_cast<double>(lead.beatsFound),
+            addCheck(judge("leads." + lowered(lead.lead) + ".beats",
+                           "beats found in lead " + lead.lead, static_cast<double>(lead.beatsFound),
                            "", atLeast(limits.minBeats), 0));
         }
         if (pictures_.leads.size() != 3) {
@@ -644,7 +681,7 @@ ModuleTestRunner::Plan ModuleTestRunner::leadsStep() {
         const AveragedBeat& two = pictures_.leads[1].average;
         const AveragedBeat& three = pictures_.leads[2].average;
         const auto fit = fitEinthoven(one, two, three);
-        addCheck(judge("Einthoven residual of II - (I + III)",
+        addCheck(judge("leads.einthoven", "Einthoven residual of II - (I + III)",
                        fit ? std::optional(fit->residualPercent) : std::nullopt, "%",
                        atMost(limits.maxEinthovenPercent), 1, {}, "no beats to compare"));
         const double reference = two.beats > 0 ? two.rAmplitude() : 0.0;
@@ -654,10 +691,10 @@ ModuleTestRunner::Plan ModuleTestRunner::leadsStep() {
             }
             return lead.rAmplitude() / reference;
         };
-        addCheck(judge("R wave of lead I over lead II", ratio(one), "", limits.leadIRatio, 2, {},
-                       "no beats to compare"));
-        addCheck(judge("R wave of lead III over lead II", ratio(three), "", limits.leadIIIRatio, 2,
-                       {}, "no beats to compare"));
+        addCheck(judge("leads.i.ratio", "R wave of lead I over lead II", ratio(one), "",
+                       limits.leadIRatio, 2, {}, "no beats to compare"));
+        addCheck(judge("leads.iii.ratio", "R wave of lead III over lead II", ratio(three), "",
+                       limits.leadIIIRatio, 2, {}, "no beats to compare"));
     }));
     return plan;
 }
@@ -684,23 +721,34 @@ ModuleTestRunner::Plan ModuleTestRunner::mainsFilterStep() {
         // Mains hum is there at one frequency or the other, not both: the filter
         // is judged at whichever one is strong enough without its filter. A
         // filter that suppresses it whatever is selected leaves none.
-        addCheck(judge("mains hum without its filter", std::max(hum50Unfiltered_, hum60Unfiltered),
-                       "counts", atLeast(limits.minHumCounts), 2,
-                       format("50 Hz %.2f counts with \"6\", 60 Hz %.2f counts with \"5\"",
-                              hum50Unfiltered_, hum60Unfiltered)));
+        // Without hum at either frequency (a shielded bench, a battery patient
+        // simulator) the filters cannot be judged: that leaves the step
+        // incomplete, it is no fault of the module.
+        CheckResult hum = judge("mains.hum", "mains hum without its filter",
+                                std::max(hum50Unfiltered_, hum60Unfiltered), "counts",
+                                atLeast(limits.minHumCounts), 2,
+                                format("50 Hz %.2f counts with \"6\", 60 Hz %.2f counts with \"5\"",
+                                       hum50Unfiltered_, hum60Unfiltered));
+        if (!hum.passed) {
+            hum.judged = false;
+            hum.reason += ": the filters could not be judged";
+        }
+        addCheck(std::move(hum));
         struct Tone {
+            const char* id;
             const char* name;
             double unfiltered;
             double filtered;
         };
-        for (const Tone tone :
-             {Tone{"50 Hz suppression by \"5\"", hum50Unfiltered_, hum50Filtered},
-              Tone{"60 Hz suppression by \"6\"", hum60Unfiltered, hum60Filtered_}}) {
+        for (const Tone tone : {Tone{"mains.50hz.suppression", "50 Hz suppression by \"5\"",
+                                     hum50Unfiltered_, hum50Filtered},
+                                Tone{"mains.60hz.suppression", "60 Hz suppression by \"6\"",
+                                     hum60Unfiltered, hum60Filtered_}}) {
             if (tone.unfiltered < limits.minHumCounts) {
                 continue;
             }
             const double db = 20.0 * std::log10(tone.unfiltered / std::max(tone.filtered, 1e-9));
-            addCheck(judge(tone.name, db, "dB", atLeast(limits.minSuppressionDb), 1,
+            addCheck(judge(tone.id, tone.name, db, "dB", atLeast(limits.minSuppressionDb), 1,
                            format("%.2f counts without, %.2f counts with it", tone.unfiltered,
                                   tone.filtered)));
         }
@@ -718,12 +766,12 @@ ModuleTestRunner::Plan ModuleTestRunner::simulationStep() {
         const double expected = limits.heartRate;
         const Range rates = around(expected, limits_.rateTolerance(expected));
         const Beats beats = detectBeats(capture_.samples, nominalRate());
-        addCheck(judge("heart rate in simulation mode", beats.heartRate(), "/min", rates, 1,
-                       beats.rWaves.empty()
-                           ? std::string()
-                           : format("%.0f beats", static_cast<double>(beats.rWaves.size())),
-                       "no beats found"));
-        addCheck(judge("beat-to-beat variation in simulation mode",
+        addCheck(judge(
+            "sim.rate", "heart rate in simulation mode", beats.heartRate(), "/min", rates, 1,
+            beats.rWaves.empty() ? std::string()
+                                 : format("%.0f beats", static_cast<double>(beats.rWaves.size())),
+            "no beats found"));
+        addCheck(judge("sim.variation", "beat-to-beat variation in simulation mode",
                        beats.largestIntervalDeviationPercent(), "%",
                        atMost(limits.maxIntervalDeviationPercent), 1, {}, "too few beats"));
         std::optional<double> reported;
@@ -732,8 +780,8 @@ ModuleTestRunner::Plan ModuleTestRunner::simulationStep() {
             reported = median(capture_.pulses);
             detail = format("median of %.0f", static_cast<double>(capture_.pulses.size()));
         }
-        addCheck(judge("pulse reports in simulation mode", reported, "/min", rates, 1, detail,
-                       format("none in %.1f s", limits.measureSeconds)));
+        addCheck(judge("sim.pulse.reports", "pulse reports in simulation mode", reported, "/min",
+                       rates, 1, detail, format("none in %.1f s", limits.measureSeconds)));
     }));
     plan.push_back(send({"N"}));
     plan.push_back(settle());
@@ -749,28 +797,29 @@ ModuleTestRunner::Plan ModuleTestRunner::reportsStep() {
         const auto& limits = limits_.reports;
         const Beats beats = detectBeats(capture_.samples, nominalRate());
         const auto detected = beats.heartRate();
+        const char* const id = "pulse.reports";
         const char* const name = "pulse reports against the detected heart rate";
         if (!detected) {
-            addCheck(judge(name, std::nullopt, "/min", around(0.0, limits.rateToleranceBpm), 1, {},
-                           "no heart beats found in the samples"));
+            addCheck(judge(id, name, std::nullopt, "/min", around(0.0, limits.rateToleranceBpm), 1,
+                           {}, "no heart beats found in the samples"));
             return;
         }
         const double tolerance = limits_.rateTolerance(*detected);
         if (capture_.pulses.empty()) {
-            addCheck(judge(name, std::nullopt, "/min", around(0.0, tolerance), 1,
+            addCheck(judge(id, name, std::nullopt, "/min", around(0.0, tolerance), 1,
                            format("detected %.1f/min", *detected),
                            format("no pulse reports in %.1f s", limits.pulseMeasureSeconds)));
             return;
         }
         const double reported = median(capture_.pulses);
-        addCheck(judge(name, reported - *detected, "/min", around(0.0, tolerance), 1,
+        addCheck(judge(id, name, reported - *detected, "/min", around(0.0, tolerance), 1,
                        format("reports %.0f/min, detected %.1f/min", reported, *detected)));
     }));
     plan.push_back(send({"D1"}));
     plan.push_back(settle());
     plan.push_back(collect(reportLimits.respirationMeasureSeconds));
     plan.push_back(action([this] {
-        addCheck(judge("respiration reports with \"D1\"",
+        addCheck(judge("resp.reports.count", "respiration reports with \"D1\"",
                        static_cast<double>(capture_.respirations.size()), "",
                        atLeast(limits_.reports.minRespirationReports), 0,
                        format("in %.1f s", limits_.reports.respirationMeasureSeconds)));
@@ -791,8 +840,8 @@ ModuleTestRunner::Plan ModuleTestRunner::reportsStep() {
             if (early) {
                 delay = std::max(0.0, secondsBetween(*confirmedAt_, *early));
             }
-            addCheck(judge("lead-off report after the electrode was taken off", delay, "s",
-                           atMost(limits_.reports.leadOffWithinSeconds), 1, {},
+            addCheck(judge("status.lead-off", "lead-off report after the electrode was taken off",
+                           delay, "s", atMost(limits_.reports.leadOffWithinSeconds), 1, {},
                            format("none within %.1f s", limits_.reports.leadOffWithinSeconds)));
         }));
         plan.push_back(ask("Put the electrode back on, then confirm."));
@@ -800,8 +849,9 @@ ModuleTestRunner::Plan ModuleTestRunner::reportsStep() {
             1.0, [this] { return statusSince(*confirmedAt_, protocol::kStatusOk).has_value(); },
             limits_.link.statusWithinSeconds,
             [this] {
-                addCheck(judge("status OK after the electrode was put back", std::nullopt, "s",
-                               atMost(limits_.link.statusWithinSeconds), 1, {}, "none"));
+                addCheck(judge("status.lead-on", "status OK after the electrode was put back",
+                               std::nullopt, "s", atMost(limits_.link.statusWithinSeconds), 1, {},
+                               "none"));
             }));
     }
     plan.push_back(action([this] {
@@ -816,7 +866,7 @@ ModuleTestRunner::Plan ModuleTestRunner::reportsStep() {
             }
         }
         longest = std::max(longest, secondsBetween(previous, now_));
-        addCheck(judge("longest time between status reports", longest, "s",
+        addCheck(judge("status.interval", "longest time between status reports", longest, "s",
                        atMost(limits_.reports.maxStatusIntervalSeconds), 1));
     }));
     return plan;
@@ -832,8 +882,8 @@ ModuleTestRunner::Plan ModuleTestRunner::restoreStep() {
             // Every command is tried, so that as much as possible is restored.
             written += sendCommand(std::string(command)) ? 1 : 0;
         }
-        addCheck(judge("start commands written", static_cast<double>(written), "",
-                       atLeast(static_cast<double>(protocol::kStartCommands.size())), 0));
+        addCheck(judge("restore.commands", "start commands written", static_cast<double>(written),
+                       "", atLeast(static_cast<double>(protocol::kStartCommands.size())), 0));
     }));
     plan.push_back(settle());
     plan.push_back(action([this] { commandsSentAt_ = now_; }));
@@ -845,8 +895,8 @@ ModuleTestRunner::Plan ModuleTestRunner::restoreStep() {
         if (lastSampleAt_ && *lastSampleAt_ >= commandsSentAt_) {
             delay = secondsBetween(commandsSentAt_, *lastSampleAt_);
         }
-        addCheck(judge("samples after restoring", delay, "s", atMost(sampleLimit), 2, {},
-                       format("none within %.1f s", sampleLimit)));
+        addCheck(judge("restore.samples", "samples after restoring", delay, "s",
+                       atMost(sampleLimit), 2, {}, format("none within %.1f s", sampleLimit)));
     }));
     return plan;
 }

@@ -23,9 +23,17 @@ enum class TestOutcome {
     Running,
     Passed,
     Failed,
-    Cancelled,
-    NoModule,  // no command could be written, or no sample came after the start commands
+    // Incomplete, each shown as INCOMPLETE and never as a pass or a fault:
+    Cancelled,   // the operator or a signal ended the test
+    NoModule,    // no command could be written, or no sample came after the start commands
+    Incomplete,  // no fault found, but a check could not be judged
 };
+
+// Passed or Failed: the module was judged. Everything else is incomplete.
+inline bool isIncomplete(TestOutcome outcome) {
+    return outcome == TestOutcome::Cancelled || outcome == TestOutcome::NoModule ||
+           outcome == TestOutcome::Incomplete;
+}
 
 // What the report draws: the recorded calibration pulses and one averaged beat
 // per lead.
@@ -169,6 +177,7 @@ private:
     void judgeLink();
     void abortToRestore();
     void addCheck(CheckResult check);
+    std::string stepKey() const;  // "rate" in step 2: the start of its checks' identifiers
     bool sendCommand(const std::string& command);
     double elapsedInPhase() const;
     double nominalRate() const;

@@ -1,5 +1,7 @@
 #include "TestLimits.h"
 
+#include "Sha256.h"
+
 #include <algorithm>
 #include <cmath>
 #include <fstream>
@@ -18,21 +20,26 @@ struct LimitsError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-enum class Bound { Positive, NonNegative };
-
-// Ceilings that keep every value within what a test bench can mean: a
-// duration of 1e300 s would otherwise be accepted and end as a time left of
-// -9223372036854775808 s. Generous, so that no sensible limit is refused.
+// Floors and ceilings. Durations keep every wait and measurement within what
+// a test bench can mean (a duration of 1e300 s would otherwise end as a time
+// left of -9223372036854775808 s); tolerances are above 0 and well below what
+// would accept any module; counts ask for at least one thing to judge by.
 constexpr double kMaxWaitSeconds = 60.0;            // settling, waits for a first answer
 constexpr double kMaxMeasureSeconds = 600.0;        // one measurement
 constexpr double kMaxPromptSeconds = 3600.0;        // the technician's time to act
-constexpr double kMaxPercent = 100.0;               // tolerances, droop, residuals
-constexpr double kMaxDecibels = 120.0;              // filter suppression
+constexpr double kMaxPerMinute = 600.0;             // heart rates
 constexpr double kMaxCounts = 255.0;                // a sample is one byte
-constexpr double kMaxPerMinute = 600.0;             // heart and respiration rates
-constexpr double kMaxRangeMagnitude = 1'000'000.0;  // either end of a range
-constexpr int kMaxCount = 1'000'000;
-constexpr int kMaxLinkErrors = 1000;  // per step; more would hide a broken line
+constexpr double kMaxRangeMagnitude = 1'000'000.0;  // either end of any range
+constexpr double kMaxCount = 10'000.0;
+
+const LimitBounds* boundsOf(std::string_view key) {
+    for (const LimitBounds& b : limitBounds()) {
+        if (b.key == key) {
+            return &b;
+        }
+    }
+    return nullptr;
+}
 
 std::string shown(double value) {
     std::ostringstream text;
@@ -40,17 +47,28 @@ std::string shown(double value) {
     return text.str();
 }
 
+std::string boundsText(const LimitBounds& b) {
+    return b.aboveFloor ? "above " + shown(b.floor) + " and at most " + shown(b.ceiling)
+                        : "from " + shown(b.floor) + " to " + shown(b.ceiling);
+}
+
+bool within(const LimitBounds& b, double v) {
+    return v <= b.ceiling && (b.aboveFloor ? v > b.floor : v >= b.floor);
+}
+
 // Reads the fields of one JSON object; a key that no field asked for is an
-// error once the object is done.
+// error once the object is done, a key that is not there is remembered and an
+// error once the whole file is read.
 class Reader {
 public:
-    Reader(const Json& json, std::string path) : json_(json), path_(std::move(path)) {
+    Reader(const Json& json, std::string path, std::string& firstMissing)
+        : json_(json), path_(std::move(path)), firstMissing_(firstMissing) {
         if (!json_.is_object()) {
             fail("", "must be an object");
         }
     }
 
-    void number(const char* key, double& value, Bound bound, double max) {
+    void number(const char* key, double& value) {
         const Json* j = find(key);
         if (!j) {
             return;
@@ -59,21 +77,21 @@ public:
             fail(key, "must be a number");
         }
         const double v = j->get<double>();
-        if (!std::isfinite(v) || v < 0.0 || (bound == Bound::Positive && v == 0.0) || v > max) {
-            fail(key, (bound == Bound::Positive ? "must be above 0 and at most "
-                                                : "must be from 0 to ") +
-                          shown(max));
+        const LimitBounds& b = bounds(key);
+        if (!std::isfinite(v) || !within(b, v)) {
+            fail(key, "must be " + boundsText(b));
         }
         value = v;
     }
 
-    void count(const char* key, int& value, int max = kMaxCount) {
+    void count(const char* key, int& value) {
         const Json* j = find(key);
         if (!j) {
             return;
         }
-        if (!j->is_number_integer() || j->get<long long>() < 0 || j->get<long long>() > max) {
-            fail(key, "must be a whole number from 0 to " + std::to_string(max));
+        const LimitBounds& b = bounds(key);
+        if (!j->is_number_integer() || !within(b, static_cast<double>(j->get<long long>()))) {
+            fail(key, "must be a whole number " + boundsText(b));
         }
         value = j->get<int>();
     }
@@ -87,10 +105,13 @@ public:
         }
     }
 
-    void text(const char* key, std::string& value) {
+    void text(const char* key, std::string& value, bool nonEmpty = false) {
         if (const Json* j = find(key)) {
             if (!j->is_string()) {
                 fail(key, "must be a string");
+            }
+            if (nonEmpty && j->get<std::string>().empty()) {
+                fail(key, "must not be empty");
             }
             value = j->get<std::string>();
         }
@@ -98,7 +119,7 @@ public:
 
     void range(const char* key, Range& value) {
         if (const Json* j = find(key)) {
-            readRange(*j, path(key), value);
+            readRange(*j, path(key), bounds(key), value);
         }
     }
 
@@ -112,14 +133,14 @@ public:
             fail(key, "must be a list of " + std::to_string(N) + " ranges");
         }
         for (std::size_t i = 0; i < N; ++i) {
-            readRange((*j)[i], path(key) + "[" + std::to_string(i) + "]", values[i]);
+            readRange((*j)[i], path(key) + "[" + std::to_string(i) + "]", bounds(key), values[i]);
         }
     }
 
     template <class Fields>
     void object(const char* key, Fields&& fields) {
         if (const Json* j = find(key)) {
-            Reader inner(*j, path(key));
+            Reader inner(*j, path(key), firstMissing_);
             fields(inner);
             inner.finish();
         }
@@ -133,11 +154,28 @@ public:
         }
     }
 
-private:
-    const Json* find(const char* key) {
+    // A key that may be left out: the caller keeps its value.
+    const Json* optional(const char* key) {
         known_.insert(key);
         const auto it = json_.find(key);
         return it == json_.end() ? nullptr : &*it;
+    }
+
+private:
+    const Json* find(const char* key) {
+        const Json* j = optional(key);
+        if (!j && firstMissing_.empty()) {
+            firstMissing_ = path(key);
+        }
+        return j;
+    }
+
+    const LimitBounds& bounds(std::string_view key) const {
+        const LimitBounds* b = boundsOf(path(key));
+        if (!b) {
+            throw std::logic_error("no bounds for " + path(key));
+        }
+        return *b;
     }
 
     std::string path(std::string_view key) const {
@@ -151,11 +189,13 @@ private:
         throw LimitsError(path(key) + ": " + problem);
     }
 
-    static void readRange(const Json& j, const std::string& where, Range& value) {
-        Reader reader(j, where);
+    void readRange(const Json& j, const std::string& where, const LimitBounds& b,
+                   Range& value) const {
+        // Both ends are needed: an open end would accept any value on that side.
+        Reader reader(j, where, firstMissing_);
         Range r = value;
-        reader.signedNumber("min", r.min);
-        reader.signedNumber("max", r.max);
+        reader.signedNumber("min", r.min, b);
+        reader.signedNumber("max", r.max, b);
         reader.finish();
         if (r.min > r.max) {
             throw LimitsError(where + ": min is above max");
@@ -163,31 +203,36 @@ private:
         value = r;
     }
 
-    void signedNumber(const char* key, double& value) {
+    void signedNumber(const char* key, double& value, const LimitBounds& b) {
         if (const Json* j = find(key)) {
             if (!j->is_number() || !std::isfinite(j->get<double>())) {
                 fail(key, "must be a number");
             }
-            if (std::abs(j->get<double>()) > kMaxRangeMagnitude) {
+            const double v = j->get<double>();
+            if (std::abs(v) > kMaxRangeMagnitude) {
                 fail(key, "must be a number from " + shown(-kMaxRangeMagnitude) + " to " +
                               shown(kMaxRangeMagnitude));
             }
-            value = j->get<double>();
+            if (!within(b, v)) {
+                fail(key, "must be " + boundsText(b));
+            }
+            value = v;
         }
     }
 
     const Json& json_;
     std::string path_;
+    std::string& firstMissing_;
     std::set<std::string, std::less<>> known_;
 };
 
 // Writes the same fields in the same order.
 class Writer {
 public:
-    void number(const char* key, double& value, Bound, double) { json[key] = value; }
-    void count(const char* key, int& value, int = kMaxCount) { json[key] = value; }
+    void number(const char* key, double& value) { json[key] = value; }
+    void count(const char* key, int& value) { json[key] = value; }
     void flag(const char* key, bool& value) { json[key] = value; }
-    void text(const char* key, std::string& value) { json[key] = value; }
+    void text(const char* key, std::string& value, bool = false) { json[key] = value; }
     void range(const char* key, Range& value) { json[key] = rangeJson(value); }
     template <std::size_t N>
     void ranges(const char* key, std::array<Range, N>& values) {
@@ -213,99 +258,148 @@ private:
 // The one list of the fields of the format, for reading and for writing.
 template <class Visitor>
 void visitFields(Visitor& v, TestLimits& l) {
+    v.text("name", l.name, true);
+    v.text("revision", l.revision, true);
     v.text("description", l.description);
-    v.number("settleSeconds", l.settleSeconds, Bound::NonNegative, kMaxWaitSeconds);
+    v.number("settleSeconds", l.settleSeconds);
+    v.number("marginalFraction", l.marginalFraction);
     v.object("link", [&](auto& o) {
-        o.number("samplesWithinSeconds", l.link.samplesWithinSeconds, Bound::Positive,
-                 kMaxWaitSeconds);
-        o.number("statusWithinSeconds", l.link.statusWithinSeconds, Bound::Positive,
-                 kMaxWaitSeconds);
-        o.count("maxErrors", l.link.maxErrors, kMaxLinkErrors);
+        o.number("samplesWithinSeconds", l.link.samplesWithinSeconds);
+        o.number("statusWithinSeconds", l.link.statusWithinSeconds);
     });
     v.object("sampleRate", [&](auto& o) {
-        o.number("measureSeconds", l.sampleRate.measureSeconds, Bound::Positive,
-                 kMaxMeasureSeconds);
-        o.number("tolerancePercent", l.sampleRate.tolerancePercent, Bound::NonNegative,
-                 kMaxPercent);
+        o.number("measureSeconds", l.sampleRate.measureSeconds);
+        o.number("tolerancePercent", l.sampleRate.tolerancePercent);
     });
     v.object("calibration", [&](auto& o) {
-        o.number("recordSeconds", l.calibration.recordSeconds, Bound::Positive, kMaxMeasureSeconds);
+        o.number("recordSeconds", l.calibration.recordSeconds);
         o.ranges("heightCounts", l.calibration.heightCounts);
         o.range("widthSeconds", l.calibration.widthSeconds);
-        o.number("maxDroopPercent", l.calibration.maxDroopPercent, Bound::NonNegative, kMaxPercent);
+        o.number("maxDroopPercent", l.calibration.maxDroopPercent);
         o.range("stepRatio", l.calibration.stepRatio);
         o.count("maxRailSamples", l.calibration.maxRailSamples);
     });
     v.object("leads", [&](auto& o) {
-        o.number("measureSeconds", l.leads.measureSeconds, Bound::Positive, kMaxMeasureSeconds);
-        o.count("minBeats", l.leads.minBeats, 10000);
-        o.number("maxEinthovenPercent", l.leads.maxEinthovenPercent, Bound::NonNegative,
-                 kMaxPercent);
+        o.number("measureSeconds", l.leads.measureSeconds);
+        o.count("minBeats", l.leads.minBeats);
+        o.number("maxEinthovenPercent", l.leads.maxEinthovenPercent);
         o.range("leadIRatio", l.leads.leadIRatio);
         o.range("leadIIIRatio", l.leads.leadIIIRatio);
     });
     v.object("mainsFilter", [&](auto& o) {
-        o.number("measureSeconds", l.mainsFilter.measureSeconds, Bound::Positive,
-                 kMaxMeasureSeconds);
-        o.number("minSuppressionDb", l.mainsFilter.minSuppressionDb, Bound::NonNegative,
-                 kMaxDecibels);
-        o.number("minHumCounts", l.mainsFilter.minHumCounts, Bound::Positive, kMaxCounts);
+        o.number("measureSeconds", l.mainsFilter.measureSeconds);
+        o.number("minSuppressionDb", l.mainsFilter.minSuppressionDb);
+        o.number("minHumCounts", l.mainsFilter.minHumCounts);
     });
     v.object("simulation", [&](auto& o) {
-        o.number("measureSeconds", l.simulation.measureSeconds, Bound::Positive,
-                 kMaxMeasureSeconds);
-        o.number("heartRate", l.simulation.heartRate, Bound::Positive, kMaxPerMinute);
-        o.number("maxIntervalDeviationPercent", l.simulation.maxIntervalDeviationPercent,
-                 Bound::NonNegative, kMaxPercent);
+        o.number("measureSeconds", l.simulation.measureSeconds);
+        o.number("heartRate", l.simulation.heartRate);
+        o.number("maxIntervalDeviationPercent", l.simulation.maxIntervalDeviationPercent);
     });
     v.object("reports", [&](auto& o) {
-        o.number("rateToleranceBpm", l.reports.rateToleranceBpm, Bound::NonNegative, kMaxPerMinute);
-        o.number("rateTolerancePercent", l.reports.rateTolerancePercent, Bound::NonNegative,
-                 kMaxPercent);
-        o.number("pulseMeasureSeconds", l.reports.pulseMeasureSeconds, Bound::Positive,
-                 kMaxMeasureSeconds);
-        o.number("respirationMeasureSeconds", l.reports.respirationMeasureSeconds, Bound::Positive,
-                 kMaxMeasureSeconds);
-        o.count("minRespirationReports", l.reports.minRespirationReports, 10000);
-        o.number("maxStatusIntervalSeconds", l.reports.maxStatusIntervalSeconds, Bound::Positive,
-                 kMaxWaitSeconds);
+        o.number("rateToleranceBpm", l.reports.rateToleranceBpm);
+        o.number("rateTolerancePercent", l.reports.rateTolerancePercent);
+        o.number("pulseMeasureSeconds", l.reports.pulseMeasureSeconds);
+        o.number("respirationMeasureSeconds", l.reports.respirationMeasureSeconds);
+        o.count("minRespirationReports", l.reports.minRespirationReports);
+        o.number("maxStatusIntervalSeconds", l.reports.maxStatusIntervalSeconds);
         o.flag("leadOffCheck", l.reports.leadOffCheck);
-        o.number("leadOffWithinSeconds", l.reports.leadOffWithinSeconds, Bound::Positive,
-                 kMaxWaitSeconds);
-        o.number("promptTimeoutSeconds", l.reports.promptTimeoutSeconds, Bound::Positive,
-                 kMaxPromptSeconds);
+        o.number("leadOffWithinSeconds", l.reports.leadOffWithinSeconds);
+        o.number("promptTimeoutSeconds", l.reports.promptTimeoutSeconds);
     });
 }
 
 }  // namespace
+
+const std::vector<LimitBounds>& limitBounds() {
+    static const std::vector<LimitBounds> bounds = {
+        {"marginalFraction", 0.0, 0.5, false},
+        {"settleSeconds", 0.0, kMaxWaitSeconds, false},
+        {"link.samplesWithinSeconds", 0.0, kMaxWaitSeconds, true},
+        {"link.statusWithinSeconds", 0.0, kMaxWaitSeconds, true},
+        {"link.maxErrors", 0.0, 1000.0, false},  // 0: no error allowed
+        {"sampleRate.measureSeconds", 0.0, kMaxMeasureSeconds, true},
+        {"sampleRate.tolerancePercent", 0.0, 10.0, true},
+        {"calibration.recordSeconds", 0.0, kMaxMeasureSeconds, true},
+        {"calibration.heightCounts", 0.0, kMaxCounts, false},
+        {"calibration.widthSeconds", 0.0, 10.0, false},
+        {"calibration.maxDroopPercent", 0.0, 50.0, true},
+        {"calibration.stepRatio", 0.0, 10.0, false},
+        {"calibration.maxRailSamples", 0.0, 1000.0, false},
+        {"leads.measureSeconds", 0.0, kMaxMeasureSeconds, true},
+        {"leads.minBeats", 8.0, kMaxCount, false},
+        {"leads.maxEinthovenPercent", 0.0, 50.0, true},
+        {"leads.leadIRatio", -10.0, 10.0, false},
+        {"leads.leadIIIRatio", -10.0, 10.0, false},
+        {"mainsFilter.measureSeconds", 0.0, kMaxMeasureSeconds, true},
+        {"mainsFilter.minSuppressionDb", 6.0, 120.0, false},
+        {"mainsFilter.minHumCounts", 0.0, kMaxCounts, true},
+        {"simulation.measureSeconds", 0.0, kMaxMeasureSeconds, true},
+        {"simulation.heartRate", 0.0, kMaxPerMinute, true},
+        {"simulation.maxIntervalDeviationPercent", 0.0, 50.0, true},
+        {"reports.rateToleranceBpm", 0.0, 30.0, true},
+        {"reports.rateTolerancePercent", 0.0, 30.0, true},
+        {"reports.pulseMeasureSeconds", 0.0, kMaxMeasureSeconds, true},
+        {"reports.respirationMeasureSeconds", 0.0, kMaxMeasureSeconds, true},
+        {"reports.minRespirationReports", 1.0, kMaxCount, false},
+        {"reports.maxStatusIntervalSeconds", 0.0, kMaxWaitSeconds, true},
+        {"reports.leadOffWithinSeconds", 0.0, kMaxWaitSeconds, true},
+        {"reports.promptTimeoutSeconds", 0.0, kMaxPromptSeconds, true},
+    };
+    return bounds;
+}
 
 double TestLimits::rateTolerance(double measuredPerMinute) const {
     return std::max(reports.rateToleranceBpm,
                     std::abs(measuredPerMinute) * reports.rateTolerancePercent / 100.0);
 }
 
+bool TestLimits::operator==(const TestLimits& other) const {
+    TestLimits a = *this;
+    TestLimits b = other;
+    a.sha256.clear();
+    b.sha256.clear();
+    Writer left;
+    Writer right;
+    visitFields(left, a);
+    visitFields(right, b);
+    return left.json == right.json;
+}
+
 LimitsLoad parseLimits(std::string_view text) {
     LimitsLoad load;
     try {
         const Json json = Json::parse(text);
-        Reader reader(json, "");
+        std::string firstMissing;
+        Reader reader(json, "", firstMissing);
         std::string format(TestLimits::kFormatName);
-        reader.text("format", format);
+        if (const Json* j = reader.optional("format")) {
+            if (!j->is_string()) {
+                throw LimitsError("format: must be a string");
+            }
+            format = j->get<std::string>();
+        }
         if (format != TestLimits::kFormatName) {
             throw LimitsError("format: \"" + format + "\" is not \"" +
                               std::string(TestLimits::kFormatName) + "\"");
         }
-        int version = -1;
-        reader.count("version", version);
-        if (version != TestLimits::kFormatVersion) {
-            throw LimitsError(version < 0 ? std::string("version: missing")
-                                          : "version: " + std::to_string(version) +
-                                                " is not supported (this program reads " +
-                                                std::to_string(TestLimits::kFormatVersion) + ")");
+        const Json* version = reader.optional("version");
+        if (!version) {
+            throw LimitsError("version: missing");
+        }
+        if (!version->is_number_integer() ||
+            version->get<long long>() != TestLimits::kFormatVersion) {
+            throw LimitsError("version: " + version->dump() +
+                              " is not supported (this program reads " +
+                              std::to_string(TestLimits::kFormatVersion) + ")");
         }
         TestLimits limits;
         visitFields(reader, limits);
         reader.finish();
+        if (!firstMissing.empty()) {
+            throw LimitsError(firstMissing + ": missing");
+        }
+        limits.sha256 = sha256Hex(text);
         load.limits = std::move(limits);
     } catch (const Json::parse_error& e) {
         load.error = std::string("not JSON: ") + e.what();

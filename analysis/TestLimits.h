@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "CheckResult.h"
 
@@ -16,6 +17,10 @@ struct TestLimits {
     static constexpr int kFormatVersion = 1;
     static constexpr std::string_view kFormatName = "vitalon-module-test-limits";
 
+    // Which limits these are, e.g. "TR71000 production", and their revision,
+    // e.g. "3" or "2026-12-08": every report carries both.
+    std::string name = "vitalon-sim module model";
+    std::string revision = "1";
     std::string description =
         "Describes the built-in module model (vitalon-sim with its default patient), not a "
         "real module: copy this file and adjust it to the modules and the patient simulator "
@@ -24,6 +29,10 @@ struct TestLimits {
     // After every command the stream is ignored this long: the module switches,
     // its filters ring out, and bytes sent before the switch drain from the line.
     double settleSeconds = 1.0;
+
+    // A passed value this close to its limit is marked marginal: within this
+    // fraction of the accepted range (of the limit itself when one-sided).
+    double marginalFraction = 0.1;
 
     struct Link {
         double samplesWithinSeconds = 2.0;  // first sample after the start commands,
@@ -53,7 +62,7 @@ struct TestLimits {
 
     struct Leads {
         double measureSeconds = 10.0;  // per lead
-        int minBeats = 6;
+        int minBeats = 8;
         double maxEinthovenPercent = 10.0;
         Range leadIRatio{0.5, 0.85};    // R wave of lead I over that of lead II
         Range leadIIIRatio{0.15, 0.5};  // R wave of lead III over that of lead II
@@ -88,10 +97,14 @@ struct TestLimits {
         bool operator==(const Reports&) const = default;
     } reports;
 
+    // SHA-256 (hexadecimal) of the text the limits were read from; empty for
+    // the built-in limits. Not a limit: equality ignores it.
+    std::string sha256;
+
     // The accepted difference between a reported and a measured rate.
     double rateTolerance(double measuredPerMinute) const;
 
-    bool operator==(const TestLimits&) const = default;
+    bool operator==(const TestLimits& other) const;
 };
 
 // The result of reading a limits file: the limits, or what is wrong with it.
@@ -100,9 +113,22 @@ struct LimitsLoad {
     std::string error;  // names the key and the problem
 };
 
-// Reads the JSON limits format. Keys left out keep their defaults; an unknown
-// key, a value of the wrong type or out of range, and a version other than
-// kFormatVersion are errors, so a typing mistake cannot pass as a limit.
+// Every value of the format has a floor and a ceiling, so that no limit can
+// make its check vacuous (a tolerance of 0 or of 100 %, no beats needed) or
+// make a wait endless. `aboveFloor`: the floor itself is refused.
+struct LimitBounds {
+    std::string key;  // e.g. "leads.minBeats"; a range's bounds hold for both ends
+    double floor = 0.0;
+    double ceiling = 0.0;
+    bool aboveFloor = false;
+};
+const std::vector<LimitBounds>& limitBounds();
+
+// Reads the JSON limits format. Every key must be there ("format" aside, which
+// is checked when given); an unknown key, a missing one, a value of the wrong
+// type or outside its bounds, and a version other than kFormatVersion are
+// errors naming the key, so a typing mistake cannot pass as a limit. Unknown
+// keys and bad values are named before missing ones.
 LimitsLoad parseLimits(std::string_view json);
 LimitsLoad loadLimitsFile(const std::string& path);
 

@@ -45,7 +45,8 @@ QString defaultReportFolder() {
 
 // Each check's measured value; a failed step shows why it failed.
 QString measuredText(const StepResult& step) {
-    if (step.verdict == Verdict::Failed || step.verdict == Verdict::Cancelled) {
+    if (step.verdict == Verdict::Failed || step.verdict == Verdict::Cancelled ||
+        step.verdict == Verdict::Incomplete) {
         if (!step.reason.empty()) {
             return QString::fromStdString(step.reason);
         }
@@ -399,9 +400,16 @@ void ModuleTestDialog::finished() {
     for (const std::string& name : failedStepNames(runner)) {
         failed << QString::fromStdString(name);
     }
+    QStringList unjudged;
+    for (const std::string& name : unjudgedStepNames(runner)) {
+        unjudged << QString::fromStdString(name);
+    }
     QStringList below;
     if (!failed.isEmpty()) {
         below << QStringLiteral("Failed: ") + failed.join(QStringLiteral(", "));
+    }
+    if (!unjudged.isEmpty()) {
+        below << QStringLiteral("Not judged: ") + unjudged.join(QStringLiteral(", "));
     }
     for (const std::string& notice : session_->setup().notices) {
         below << QString::fromStdString(notice);

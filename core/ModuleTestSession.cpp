@@ -194,14 +194,27 @@ void ModuleTestSession::detach() {
     wiring_.decoder.removeListener(recorder_);
 }
 
-std::vector<std::string> failedStepNames(const analysis::ModuleTestRunner& runner) {
+namespace {
+
+std::vector<std::string> stepNames(const analysis::ModuleTestRunner& runner,
+                                   analysis::Verdict verdict) {
     std::vector<std::string> names;
     for (const analysis::StepResult& step : runner.steps()) {
-        if (step.verdict == analysis::Verdict::Failed) {
+        if (step.verdict == verdict) {
             names.push_back(std::to_string(step.number) + " " + step.title);
         }
     }
     return names;
+}
+
+}  // namespace
+
+std::vector<std::string> failedStepNames(const analysis::ModuleTestRunner& runner) {
+    return stepNames(runner, analysis::Verdict::Failed);
+}
+
+std::vector<std::string> unjudgedStepNames(const analysis::ModuleTestRunner& runner) {
+    return stepNames(runner, analysis::Verdict::Incomplete);
 }
 
 int moduleTestExitCode(analysis::TestOutcome outcome) {
@@ -213,6 +226,7 @@ int moduleTestExitCode(analysis::TestOutcome outcome) {
         case analysis::TestOutcome::Cancelled:
             return 130;
         case analysis::TestOutcome::NoModule:
+        case analysis::TestOutcome::Incomplete:
         case analysis::TestOutcome::NotStarted:
         case analysis::TestOutcome::Running:
             break;

@@ -91,9 +91,12 @@ private:
 
 // The failed steps of a run, each as its number and title ("2 Sample rate").
 std::vector<std::string> failedStepNames(const analysis::ModuleTestRunner& runner);
+// The same for the steps that could not judge the module (INCOMPLETE).
+std::vector<std::string> unjudgedStepNames(const analysis::ModuleTestRunner& runner);
 
 // The exit code of a finished run for the command line: 0 pass, 1 fail,
-// 2 no module answered, 130 cancelled.
+// 2 incomplete (no module answered, a check could not be judged), 130
+// cancelled by a signal.
 int moduleTestExitCode(analysis::TestOutcome outcome);
 
 }  // namespace vitalon

@@ -63,8 +63,26 @@ QJsonValue textOrNull(const std::string& text) {
     return text.empty() ? QJsonValue(QJsonValue::Null) : QJsonValue(qs(text));
 }
 
+// "PASS", "FAIL", "NOT JUDGED"; a marginal pass says so.
+QString checkVerdictText(const CheckResult& check) {
+    if (!check.judged) {
+        return QStringLiteral("NOT JUDGED");
+    }
+    if (!check.passed) {
+        return QStringLiteral("FAIL");
+    }
+    return check.marginal ? QStringLiteral("PASS (marginal)") : QStringLiteral("PASS");
+}
+
+QString checkVerdictKey(const CheckResult& check) {
+    return !check.judged  ? QStringLiteral("not-judged")
+           : check.passed ? QStringLiteral("pass")
+                          : QStringLiteral("fail");
+}
+
 QJsonObject checkJson(const CheckResult& check) {
     return {
+        {"id", qs(check.id)},
         {"name", qs(check.name)},
         {"measured", number(check.measured)},
         {"unit", qs(check.unit)},
@@ -72,6 +90,8 @@ QJsonObject checkJson(const CheckResult& check) {
         {"measuredText", qs(check.measuredText())},
         {"limitText", qs(check.limitText())},
         {"passed", check.passed},
+        {"verdict", checkVerdictKey(check)},
+        {"marginal", check.marginal},
         {"reason", qs(check.reason)},
     };
 }
@@ -137,8 +157,11 @@ QString markup(const TestReport& report,
                const std::function<QString(const QString&)>& pictureSource,
                const QString& extraStyle) {
     const RunFacts& facts = report.facts;
-    const bool passed = report.outcome == analysis::TestOutcome::Passed;
-    const QString outcomeColour = passed ? QStringLiteral("#1b7a35") : QStringLiteral("#c62828");
+    // Green for a pass, red for a fault found, amber for a module not judged.
+    const QString outcomeColour =
+        report.outcome == analysis::TestOutcome::Passed   ? QStringLiteral("#1b7a35")
+        : report.outcome == analysis::TestOutcome::Failed ? QStringLiteral("#c62828")
+                                                          : QStringLiteral("#b26a00");
     const QString outcome = htmlEscaped(outcomeText(report.outcome));
     const QString serial = htmlEscaped(facts.serialNumber);
     QString html;
@@ -151,7 +174,8 @@ QString markup(const TestReport& report,
                 "table.steps { border-collapse: collapse; }\n"
                 "table.steps td, table.steps th { border: 1px solid #999999; }\n"
                 "tr.step td { background-color: #eeeeee; font-weight: bold; }\n"
-                ".pass { color: #1b7a35; } .fail { color: #c62828; font-weight: bold; }\n%3"
+                ".pass { color: #1b7a35; } .fail { color: #c62828; font-weight: bold; }\n"
+                ".not-judged { color: #b26a00; font-weight: bold; }\n%3"
                 "</style>\n</head>\n<body>\n")
                 .arg(serial, outcome + htmlEscaped(noticeSuffix(facts)), extraStyle);
     html += QStringLiteral("<h1>Vitalon module acceptance test</h1>\n");
@@ -174,8 +198,12 @@ QString markup(const TestReport& report,
     fact(QStringLiteral("Vitalon version"), htmlEscaped(facts.vitalonVersion));
     fact(QStringLiteral("Limits file"), facts.limitsPath.empty() ? QStringLiteral("built-in limits")
                                                                  : htmlEscaped(facts.limitsPath));
-    fact(QStringLiteral("Limits version"), QString::number(analysis::TestLimits::kFormatVersion));
-    fact(QStringLiteral("Limits"), htmlEscaped(report.limits.description));
+    fact(QStringLiteral("Limits"), htmlEscaped(report.limits.name) + QStringLiteral(", revision ") +
+                                       htmlEscaped(report.limits.revision));
+    fact(QStringLiteral("Limits SHA-256"), report.limits.sha256.empty()
+                                               ? QStringLiteral("none (built-in limits)")
+                                               : htmlEscaped(report.limits.sha256));
+    fact(QStringLiteral("Limits description"), htmlEscaped(report.limits.description));
     fact(QStringLiteral("Recording"),
          facts.recordingFile.empty() ? QStringLiteral("none") : htmlEscaped(facts.recordingFile));
     fact(QStringLiteral("Duration"), seconds(testDurationSeconds(report)));
@@ -195,18 +223,32 @@ QString markup(const TestReport& report,
         }
         html += QStringLiteral("</ul>\n");
     }
+    QString unjudged;
+    for (const StepResult& step : report.steps) {
+        if (step.verdict == Verdict::Incomplete) {
+            unjudged += QStringLiteral("<li><b>%1 %2</b>: %3</li>\n")
+                            .arg(step.number)
+                            .arg(htmlEscaped(step.title), htmlEscaped(step.reason));
+        }
+    }
+    if (!unjudged.isEmpty()) {
+        html += QStringLiteral("<p><b>Steps not judged:</b></p>\n<ul>\n") + unjudged +
+                QStringLiteral("</ul>\n");
+    }
 
     html += QStringLiteral(
         "<h2>Steps</h2>\n<table class=\"steps\" width=\"100%\" border=\"1\" cellspacing=\"0\" "
-        "cellpadding=\"3\">\n<thead><tr><th>Check</th><th>Measured</th><th>Limit</th>"
-        "<th>Verdict</th></tr></thead>\n<tbody>\n");
+        "cellpadding=\"3\">\n<thead><tr><th>Check</th><th>Identifier</th><th>Measured</th>"
+        "<th>Limit</th><th>Verdict</th></tr></thead>\n<tbody>\n");
     for (const StepResult& step : report.steps) {
         const QString verdict = htmlEscaped(verdictText(step.verdict));
         const QString verdictClass = step.verdict == Verdict::Passed   ? QStringLiteral("pass")
                                      : step.verdict == Verdict::Failed ? QStringLiteral("fail")
-                                                                       : QString();
+                                     : step.verdict == Verdict::Incomplete
+                                         ? QStringLiteral("not-judged")
+                                         : QString();
         html += QStringLiteral(
-                    "<tr class=\"step\"><td colspan=\"3\" bgcolor=\"#eeeeee\"><b>%1 %2</b> "
+                    "<tr class=\"step\"><td colspan=\"4\" bgcolor=\"#eeeeee\"><b>%1 %2</b> "
                     "(start %3, took %4)</td><td bgcolor=\"#eeeeee\" class=\"%5\"><b>%6</b></td>"
                     "</tr>\n")
                     .arg(step.number)
@@ -214,15 +256,15 @@ QString markup(const TestReport& report,
                          seconds(stepDurationSeconds(step)), verdictClass, verdict);
         for (const CheckResult& check : step.checks) {
             html += QStringLiteral(
-                        "<tr><td>%1</td><td>%2</td><td>%3</td><td class=\"%4\">%5</td></tr>\n")
-                        .arg(htmlEscaped(check.name), htmlEscaped(check.measuredText()),
-                             htmlEscaped(check.limitText()),
-                             check.passed ? QStringLiteral("pass") : QStringLiteral("fail"),
-                             check.passed ? QStringLiteral("PASS") : QStringLiteral("FAIL"));
+                        "<tr><td>%1</td><td><code>%2</code></td><td>%3</td><td>%4</td>"
+                        "<td class=\"%5\">%6</td></tr>\n")
+                        .arg(htmlEscaped(check.name), htmlEscaped(check.id),
+                             htmlEscaped(check.measuredText()), htmlEscaped(check.limitText()),
+                             checkVerdictKey(check), checkVerdictText(check));
         }
         // A step ended without checks (skipped, cancelled, stream lost) says why.
         if (step.checks.empty() && !step.reason.empty()) {
-            html += QStringLiteral("<tr><td colspan=\"4\"><i>%1</i></td></tr>\n")
+            html += QStringLiteral("<tr><td colspan=\"5\"><i>%1</i></td></tr>\n")
                         .arg(htmlEscaped(step.reason));
         }
     }
@@ -377,7 +419,10 @@ QByteArray reportJson(const TestReport& report) {
         {"startedAt", time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODate)},
         {"vitalonVersion", qs(facts.vitalonVersion)},
         {"limits", QJsonObject{{"file", textOrNull(facts.limitsPath)},
-                               {"version", analysis::TestLimits::kFormatVersion},
+                               {"name", qs(report.limits.name)},
+                               {"revision", qs(report.limits.revision)},
+                               {"sha256", textOrNull(report.limits.sha256)},
+                               {"formatVersion", analysis::TestLimits::kFormatVersion},
                                {"description", qs(report.limits.description)},
                                {"values", QJsonDocument::fromJson(QByteArray::fromStdString(
                                                                       limitsToJson(report.limits)))
@@ -385,6 +430,7 @@ QByteArray reportJson(const TestReport& report) {
         {"recording", textOrNull(facts.recordingFile)},
         {"notices", notices},
         {"outcome", qs(outcomeKey(report.outcome))},
+        {"incompleteBecause", textOrNull(incompleteBecause(report.outcome))},
         {"durationSeconds", number(testDurationSeconds(report))},
         {"failedSteps", failed},
         {"steps", steps},

@@ -13,7 +13,7 @@ namespace vitalon::report {
 
 // The report as JSON for databases, in the format that
 // docs/module-test-report.schema.json describes.
-inline constexpr int kReportFormatVersion = 1;
+inline constexpr int kReportFormatVersion = 2;
 inline constexpr std::string_view kReportFormatName = "vitalon-module-test-report";
 QByteArray reportJson(const TestReport& report);
 

@@ -17,9 +17,9 @@ std::string outcomeText(TestOutcome outcome) {
         case TestOutcome::Failed:
             return "FAIL";
         case TestOutcome::Cancelled:
-            return "CANCELLED";
         case TestOutcome::NoModule:
-            return "NOT RUN";
+        case TestOutcome::Incomplete:
+            return "INCOMPLETE";
         case TestOutcome::NotStarted:
         case TestOutcome::Running:
             break;
@@ -34,14 +34,31 @@ std::string outcomeKey(TestOutcome outcome) {
         case TestOutcome::Failed:
             return "fail";
         case TestOutcome::Cancelled:
-            return "cancelled";
         case TestOutcome::NoModule:
-            return "no-module";
+        case TestOutcome::Incomplete:
+            return "incomplete";
         case TestOutcome::NotStarted:
         case TestOutcome::Running:
             break;
     }
     return "unfinished";
+}
+
+std::string incompleteBecause(TestOutcome outcome) {
+    switch (outcome) {
+        case TestOutcome::Cancelled:
+            return "cancelled";
+        case TestOutcome::NoModule:
+            return "no-module";
+        case TestOutcome::Incomplete:
+            return "not-judged";
+        case TestOutcome::Passed:
+        case TestOutcome::Failed:
+        case TestOutcome::NotStarted:
+        case TestOutcome::Running:
+            break;
+    }
+    return {};
 }
 
 std::string verdictKey(Verdict verdict) {
@@ -58,6 +75,8 @@ std::string verdictKey(Verdict verdict) {
             return "skipped";
         case Verdict::Cancelled:
             return "cancelled";
+        case Verdict::Incomplete:
+            return "incomplete";
     }
     return "pending";
 }

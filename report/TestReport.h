@@ -36,11 +36,15 @@ struct TestReport {
 
 TestReport collectReport(const analysis::ModuleTestRunner& runner, RunFacts facts);
 
-// "PASS", "FAIL", "CANCELLED", "NOT RUN" (no module), "UNFINISHED".
+// "PASS", "FAIL", "INCOMPLETE" (cancelled, no module, or a check that could
+// not be judged), "UNFINISHED".
 std::string outcomeText(analysis::TestOutcome outcome);
-// The same for databases: "pass", "fail", "cancelled", "no-module", "unfinished".
+// The same for databases: "pass", "fail", "incomplete", "unfinished".
 std::string outcomeKey(analysis::TestOutcome outcome);
-// "pass", "fail", "skipped", "cancelled", "pending", "running".
+// Why an outcome is incomplete: "cancelled", "no-module", "not-judged"; empty
+// for any other outcome.
+std::string incompleteBecause(analysis::TestOutcome outcome);
+// "pass", "fail", "incomplete", "skipped", "cancelled", "pending", "running".
 std::string verdictKey(analysis::Verdict verdict);
 
 std::vector<const analysis::StepResult*> failedSteps(const TestReport& report);

@@ -25,15 +25,16 @@ TEST(CheckResult, TextsShowEnoughDigitsToSayWhyTheVerdictIsWhatItIs) {
         {0.5, around(1.0, 0.2), false, "time without samples: 0.5 s, limit 0.8 to 1.2 s"},
     };
     for (const Case& c : cases) {
-        const CheckResult check = judge("time without samples", c.measured, "s", c.limit);
+        const CheckResult check =
+            judge("link.gap", "time without samples", c.measured, "s", c.limit);
         EXPECT_EQ(check.passed, c.passed) << c.reason;
         EXPECT_EQ(check.reason, c.reason);
     }
     // Absurd values stay short.
-    const CheckResult huge = judge("rate", 1e300, "/s", atMost(100.0));
+    const CheckResult huge = judge("rate.s1", "rate", 1e300, "/s", atMost(100.0));
     EXPECT_EQ(huge.measuredText(), "1e+300 /s");
     EXPECT_FALSE(huge.passed);
-    EXPECT_EQ(judge("rate", std::nullopt, "/s", atMost(100.0)).reason,
+    EXPECT_EQ(judge("rate.s1", "rate", std::nullopt, "/s", atMost(100.0)).reason,
               "rate: not measured, limit at most 100.0 /s");
 }
 

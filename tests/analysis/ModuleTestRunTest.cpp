@@ -118,7 +118,7 @@ const DefectCase kDefectCases[] = {
     {"amplification-2-as-1", {3}, "calibration height at A2: 40.0 counts, limit 72.0 to 88.0"},
     {"leads-swapped", {4}, "R wave of lead I over lead II: 0.3"},
     {"no-calibration", {3}, "calibration pulse at A0: no rectangle found, limit 18.0 to 22.0"},
-    {"stuck-sample", {3, 4, 5, 6, 7}, "samples at 0 or 247: "},
+    {"stuck-sample", {3, 4, 6, 7}, "samples at 0 or 247: "},
     {"no-pulse-reports", {6, 7}, "pulse reports in simulation mode: none in 10.0 s"},
     {"pulse-15-high", {6, 7}, "pulse reports in simulation mode: 95.0 /min"},
     {"mains-filter-off", {5}, "50 Hz suppression by \"5\": "},
@@ -390,6 +390,189 @@ TEST(ModuleTestRun, UnansweredPromptFailsTheStepAndTheTestGoesOn) {
     EXPECT_NE(bench.runner.steps()[6].reason.find("confirmation by the technician: none"),
               std::string::npos);
     EXPECT_TRUE(bench.runner.prompt().empty());
+}
+
+}  // namespace
+}  // namespace vitalon::analysis
+
+namespace vitalon::analysis {
+namespace {
+
+std::vector<std::string> checkIds(const ModuleTestRunner& runner) {
+    std::vector<std::string> ids;
+    for (const StepResult& step : runner.steps()) {
+        for (const CheckResult& check : step.checks) {
+            ids.push_back(check.id);
+        }
+    }
+    return ids;
+}
+
+// The identifiers are what results are compared and counted by from run to
+// run: this table is their contract. A change here breaks every store of
+// earlier results; add identifiers, never rename one.
+TEST(ModuleTestRun, EveryCheckHasItsStableIdentifier) {
+    const std::vector<std::string> healthy = {
+        "link.first-sample", "link.status",  // 1
+        "rate.s1",           "rate.s2",
+        "rate.s0",  // 2
+        "cal.a0.height",     "cal.a0.width",
+        "cal.a0.droop",  // 3
+        "cal.a1.height",     "cal.a1.width",
+        "cal.a1.droop",  //
+        "cal.a2.height",     "cal.a2.width",
+        "cal.a2.droop",  //
+        "cal.ratio.a1a0",    "cal.ratio.a2a1",
+        "cal.rail",  //
+        "leads.i.beats",     "leads.ii.beats",
+        "leads.iii.beats",   "leads.einthoven",         // 4
+        "leads.i.ratio",     "leads.iii.ratio",         //
+        "mains.hum",         "mains.50hz.suppression",  // 5
+        "sim.rate",          "sim.variation",
+        "sim.pulse.reports",  // 6
+        "pulse.reports",     "resp.reports.count",
+        "status.interval",                       // 7
+        "restore.commands",  "restore.samples",  // 8
+    };
+    ModelBench bench;
+    bench.run();
+    ASSERT_EQ(bench.runner.outcome(), TestOutcome::Passed) << describe(bench.runner);
+    EXPECT_EQ(checkIds(bench.runner), healthy);
+
+    // The other mains frequency, and the lead-off check with the technician.
+    sim::Scenario sixty;
+    sixty.mainsHz = 60;
+    TestLimits limits;
+    limits.reports.leadOffCheck = true;
+    ModelBench other(sixty, limits);
+    other.during = [](ModelBench& b) {
+        if (!b.runner.prompt().empty()) {
+            b.model.setLeadPulled(b.runner.prompt().starts_with("Take"));
+            b.runner.confirmPrompt(b.now);
+        }
+    };
+    other.run();
+    const std::vector<std::string> ids = checkIds(other.runner);
+    for (const char* id : {"mains.60hz.suppression", "status.lead-off"}) {
+        EXPECT_NE(std::ranges::find(ids, id), ids.end()) << id;
+    }
+    EXPECT_EQ(std::ranges::find(ids, "mains.50hz.suppression"), ids.end());
+
+    // Unique within a run, and of one form: lower case words joined by dots.
+    for (const auto* run : {&healthy, &ids}) {
+        const std::set<std::string> unique(run->begin(), run->end());
+        EXPECT_EQ(unique.size(), run->size());
+        for (const std::string& id : *run) {
+            EXPECT_TRUE(std::ranges::all_of(id,
+                                            [](char c) {
+                                                return (c >= 'a' && c <= 'z') ||
+                                                       (c >= '0' && c <= '9') || c == '.' ||
+                                                       c == '-';
+                                            }) &&
+                        !id.starts_with('.') && !id.ends_with('.') &&
+                        id.find("..") == std::string::npos)
+                << id;
+        }
+    }
+}
+
+// Checks that end a step early carry identifiers too.
+TEST(ModuleTestRun, ChecksOfAnAbortedRunHaveIdentifiers) {
+    ModelBench unwritable;
+    unwritable.channel.failWrites = true;
+    unwritable.run();
+    EXPECT_EQ(unwritable.runner.steps()[0].checks.at(0).id, "link.write");
+
+    sim::Scenario stops;
+    stops.silence = {40.0, sim::kNever};
+    ModelBench stopped(stops);
+    stopped.run();
+    const std::vector<std::string> ids = checkIds(stopped.runner);
+    EXPECT_NE(std::ranges::find(ids, "link.gap"), ids.end());
+    EXPECT_TRUE(std::ranges::none_of(ids, [](const std::string& id) { return id.empty(); }));
+
+    TestLimits limits;
+    limits.reports.leadOffCheck = true;
+    limits.reports.promptTimeoutSeconds = 5.0;
+    ModelBench unanswered({}, limits);
+    unanswered.run();
+    const CheckResult* prompt = findCheck(unanswered.runner, "confirmation by the technician");
+    ASSERT_NE(prompt, nullptr);
+    EXPECT_EQ(prompt->id, "prompt.confirmed");
+}
+
+// The model's calibration pulse at A1 is 40 counts: marginal against a range
+// that ends half a count below it, not against the shipped 36 to 44.
+TEST(ModuleTestRun, AValueCloseToItsLimitIsMarkedMarginal) {
+    struct Case {
+        Range a1;
+        double fraction;
+        bool marginal;
+    };
+    for (const Case c : {Case{{36.0, 44.0}, 0.1, false}, Case{{39.5, 48.0}, 0.1, true},
+                         Case{{39.5, 48.0}, 0.0, false}}) {
+        TestLimits limits;
+        limits.calibration.heightCounts[1] = c.a1;
+        limits.marginalFraction = c.fraction;
+        ModelBench bench({}, limits);
+        bench.run();
+        const CheckResult* height = findCheck(bench.runner, "calibration height at A1");
+        ASSERT_NE(height, nullptr);
+        EXPECT_TRUE(height->passed) << height->reason;
+        EXPECT_EQ(height->marginal, c.marginal) << height->reason << " " << c.fraction;
+        EXPECT_EQ(bench.runner.outcome(), TestOutcome::Passed) << "a marginal pass is a pass";
+    }
+}
+
+// PASS, FAIL and INCOMPLETE end to end. A check that cannot be judged (no
+// mains hum on the bench) leaves the test incomplete, never passed, unless a
+// fault was found elsewhere; a cancel is incomplete whatever was found.
+TEST(ModuleTestRun, ThreeOutcomesAndAnUnjudgedCheckIsNeverAPass) {
+    sim::Scenario shielded;
+    shielded.humMillivolts = 0.0;
+    ModelBench quiet(shielded);
+    quiet.run();
+    EXPECT_EQ(quiet.runner.outcome(), TestOutcome::Incomplete) << describe(quiet.runner);
+    EXPECT_TRUE(isIncomplete(quiet.runner.outcome()));
+    const StepResult& mains = quiet.runner.steps()[4];
+    EXPECT_EQ(mains.verdict, Verdict::Incomplete);
+    EXPECT_NE(mains.reason.find("mains hum without its filter: "), std::string::npos)
+        << mains.reason;
+    EXPECT_NE(mains.reason.find("could not be judged"), std::string::npos);
+    const CheckResult* hum = findCheck(quiet.runner, "mains hum without its filter");
+    ASSERT_NE(hum, nullptr);
+    EXPECT_FALSE(hum->judged);
+    EXPECT_FALSE(hum->passed);
+    EXPECT_FALSE(hum->marginal);
+    EXPECT_TRUE(failedSteps(quiet.runner).empty()) << "no hum is no fault of the module";
+    EXPECT_EQ(quiet.model.settings(), sim::ModuleSettings{});
+
+    // A fault found elsewhere decides: FAIL.
+    shielded.defects.add(*sim::moduleDefectNamed("rate-3-percent-fast"));
+    ModelBench faulty(shielded);
+    faulty.run();
+    EXPECT_EQ(faulty.runner.outcome(), TestOutcome::Failed);
+    EXPECT_EQ(faulty.runner.steps()[4].verdict, Verdict::Incomplete);
+
+    // A cancel is incomplete, even after a failed step.
+    sim::Scenario slow;
+    slow.defects.add(*sim::moduleDefectNamed("rate-3-percent-fast"));
+    ModelBench cancelled(slow);
+    cancelled.during = [](ModelBench& b) {
+        const StepResult* step = b.runner.currentStep();
+        if (step && step->number == 4) {
+            b.runner.cancel(b.now);
+        }
+    };
+    cancelled.run();
+    EXPECT_EQ(cancelled.runner.steps()[1].verdict, Verdict::Failed);
+    EXPECT_EQ(cancelled.runner.outcome(), TestOutcome::Cancelled);
+    EXPECT_TRUE(isIncomplete(cancelled.runner.outcome()));
+
+    for (const TestOutcome judged : {TestOutcome::Passed, TestOutcome::Failed}) {
+        EXPECT_FALSE(isIncomplete(judged));
+    }
+    EXPECT_TRUE(isIncomplete(TestOutcome::NoModule));
 }
 
 }  // namespace

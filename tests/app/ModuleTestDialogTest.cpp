@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <QAction>
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -20,6 +24,7 @@
 #include "ModuleTestControl.h"
 #include "ModuleTestDialog.h"
 #include "SimulatedModule.h"
+#include "TestLimits.h"
 
 namespace vitalon {
 namespace {
@@ -60,11 +65,27 @@ protected:
         child<QLineEdit>("reportFolder")->setText(reports_.path());
     }
 
+    // A complete limits file: the built-in limits with the keys of `json`
+    // written over them, object by object.
     QString writeLimits(const char* json) {
+        const QJsonObject defaults =
+            QJsonDocument::fromJson(QByteArray::fromStdString(analysis::limitsToJson({}))).object();
+        const QJsonObject overrides = QJsonDocument::fromJson(json).object();
+        EXPECT_FALSE(overrides.isEmpty()) << json;
+        const std::function<QJsonObject(QJsonObject, const QJsonObject&)> merged =
+            [&](QJsonObject base, const QJsonObject& over) {
+                for (auto it = over.begin(); it != over.end(); ++it) {
+                    base[it.key()] =
+                        it->isObject() && base[it.key()].isObject()
+                            ? QJsonValue(merged(base[it.key()].toObject(), it->toObject()))
+                            : QJsonValue(*it);
+                }
+                return base;
+            };
         const QString path = limitsDir_.filePath(QStringLiteral("limits.json"));
         QFile file(path);
         EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(json);
+        file.write(QJsonDocument(merged(defaults, overrides)).toJson());
         return path;
     }
 
@@ -133,7 +154,7 @@ TEST_F(ModuleTestDialogTest, CancelRestoresTheModuleAndReportsTheRunAsCancelled)
 
     child<QPushButton>("cancelButton")->click();
     ASSERT_TRUE(waitFor([&] { return !dialog().running(); }, 10000));
-    EXPECT_EQ(child<QLabel>("verdictLabel")->text(), "CANCELLED");
+    EXPECT_EQ(child<QLabel>("verdictLabel")->text(), "INCOMPLETE");
     EXPECT_EQ(status(2), "cancelled");
     for (int row = 3; row < 7; ++row) {
         EXPECT_EQ(status(row), "skipped") << row;

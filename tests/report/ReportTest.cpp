@@ -216,12 +216,13 @@ TEST(ModuleTestReport, RunWithoutAModuleStillGivesAValidReport) {
     const ReportWriteResult result = writeInto(dir, report);
 
     const QString pdf = pdfText(result.paths.pdf);
-    EXPECT_TRUE(pdf.contains(QStringLiteral("NOT RUN")));
+    EXPECT_TRUE(pdf.contains(QStringLiteral("INCOMPLETE")));
     EXPECT_TRUE(pdf.contains(QStringLiteral("command \"S1\" could not be written")));
     EXPECT_TRUE(pdf.contains(QStringLiteral("built-in limits")));
     expectValidJson(result.paths.json);
     const QJsonObject json = readJson(result.paths.json);
-    EXPECT_EQ(json["outcome"].toString(), "no-module");
+    EXPECT_EQ(json["outcome"].toString(), "incomplete");
+    EXPECT_EQ(json["incompleteBecause"].toString(), "no-module");
     EXPECT_TRUE(json["limits"]["file"].isNull());
     EXPECT_TRUE(json["recording"].isNull());
     EXPECT_EQ(json["steps"][3]["verdict"].toString(), "skipped");
