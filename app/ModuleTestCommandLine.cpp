@@ -134,11 +134,18 @@ int runModuleTestFromCommandLine(Station& station, const ModuleTestOptions& opti
         for (const std::string& name : failedStepNames(runner)) {
             failed << QString::fromStdString(name);
         }
+        QStringList unjudged;
+        for (const std::string& name : unjudgedStepNames(runner)) {
+            unjudged << QString::fromStdString(name);
+        }
         QString verdict =
             QStringLiteral("module test of %1: %2")
                 .arg(serial, QString::fromStdString(report::outcomeText(runner.outcome())));
         if (!failed.isEmpty()) {
             verdict += QStringLiteral(" (failed: %1)").arg(failed.join(QStringLiteral(", ")));
+        }
+        if (!unjudged.isEmpty()) {
+            verdict += QStringLiteral(" (not judged: %1)").arg(unjudged.join(QStringLiteral(", ")));
         }
         if (!notices.isEmpty()) {
             verdict += QStringLiteral(": ") + notices;
@@ -184,8 +191,11 @@ int runModuleTestFromCommandLine(Station& station, const ModuleTestOptions& opti
     say(QStringLiteral("module test of %1 by %2 on %3 (%4); limits: %5; reports into %6")
             .arg(serial, operatorName, QString::fromStdString(comName(station.currentPort())),
                  QString::fromStdString(station.ports().devicePath(station.currentPort())),
-                 setup.limitsPath.empty() ? QStringLiteral("built-in")
-                                          : QString::fromStdString(setup.limitsPath),
+                 QStringLiteral("%1 (%2, revision %3)")
+                     .arg(setup.limitsPath.empty() ? QStringLiteral("built-in")
+                                                   : QString::fromStdString(setup.limitsPath),
+                          QString::fromStdString(analysis::printable(setup.limits.name)),
+                          QString::fromStdString(analysis::printable(setup.limits.revision))),
                  setup.reportFolder));
     if (!notices.isEmpty()) {
         say(QStringLiteral("note: ") + notices);

@@ -170,7 +170,9 @@ TEST_F(ModuleTestDialogTest, CancelRestoresTheModuleAndReportsTheRunAsCancelled)
     EXPECT_TRUE(json[0].startsWith(QStringLiteral("SN_7_A-"))) << json[0].toStdString();
     QFile file(reports_.filePath(json[0]));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(file.readAll().contains("\"outcome\": \"cancelled\""));
+    const QByteArray written = file.readAll();
+    EXPECT_TRUE(written.contains("\"outcome\": \"incomplete\""));
+    EXPECT_TRUE(written.contains("\"incompleteBecause\": \"cancelled\""));
     EXPECT_EQ(reportFiles(QStringLiteral("*.pdf")).size(), 1);
     EXPECT_FALSE(reportFiles(QStringLiteral("SN_7_A-*.edf")).isEmpty());
     EXPECT_TRUE(dialog().message().startsWith(QStringLiteral("Report: ")));

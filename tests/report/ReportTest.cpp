@@ -229,6 +229,88 @@ TEST(ModuleTestReport, RunWithoutAModuleStillGivesAValidReport) {
     EXPECT_TRUE(json["steps"][3]["startSeconds"].isNull());
 }
 
+// Every check with its identifier and marginal flag, and the limits by name,
+// revision and SHA-256, in the JSON, the HTML and the PDF.
+TEST(ModuleTestReport, ChecksCarryIdentifiersAndTheLimitsTheirIdentity) {
+    analysis::TestLimits limits;
+    limits.name = "TR71000 bench 7";
+    limits.revision = "2026-12-08.3";
+    limits.sha256 = std::string(64, 'a');
+    limits.calibration.heightCounts[1] = {39.5, 48.0};  // the model's 40 counts: marginal
+    ModelBench bench({}, limits);
+    bench.run();
+    const TestReport report = collectReport(bench.runner, facts());
+    ASSERT_EQ(report.outcome, analysis::TestOutcome::Passed);
+    QTemporaryDir dir;
+    const ReportWriteResult result = writeInto(dir, report);
+
+    expectValidJson(result.paths.json);
+    const QJsonObject json = readJson(result.paths.json);
+    EXPECT_EQ(json["limits"]["name"].toString(), "TR71000 bench 7");
+    EXPECT_EQ(json["limits"]["revision"].toString(), "2026-12-08.3");
+    EXPECT_EQ(json["limits"]["sha256"].toString(), QString(64, QLatin1Char('a')));
+    EXPECT_EQ(json["limits"]["formatVersion"].toInt(), analysis::TestLimits::kFormatVersion);
+    EXPECT_TRUE(json["incompleteBecause"].isNull());
+    QStringList marginal;
+    int checks = 0;
+    for (const QJsonValue step : json["steps"].toArray()) {
+        for (const QJsonValue check : step["checks"].toArray()) {
+            ++checks;
+            EXPECT_FALSE(check["id"].toString().isEmpty())
+                << check["name"].toString().toStdString();
+            EXPECT_EQ(check["verdict"].toString(), "pass");
+            if (check["marginal"].toBool()) {
+                marginal << check["id"].toString();
+            }
+        }
+    }
+    EXPECT_GT(checks, 30);
+    EXPECT_TRUE(marginal.contains(QStringLiteral("cal.a1.height")))
+        << marginal.join(' ').toStdString();
+
+    const QString html = readText(result.paths.html);
+    const QString pdf = pdfText(result.paths.pdf);
+    for (const QString& text : {html, pdf}) {
+        for (const char* expected :
+             {"rate.s1", "cal.a2.height", "pulse.reports", "restore.samples", "PASS (marginal)",
+              "TR71000 bench 7", "2026-12-08.3", "aaaaaaaaaaaaaaaa"}) {
+            EXPECT_TRUE(text.contains(QString::fromUtf8(expected))) << expected;
+        }
+        EXPECT_FALSE(text.contains(QStringLiteral("Limits version")));
+    }
+}
+
+// A bench without mains hum cannot judge the filters: INCOMPLETE in every
+// file, never PASS or FAIL as the outcome.
+TEST(ModuleTestReport, AnIncompleteRunSaysSoInEveryFile) {
+    sim::Scenario shielded;
+    shielded.humMillivolts = 0.0;
+    ModelBench bench(shielded);
+    bench.run();
+    const TestReport report = collectReport(bench.runner, facts());
+    ASSERT_EQ(report.outcome, analysis::TestOutcome::Incomplete);
+    QTemporaryDir dir;
+    const ReportWriteResult result = writeInto(dir, report);
+
+    expectValidJson(result.paths.json);
+    const QJsonObject json = readJson(result.paths.json);
+    EXPECT_EQ(json["outcome"].toString(), "incomplete");
+    EXPECT_EQ(json["incompleteBecause"].toString(), "not-judged");
+    EXPECT_EQ(json["steps"][4]["verdict"].toString(), "incomplete");
+    EXPECT_EQ(json["steps"][4]["checks"][0]["id"].toString(), "mains.hum");
+    EXPECT_EQ(json["steps"][4]["checks"][0]["verdict"].toString(), "not-judged");
+    EXPECT_TRUE(json["failedSteps"].toArray().isEmpty());
+
+    const QString pdf = pdfText(result.paths.pdf);
+    EXPECT_TRUE(pdf.contains(QStringLiteral("INCOMPLETE"))) << pdf.toStdString();
+    EXPECT_TRUE(pdf.contains(QStringLiteral("Steps not judged: 5 Mains filter:")));
+    EXPECT_TRUE(pdf.contains(QStringLiteral("NOT JUDGED")));
+    const QString html = readText(result.paths.html);
+    EXPECT_TRUE(html.contains(QStringLiteral("<title>Module test SN1234: INCOMPLETE")));
+    EXPECT_FALSE(html.contains(QStringLiteral(">PASS</p>")));
+    EXPECT_FALSE(html.contains(QStringLiteral(">FAIL</p>")));
+}
+
 TEST(ModuleTestReport, HostileSerialAndOperatorAreEscapedAndStayInTheFolder) {
     const std::string serial = "../../<script>alert(\"x\")</script>";
     const std::string operatorName = "O'Brien & <b>Sons</b> <img src=x onerror=alert(1)>";
