@@ -111,6 +111,9 @@ void ModuleTestDialog::buildControls() {
         QStringLiteral("&Demonstration on the simulated module (no module result)"), this);
     demonstrationCheck_->setVisible(control_.servesSimulatedModule());
     form->addRow(demonstrationCheck_);
+    productionCheck_ = new QCheckBox(
+        QStringLiteral("&Production: a module judged against a limits file only"), this);
+    form->addRow(productionCheck_);
 
     steps_ = new QTableWidget(analysis::ModuleTestRunner::kStepCount, 3, this);
     steps_->setHorizontalHeaderLabels(
@@ -187,7 +190,7 @@ void ModuleTestDialog::buildControls() {
         {serialEdit_, "serialNumber"},     {operatorEdit_, "operatorName"},
         {limitsEdit_, "limitsFile"},       {limitsBrowse_, "limitsBrowse"},
         {folderEdit_, "reportFolder"},     {folderBrowse_, "reportFolderBrowse"},
-        {demonstrationCheck_, "demonstration"},
+        {demonstrationCheck_, "demonstration"}, {productionCheck_, "production"},
         {steps_, "stepTable"},             {progress_, "progressBar"},
         {promptLabel_, "promptLabel"},     {promptButton_, "promptDone"},
         {verdictLabel_, "verdictLabel"},   {failedLabel_, "failedSteps"},
@@ -222,6 +225,7 @@ void ModuleTestDialog::loadSettings() {
     settings.beginGroup(settingsGroup());
     operatorEdit_->setText(settings.value(QStringLiteral("operator")).toString());
     limitsEdit_->setText(settings.value(QStringLiteral("limitsFile")).toString());
+    productionCheck_->setChecked(settings.value(QStringLiteral("production"), false).toBool());
     folderEdit_->setText(
         settings.value(QStringLiteral("reportFolder"), defaultReportFolder()).toString());
 }
@@ -231,6 +235,7 @@ void ModuleTestDialog::saveSettings() const {
     settings.beginGroup(settingsGroup());
     settings.setValue(QStringLiteral("operator"), operatorEdit_->text().trimmed());
     settings.setValue(QStringLiteral("limitsFile"), limitsEdit_->text().trimmed());
+    settings.setValue(QStringLiteral("production"), productionCheck_->isChecked());
     settings.setValue(QStringLiteral("reportFolder"), folderEdit_->text().trimmed());
 }
 
@@ -258,6 +263,21 @@ bool ModuleTestDialog::run() {
     conditions.simulatedModule = control_.onSimulatedModule();
     conditions.demonstration = demonstrationCheck_->isChecked();
     conditions.builtInLimits = prepared.setup.limitsPath.empty();
+    conditions.production = productionCheck_->isChecked();
+    // A production run is never a pass without a module judged against a limits file.
+    if (conditions.production && (conditions.simulatedModule || conditions.demonstration)) {
+        showMessage(QStringLiteral("\"Production\" tests a module: it refuses the simulated "
+                                   "module and \"Demonstration\"."),
+                    true);
+        return false;
+    }
+    if (conditions.production && conditions.builtInLimits) {
+        showMessage(QStringLiteral("\"Production\" needs a limits file: the built-in limits "
+                                   "describe the module model, not a production module."),
+                    true);
+        limitsEdit_->setFocus();
+        return false;
+    }
     if (conditions.simulatedModule && !conditions.demonstration) {
         showMessage(QStringLiteral("The port serves the simulated module, so the test would "
                                    "judge no module. Tick \"Demonstration\" to run it as a "
@@ -321,9 +341,9 @@ void ModuleTestDialog::closeEvent(QCloseEvent* event) {
 }
 
 void ModuleTestDialog::setRunning(bool on) {
-    for (QWidget* entry : std::initializer_list<QWidget*>{serialEdit_, operatorEdit_, limitsEdit_,
-                                                          folderEdit_, limitsBrowse_, folderBrowse_,
-                                                          demonstrationCheck_, runButton_}) {
+    for (QWidget* entry : std::initializer_list<QWidget*>{
+             serialEdit_, operatorEdit_, limitsEdit_, folderEdit_, limitsBrowse_, folderBrowse_,
+             demonstrationCheck_, productionCheck_, runButton_}) {
         entry->setEnabled(!on);
     }
     cancelButton_->setEnabled(true);

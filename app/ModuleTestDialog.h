@@ -72,6 +72,7 @@ private:
     QPushButton* limitsBrowse_ = nullptr;
     QPushButton* folderBrowse_ = nullptr;
     QCheckBox* demonstrationCheck_ = nullptr;  // shown only with a simulated module
+    QCheckBox* productionCheck_ = nullptr;     // a module and a limits file only; remembered
     QPushButton* runButton_ = nullptr;
     QPushButton* cancelButton_ = nullptr;
     QTableWidget* steps_ = nullptr;

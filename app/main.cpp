@@ -99,8 +99,9 @@ int main(int argc, char** argv) {
     recordingOptions.addTo(parser);
     const QCommandLineOption moduleTestOption(
         QStringLiteral("module-test"),
-        QStringLiteral("Run the module acceptance test without a window, report into the report "
-                       "folder and exit: 0 pass, 1 fail, 2 could not run, 130 cancelled."));
+        QStringLiteral(
+            "Run the module acceptance test without a window, report into the report "
+            "folder and exit: 0 pass, 1 fail, 2 incomplete or could not run, 130 cancelled."));
     const QCommandLineOption serialOption(QStringLiteral("serial"),
                                           QStringLiteral("The tested module's serial number."),
                                           QStringLiteral("SN"));

@@ -130,6 +130,39 @@ TEST_F(ModuleTestDialogTest, EntriesAreCheckedBeforeAnythingIsSent) {
     EXPECT_TRUE(reportFiles(QStringLiteral("*")).isEmpty());
 }
 
+// "Production" never lets a run start without a module judged against a
+// limits file, and stays ticked for the next module.
+TEST_F(ModuleTestDialogTest, ProductionRefusesTheBuiltInLimitsAndTheSimulatedModule) {
+    const QString limits = writeLimits(R"({"settleSeconds": 0.2})");
+    openAndFill(QStringLiteral("SN-P1"), {});
+    QCheckBox* production = child<QCheckBox>("production");
+    ASSERT_NE(production, nullptr);
+    EXPECT_FALSE(production->isChecked());
+    production->setChecked(true);
+    EXPECT_FALSE(dialog().run());
+    EXPECT_TRUE(dialog().message().contains(QStringLiteral("needs a limits file")))
+        << dialog().message().toStdString();
+
+    window_->station().setSimulatedDevice(module_.devicePath());
+    child<QLineEdit>("limitsFile")->setText(limits);
+    child<QCheckBox>("demonstration")->setChecked(true);
+    EXPECT_FALSE(dialog().run());
+    EXPECT_TRUE(dialog().message().contains(QStringLiteral("refuses the simulated module")))
+        << dialog().message().toStdString();
+    EXPECT_EQ(dialog().session(), nullptr);
+    EXPECT_TRUE(reportFiles(QStringLiteral("*")).isEmpty());
+
+    window_->station().setSimulatedDevice({});
+    child<QCheckBox>("demonstration")->setChecked(false);
+    ASSERT_TRUE(dialog().run()) << dialog().message().toStdString();
+    dialog().cancel();
+    ASSERT_TRUE(waitFor([&] { return !dialog().running(); }, 10000));
+    EXPECT_EQ(child<QLabel>("verdictLabel")->text(), "INCOMPLETE");
+    QSettings settings(QStringLiteral("vitalon"), QStringLiteral("vitalon"));
+    settings.beginGroup(ModuleTestDialog::settingsGroup());
+    EXPECT_TRUE(settings.value(QStringLiteral("production")).toBool());
+}
+
 TEST_F(ModuleTestDialogTest, CancelRestoresTheModuleAndReportsTheRunAsCancelled) {
     const QString limits = writeLimits(
         R"({"version": 1, "settleSeconds": 0.2, "sampleRate": {"measureSeconds": 0.5},
