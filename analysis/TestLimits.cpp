@@ -266,6 +266,7 @@ void visitFields(Visitor& v, TestLimits& l) {
     v.object("link", [&](auto& o) {
         o.number("samplesWithinSeconds", l.link.samplesWithinSeconds);
         o.number("statusWithinSeconds", l.link.statusWithinSeconds);
+        o.count("maxErrors", l.link.maxErrors);
     });
     v.object("sampleRate", [&](auto& o) {
         o.number("measureSeconds", l.sampleRate.measureSeconds);
