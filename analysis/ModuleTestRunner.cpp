@@ -214,8 +214,14 @@ void ModuleTestRunner::watchStream() {
         repeatStep();
         return;
     }
-    addCheck(judge(stepKey() + ".gap", "time without samples", quiet, "s",
-                   atMost(limits_.link.samplesWithinSeconds), 1, "again in the repeated step"));
+    // Interrupted twice: the step could not measure the module, which says
+    // nothing good or bad about it (step 8 still judges whether it answers).
+    CheckResult gap =
+        judge(stepKey() + ".gap", "time without samples", quiet, "s",
+              atMost(limits_.link.samplesWithinSeconds), 1, "again in the repeated step");
+    gap.judged = false;
+    gap.reason += ": the step could not be judged";
+    addCheck(std::move(gap));
     abortToRestore();
 }
 
