@@ -239,17 +239,18 @@ void ModuleTestRunner::repeatStep() {
 }
 
 void ModuleTestRunner::judgeLink() {
-    if (gapsInStep_ == 1) {
-        addCheck(
-            judge(stepKey() + ".gaps", "gaps in the stream", 1.0, "", atMost(1.0), 0,
-                  format("the step was repeated after %.1f s without samples", firstGapSeconds_)));
-    }
+    // A step repeated after a pause is no fault of the module (nothing was
+    // lost on the line); the link check says so instead of a check of its own
+    // that could never fail.
     const LinkErrors& e = linkErrors_;
+    std::string detail = std::to_string(e.invalidBytes) + " invalid bytes, " +
+                         std::to_string(e.unknownStatus) + " unknown status codes, " +
+                         std::to_string(e.spikes) + " isolated spikes";
+    if (gapsInStep_ == 1) {
+        detail += format("; the step was repeated after %.1f s without samples", firstGapSeconds_);
+    }
     addCheck(judge(stepKey() + ".link-errors", "link errors", static_cast<double>(e.total()), "",
-                   atMost(limits_.link.maxErrors), 0,
-                   std::to_string(e.invalidBytes) + " invalid bytes, " +
-                       std::to_string(e.unknownStatus) + " unknown status codes, " +
-                       std::to_string(e.spikes) + " isolated spikes"));
+                   atMost(limits_.link.maxErrors), 0, detail));
 }
 
 void ModuleTestRunner::beginStep(std::size_t index) {

@@ -42,6 +42,17 @@ const CheckResult* findCheck(const ModuleTestRunner& runner, std::string_view na
     return nullptr;
 }
 
+const CheckResult* findCheckWithReason(const ModuleTestRunner& runner, std::string_view text) {
+    for (const StepResult& step : runner.steps()) {
+        for (const CheckResult& check : step.checks) {
+            if (check.reason.find(text) != std::string::npos) {
+                return &check;
+            }
+        }
+    }
+    return nullptr;
+}
+
 TEST(ModuleTestRun, HealthyModelPassesEveryStepWithinThreeMinutes) {
     ModelBench bench;
     double lastProgress = 0.0;
@@ -283,9 +294,10 @@ TEST(ModuleTestRun, AGapRepeatsItsStepOnce) {
 
         EXPECT_EQ(bench.runner.outcome(), TestOutcome::Passed) << at << "\n"
                                                                << describe(bench.runner);
-        const CheckResult* gap = findCheck(bench.runner, "gaps in the stream");
+        const CheckResult* gap = findCheckWithReason(bench.runner, "repeated after");
         ASSERT_NE(gap, nullptr) << at;
         EXPECT_TRUE(gap->passed);
+        EXPECT_TRUE(gap->id.ends_with(".link-errors")) << gap->id;
         EXPECT_NE(gap->reason.find("repeated after 2."), std::string::npos) << gap->reason;
     }
 }
@@ -509,7 +521,7 @@ TEST(ModuleTestRun, ChecksOfAnAbortedRunHaveIdentifiers) {
     stopped.run();
     const std::vector<std::string> ids = checkIds(stopped.runner);
     EXPECT_TRUE(std::ranges::any_of(ids, [](const std::string& id) {
-        return id.ends_with(".gap") || id.ends_with(".gaps");
+        return id.ends_with(".gap");
     })) << "the interrupted step says so";
     EXPECT_TRUE(std::ranges::none_of(ids, [](const std::string& id) { return id.empty(); }));
 
