@@ -320,12 +320,15 @@ bool ReplaySource::nextSegment() {
             return false;
         }
     }
-    ++fileIndex_;
-    played_.push_back(candidate);
+    // Only a file that opened counts as played: one that cannot be read was
+    // never served, and naming it would protect or report a file for nothing.
     if (auto problem = openSegment(candidate); !problem.empty()) {
-        error_ = problem;
+        error_ = path_ + " names " + candidate +
+                 " as its next file, which cannot be replayed: " + problem;
         return false;
     }
+    ++fileIndex_;
+    played_.push_back(candidate);
     return true;
 }
 

@@ -248,6 +248,24 @@ TEST(ReplayChain, AChainThatComesBackToAReplayedFileEndsWithTheFilesNamed) {
     EXPECT_EQ(replay.playedFiles(), (std::vector<std::string>{files[0], files[1]}));
 }
 
+TEST(ReplayChain, ANextFileThatCannotBeReadEndsTheReplayAndIsNotCountedAsPlayed) {
+    TempDir dir;
+    const auto files = recordChain(dir, "b.edf", {100, 50});
+    ASSERT_EQ(files.size(), 2u);
+    std::ofstream(files[1], std::ios::trunc) << "not a recording";
+
+    ReplaySource replay;
+    ASSERT_EQ(replay.open(files[0]), "");
+    ReplayedStream replayed;
+    replayed.play(replay, 100ms);
+    EXPECT_TRUE(replay.finished());
+    EXPECT_EQ(replayed.stream.samples.size(), 100u);
+    EXPECT_EQ(replay.error(), files[0] + " names " + files[1] +
+                                  " as its next file, which cannot be replayed: Not an EDF file: "
+                                  "15 bytes are too few for its 256-byte header");
+    EXPECT_EQ(replay.playedFiles(), (std::vector<std::string>{files[0]}));
+}
+
 TEST(ReplayChain, AFileThatNamesItselfAtItsStartEndsAtOnceInsteadOfSpinning) {
     TempDir dir;
     // A rate change before the first sample: the first file holds no sample
