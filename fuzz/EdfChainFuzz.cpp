@@ -23,8 +23,8 @@
 
 #include "EdfRepair.h"
 #include "FileKind.h"
-#include "Protocol.h"
 #include "ReplaySource.h"
+#include "ReplayedSamples.h"
 
 namespace {
 
@@ -81,21 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     // Three minutes of replay, in steps of a third of a second; each advance
     // must return, whatever the chain.
-    std::vector<std::uint8_t> out;
-    std::size_t samples = 0;
-    for (int step = 1; step <= 540 && !source.finished(); ++step) {
-        out.clear();
-        source.advance(std::chrono::milliseconds(step * 1000 / 3), out);
-        for (std::size_t i = 0; i < out.size(); ++i) {
-            if (out[i] >= vitalon::protocol::kFirstMarker) {
-                check(out[i] >= vitalon::protocol::kRespirationMarker &&
-                      out[i] <= vitalon::protocol::kStatusMarker && i + 1 < out.size());
-                ++i;  // its value, any byte
-            } else {
-                ++samples;
-            }
-        }
-    }
+    const std::size_t samples = vitalon::fuzz::replayedSamples(source, 540);
     // The files follow one another in time, at most 300 a second each, and
     // every file is served at most once.
     const auto& played = source.playedFiles();
@@ -107,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     if (source.finished()) {
-        out.clear();
+        std::vector<std::uint8_t> out;
         source.advance(std::chrono::hours(24), out);
         check(out.empty());
     }

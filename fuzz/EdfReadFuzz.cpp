@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "EdfReader.h"
-#include "Protocol.h"
 #include "ReplaySource.h"
+#include "ReplayedSamples.h"
 
 namespace {
 
@@ -55,21 +55,7 @@ void replay(std::span<const std::uint8_t> bytes) {
         return;
     }
     // A minute of replay, in steps of a third of a second.
-    std::vector<std::uint8_t> out;
-    std::size_t samples = 0;
-    for (int step = 1; step <= 180 && !source.finished(); ++step) {
-        out.clear();
-        source.advance(std::chrono::milliseconds(step * 1000 / 3), out);
-        for (std::size_t i = 0; i < out.size(); ++i) {
-            if (out[i] >= vitalon::protocol::kFirstMarker) {
-                check(out[i] >= vitalon::protocol::kRespirationMarker &&
-                      out[i] <= vitalon::protocol::kStatusMarker && i + 1 < out.size());
-                ++i;  // its value, any byte
-            } else {
-                ++samples;
-            }
-        }
-    }
+    const std::size_t samples = vitalon::fuzz::replayedSamples(source, 180);
     check(samples <= 300 * 60 + 1);
 }
 
