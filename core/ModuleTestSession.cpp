@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QStorageInfo>
 #include <QSysInfo>
+#include <QTimeZone>
 
 #include "RecordedSignal.h"
 #include "SpaceNeed.h"
@@ -81,8 +82,10 @@ bool ModuleTestSession::start() {
     }
     facts_.serialNumber = setup_.serialNumber;
     facts_.operatorName = setup_.operatorName;
-    facts_.station = QSysInfo::machineHostName().toStdString();
+    facts_.hostName = QSysInfo::machineHostName().toStdString();
+    facts_.station = facts_.hostName;
     facts_.startedAt = std::chrono::system_clock::now();
+    facts_.timeZone = QTimeZone::systemTimeZoneId().toStdString();
     facts_.vitalonVersion = VITALON_VERSION;
     facts_.limitsPath = setup_.limitsPath;
     facts_.notices = setup_.notices;
@@ -178,6 +181,7 @@ void ModuleTestSession::finish() {
     detach();
     recorder_.annotate("Test " + report::outcomeText(runner_.outcome()));
     recorder_.stop();
+    facts_.endedAt = std::chrono::system_clock::now();
     reportResult_ =
         report::writeReport(report::collectReport(runner_, facts_), setup_.reportFolder);
     emit finished();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -9,16 +10,45 @@
 
 namespace vitalon::report {
 
+// The serial port a module was tested on and the adapter behind it, as far
+// as the system tells.
+struct PortFacts {
+    std::string name;    // "COM1"; empty: no port
+    std::string device;  // "/dev/ttyUSB0"
+    bool usb = false;    // the numbers below are known only for a USB adapter
+    std::uint16_t usbVendorId = 0;
+    std::uint16_t usbProductId = 0;
+    std::string adapterSerialNumber;  // empty: none or not known
+    std::string manufacturer;         // e.g. "FTDI"; may be empty
+    std::string description;          // e.g. "FT232R USB UART"; may be empty
+};
+
+// One file the run recorded, with the SHA-256 of its contents once closed.
+struct RecordedFile {
+    std::string name;    // the file's name in the report folder
+    std::string sha256;  // 64 lowercase hex digits; empty: it could not be read
+};
+
 // What the report says about the run besides the measurements: who tested
-// which module where, with which program and limits.
+// which module where, when, with which program, port and limits.
 struct RunFacts {
     std::string serialNumber;
     std::string operatorName;
-    std::string station;  // the host name of the test bench
+    std::string station;   // the test station's name (a setting; by default the host name)
+    std::string hostName;  // the machine the program ran on
     std::chrono::system_clock::time_point startedAt;
+    std::optional<std::chrono::system_clock::time_point> endedAt;  // none: did not end
+    // The station's time zone as an IANA id ("Europe/Berlin"), in which the
+    // reports show the times; empty: the system's zone at rendering.
+    std::string timeZone;
     std::string vitalonVersion;
+    std::string buildCommit;  // the commit it was built from; "unknown" outside git
+    int attempt = 1;          // 1 for the first test of this serial number, 2 for the next, ...
+    PortFacts port;
     std::string limitsPath;     // empty: the built-in limits
-    std::string recordingFile;  // the EDF+ recording of the run; empty: none
+    std::string recordingFile;  // the first EDF+ file of the run; empty: none
+    // Every EDF+ file of the run (a rate change continues in the next file), in order.
+    std::vector<RecordedFile> recordings;
     // What the result is not worth, on every page, e.g. "simulated module, not
     // a module result" (analysis::runNotices); empty for a production run.
     std::vector<std::string> notices;
