@@ -144,13 +144,34 @@ void MainWindow::start() {
     station_->start();
 }
 
+bool MainWindow::waitsForModuleTest() {
+    if (endRequested_) {
+        return false;  // asked again, or the test has finished: end now
+    }
+    endRequested_ = true;
+    if (!moduleTest_->endRunThen([this] { quit(); })) {
+        return false;
+    }
+    showStatus(
+        QStringLiteral("Restoring the module before Vitalon ends (quit again to end at "
+                       "once)."));
+    return true;
+}
+
 void MainWindow::closeEvent(QCloseEvent* event) {
+    if (waitsForModuleTest()) {
+        event->ignore();
+        return;
+    }
     station_->shutDown();
     QCoreApplication::exit(0);
     event->accept();
 }
 
 void MainWindow::quit() {
+    if (waitsForModuleTest()) {
+        return;
+    }
     station_->shutDown();
     QCoreApplication::exit(0);
     close();

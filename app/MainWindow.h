@@ -29,7 +29,9 @@ public:
 
     // Start-up, before the window is first shown: the station's start-up.
     void start();
-    // Ends the program: the same shutdown as closing the window.
+    // Ends the program: the same shutdown as closing the window. A module
+    // test under way is cancelled first and the program ends once the module
+    // is restored; asked again meanwhile, it ends at once.
     void quit();
 
     const MainWindowLayout& layout() const { return ui_; }
@@ -48,6 +50,8 @@ protected:
 private:
     void showStatus(const QString& text);
     void connectControls();
+    // True when the end waits for a module test to restore the module.
+    bool waitsForModuleTest();
 
     MainWindowLayout ui_;
     TonePlayer tone_;
@@ -61,6 +65,7 @@ private:
     std::unique_ptr<ReviewControl> review_;
     // Last, so that a running test ends before the parts it works with.
     std::unique_ptr<ModuleTestControl> moduleTest_;
+    bool endRequested_ = false;
 };
 
 }  // namespace vitalon

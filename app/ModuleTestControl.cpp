@@ -49,4 +49,17 @@ std::unique_ptr<ModuleTestSession> ModuleTestControl::makeSession(ModuleTestSetu
     return station_.makeModuleTest(std::move(setup));
 }
 
+bool ModuleTestControl::endRunThen(std::function<void()> then) {
+    if (!dialog_ || !dialog_->running()) {
+        return false;
+    }
+    // Queued: the run finishes inside the handling of a received chunk, which
+    // must not see the link closed under it.
+    connect(
+        dialog_->session(), &ModuleTestSession::finished, this,
+        [then = std::move(then)] { then(); }, Qt::QueuedConnection);
+    dialog_->cancel();
+    return true;
+}
+
 }  // namespace vitalon

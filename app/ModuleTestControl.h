@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -40,6 +41,14 @@ public:
     bool onSimulatedModule() const;
     // A run on the station's link.
     std::unique_ptr<ModuleTestSession> makeSession(ModuleTestSetup setup);
+
+    // Before the program ends: a run under way in the dialog is cancelled,
+    // which sends the start commands, and `then` runs from the event loop
+    // once the run has finished (the commands written, samples seen again or
+    // the restore step's time out, the report written as cancelled). True
+    // when a run was under way and `then` will follow; false when nothing
+    // runs, and `then` is not called.
+    bool endRunThen(std::function<void()> then);
 
 private:
     Station& station_;

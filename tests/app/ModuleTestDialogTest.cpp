@@ -221,6 +221,74 @@ TEST_F(ModuleTestDialogTest, CancelRestoresTheModuleAndReportsTheRunAsCancelled)
     EXPECT_FALSE(settings.contains(QStringLiteral("serialNumber")));
 }
 
+// Ending the program during a test started from the dialog (the window's
+// close button, Quit, and Ctrl+C or SIGTERM, which call quit()) leaves the
+// module as the start commands set it, as the headless run does: the run is
+// cancelled, and the program ends only after the restore step has run.
+class ModuleTestEndTest : public ModuleTestDialogTest {
+protected:
+    // Starts a run and waits until it has changed the module's settings.
+    void runUntilSettingsChanged() {
+        const QString limits = writeLimits(
+            R"({"version": 1, "settleSeconds": 0.2, "sampleRate": {"measureSeconds": 0.5},
+                "calibration": {"recordSeconds": 5.0}})");
+        openAndFill(QStringLiteral("SN-END"), limits);
+        ASSERT_TRUE(dialog().run()) << dialog().message().toStdString();
+        ASSERT_TRUE(waitFor([&] { return status(0) == "PASS"; }, 10000));
+        start_ = module_.model().settings();
+        ASSERT_TRUE(waitFor([&] { return module_.model().settings().amplification == 0; }, 10000));
+        ASSERT_NE(module_.model().settings(), start_);
+    }
+
+    // The run ended as cancelled, with the restore step run and its report written.
+    void expectRestoredAndReported() {
+        EXPECT_EQ(module_.model().settings(), start_);
+        EXPECT_EQ(status(7), "PASS");
+        const QStringList json = reportFiles(QStringLiteral("SN-END-*.json"));
+        ASSERT_EQ(json.size(), 1);
+        QFile file(reports_.filePath(json[0]));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(file.readAll().contains("\"incompleteBecause\": \"cancelled\""));
+    }
+
+    sim::ModuleSettings start_;
+};
+
+TEST_F(ModuleTestEndTest, ClosingTheWindowRestoresTheModuleBeforeTheEnd) {
+    runUntilSettingsChanged();
+    EXPECT_FALSE(window_->close());  // refused while the module is restored
+    EXPECT_FALSE(window_->station().ended());
+    EXPECT_TRUE(window_->statusText().startsWith(QStringLiteral("Restoring the module")))
+        << window_->statusText().toStdString();
+    ASSERT_TRUE(waitFor([&] { return window_->station().ended(); }, 10000));
+    EXPECT_FALSE(dialog().running());
+    expectRestoredAndReported();
+}
+
+TEST_F(ModuleTestEndTest, QuitAndTerminationSignalsRestoreTheModuleBeforeTheEnd) {
+    runUntilSettingsChanged();
+    window_->quit();
+    EXPECT_FALSE(window_->station().ended());
+    ASSERT_TRUE(waitFor([&] { return window_->station().ended(); }, 10000));
+    expectRestoredAndReported();
+}
+
+TEST_F(ModuleTestEndTest, ClosingTheDialogRestoresTheModuleAndTheProgramGoesOn) {
+    runUntilSettingsChanged();
+    dialog().close();
+    ASSERT_TRUE(waitFor([&] { return !dialog().running(); }, 10000));
+    EXPECT_FALSE(window_->station().ended());
+    expectRestoredAndReported();
+}
+
+// Asked twice, the program ends at once, restored or not.
+TEST_F(ModuleTestEndTest, QuitAgainEndsAtOnce) {
+    runUntilSettingsChanged();
+    window_->quit();
+    window_->quit();
+    EXPECT_TRUE(window_->station().ended());
+}
+
 // With the simulated module on the port (as after --simulate), a run starts
 // only as a demonstration, and then says so beside the verdict and in the report.
 TEST_F(ModuleTestDialogTest, SimulatedModuleRunsOnlyAsADemonstration) {
