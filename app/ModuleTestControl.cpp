@@ -4,8 +4,10 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 #include <string>
 
+#include "DialogPlacement.h"
 #include "ModuleTestDialog.h"
 #include "Station.h"
 
@@ -27,10 +29,31 @@ ModuleTestDialog& ModuleTestControl::showDialog() {
     if (!dialog_) {
         dialog_ = std::make_unique<ModuleTestDialog>(*this, &window_);
     }
+    if (!dialog_->isVisible()) {
+        placeBesideWindow(*dialog_);
+    }
     dialog_->show();
     dialog_->raise();
     dialog_->activateWindow();
     return *dialog_;
+}
+
+void ModuleTestControl::placeBesideWindow(QWidget& tool) {
+    const QScreen* screen = window_.screen();
+    if (screen == nullptr) {
+        return;
+    }
+    // A window not shown yet has no frame: the main window's tells its size.
+    const QSize decoration = window_.frameGeometry().size() - window_.geometry().size();
+    const QSize wanted = tool.size() + decoration;
+    const QSize minimum = tool.minimumSizeHint().expandedTo(tool.minimumSize()) + decoration;
+    const Placement placement =
+        placeBeside(screen->availableGeometry(), window_.frameGeometry(), wanted, minimum);
+    if (placement.windowTopLeft != window_.frameGeometry().topLeft()) {
+        window_.move(placement.windowTopLeft);
+    }
+    tool.resize(placement.dialog.size() - decoration);
+    tool.move(placement.dialog.topLeft());
 }
 
 std::uint8_t ModuleTestControl::currentPort() const {

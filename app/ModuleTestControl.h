@@ -11,6 +11,7 @@
 class QAction;
 class QMainWindow;
 class QMenu;
+class QWidget;
 
 namespace vitalon {
 
@@ -28,8 +29,11 @@ public:
 
     QMenu* menu() const { return menu_; }
     QAction* moduleTestAction() const { return moduleTestAction_; }
-    // Shows the dialog, creating it the first time.
+    // Shows the dialog, creating it the first time, beside the window so that
+    // the trace stays in view during the test.
     ModuleTestDialog& showDialog();
+    // Moves `tool` (a window of its own) beside the main window (see placeBeside).
+    void placeBesideWindow(QWidget& tool);
     ModuleTestDialog* dialog() const { return dialog_.get(); }
 
     // The port the window's link is open on, or 0.

@@ -8,6 +8,7 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -21,6 +22,7 @@
 #include <utility>
 
 #include "ModuleTestControl.h"
+#include "ResultsSettings.h"
 #include "RunConditions.h"
 
 namespace vitalon {
@@ -35,12 +37,6 @@ enum Column { StepColumn, StatusColumn, MeasuredColumn };
 
 QSettings settingsStore() {
     return QSettings(QStringLiteral("vitalon"), QStringLiteral("vitalon"));
-}
-
-// The documents folder when there is one, else the home folder.
-QString defaultReportFolder() {
-    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    return !documents.isEmpty() && QDir(documents).exists() ? documents : QDir::homePath();
 }
 
 // Each check's measured value; a failed step shows why it failed.
@@ -70,6 +66,14 @@ QColor verdictColor(Verdict verdict) {
 }
 
 }  // namespace
+
+QString ModuleTestDialog::defaultReportFolder() {
+    QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (documents.isEmpty()) {
+        documents = QDir::homePath();
+    }
+    return QDir(documents).filePath(QStringLiteral("Vitalon Reports"));
+}
 
 ModuleTestDialog::ModuleTestDialog(ModuleTestControl& control, QWidget* parent)
     : QDialog(parent), control_(control) {
@@ -202,6 +206,10 @@ void ModuleTestDialog::buildControls() {
         object->setObjectName(QString::fromLatin1(name));
     }
 
+    // A barcode scanner types the number and presses Enter: that ends the
+    // entry, it does not start the run.
+    serialEdit_->installEventFilter(this);
+
     connect(runButton_, &QPushButton::clicked, this, [this] { run(); });
     connect(cancelButton_, &QPushButton::clicked, this, [this] {
         if (running()) {
@@ -245,6 +253,24 @@ bool ModuleTestDialog::running() const {
 
 bool ModuleTestDialog::run() {
     if (running()) {
+        return false;
+    }
+    const QString serialProblem =
+        serialNumberProblem(ResultsSettings::load().serialPattern, serialEdit_->text().trimmed());
+    if (!serialEdit_->text().trimmed().isEmpty() && !serialProblem.isEmpty()) {
+        showMessage(serialProblem, true);
+        serialEdit_->setFocus();
+        serialEdit_->selectAll();
+        return false;
+    }
+    // The default folder is made on first use; a folder the user chose must exist.
+    const QString folder = folderEdit_->text().trimmed();
+    if (QDir::cleanPath(folder) == QDir::cleanPath(defaultReportFolder()) &&
+        !QDir(folder).exists() && !QDir().mkpath(folder)) {
+        showMessage(QStringLiteral("The report folder %1 could not be created: pick another "
+                                   "one with Browse.")
+                        .arg(folder),
+                    true);
         return false;
     }
     PreparedModuleTest prepared =
@@ -332,6 +358,31 @@ void ModuleTestDialog::cancel() {
 
 QString ModuleTestDialog::message() const {
     return messageLabel_->text();
+}
+
+bool ModuleTestDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == serialEdit_ && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            serialEntered();
+            return true;  // not passed on to the default button
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void ModuleTestDialog::serialEntered() {
+    const QString serial = serialEdit_->text().trimmed();
+    if (serial.isEmpty()) {
+        return;
+    }
+    const QString problem = serialNumberProblem(ResultsSettings::load().serialPattern, serial);
+    if (!problem.isEmpty()) {
+        showMessage(problem, true);
+        serialEdit_->selectAll();
+        return;
+    }
+    showMessage({}, false);
 }
 
 void ModuleTestDialog::closeEvent(QCloseEvent* event) {

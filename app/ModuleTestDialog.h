@@ -45,12 +45,18 @@ public:
     QString message() const;  // why a run could not start, or the report's files
 
     static QString settingsGroup() { return QStringLiteral("moduleTest"); }
+    // "Vitalon Reports" in the user's documents folder, made on the first run
+    // that uses it.
+    static QString defaultReportFolder();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildControls();
+    // Enter in the serial number: the number is checked against the pattern.
+    void serialEntered();
     void loadSettings();
     void saveSettings() const;
     void setRunning(bool running);
