@@ -49,8 +49,10 @@ namespace {
 // simply connected to again.
 class SyncWorker : public QObject {
 public:
-    SyncWorker(QString localFile, ServerAddress server)
-        : localFile_(std::move(localFile)), server_(std::move(server)) {}
+    SyncWorker(QString localFile, ServerAddress server, int connectTimeoutSeconds)
+        : localFile_(std::move(localFile)),
+          server_(std::move(server)),
+          connectTimeoutSeconds_(connectTimeoutSeconds) {}
 
     std::function<void(int, int, const QString&)> report;
 
@@ -66,7 +68,7 @@ public:
             report(0, 0, {});
             return;
         }
-        auto server = SqlResultsStore::openServer(server_);
+        auto server = SqlResultsStore::openServer(server_, connectTimeoutSeconds_);
         if (!server.store) {
             report(0, queued.value, QString::fromStdString(server.error));
             return;
@@ -86,14 +88,16 @@ public:
 private:
     QString localFile_;
     ServerAddress server_;
+    int connectTimeoutSeconds_;
     QTimer* timer_ = nullptr;
 };
 
 }  // namespace
 
-ResultsSync::ResultsSync(QString localFile, ServerAddress server, QObject* parent)
+ResultsSync::ResultsSync(QString localFile, ServerAddress server, int connectTimeoutSeconds,
+                         QObject* parent)
     : QObject(parent) {
-    auto* worker = new SyncWorker(std::move(localFile), std::move(server));
+    auto* worker = new SyncWorker(std::move(localFile), std::move(server), connectTimeoutSeconds);
     worker->report = [this](int sent, int queued, const QString& error) {
         // From the worker's thread to this object's: queued.
         QMetaObject::invokeMethod(

@@ -35,7 +35,10 @@ class ResultsSync : public QObject {
     Q_OBJECT
 
 public:
-    ResultsSync(QString localFile, ServerAddress server, QObject* parent = nullptr);
+    // A server that does not answer within `connectTimeoutSeconds` ends the
+    // round with the runs still queued.
+    ResultsSync(QString localFile, ServerAddress server, int connectTimeoutSeconds = 5,
+                QObject* parent = nullptr);
     // Waits for a round in progress; the connect and statement bounds keep
     // that short.
     ~ResultsSync() override;

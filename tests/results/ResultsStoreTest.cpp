@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "MemoryResultsStore.h"
+#include "PostgresBackend.h"
 #include "SampleRuns.h"
 #include "SqlResultsStore.h"
 
@@ -31,6 +32,20 @@ const Backend kBackends[] = {
     {"Sqlite",
      [](const QString& folder, std::string&) -> std::unique_ptr<ResultsStore> {
          auto opened = SqlResultsStore::openLocal(folder + QStringLiteral("/results.sqlite"));
+         EXPECT_EQ(opened.error, "");
+         return std::move(opened.store);
+     }},
+    {"Postgres",
+     [](const QString&, std::string& skip) -> std::unique_ptr<ResultsStore> {
+         skip = testing::postgresMissing();
+         if (!skip.empty()) {
+             return nullptr;
+         }
+         const std::string address = testing::freshPostgresDatabase(testing::sharedPostgres());
+         if (address.empty()) {
+             return nullptr;
+         }
+         auto opened = SqlResultsStore::openServer(testing::serverAddressOf(address));
          EXPECT_EQ(opened.error, "");
          return std::move(opened.store);
      }},
