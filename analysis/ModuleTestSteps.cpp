@@ -236,33 +236,46 @@ ModuleTestRunner::Plan ModuleTestRunner::mainsFilterStep() {
         const auto& limits = limits_.mainsFilter;
         const double hum50Filtered = strongestToneNear(capture_.samples, nominalRate(), 50.0);
         const double hum60Unfiltered = strongestToneNear(capture_.samples, nominalRate(), 60.0);
-        // Mains hum is there at one frequency or the other, not both: the filter
-        // is judged at whichever one is strong enough without its filter. A
-        // filter that suppresses it whatever is selected leaves none.
-        // Without hum at either frequency (a shielded bench, a battery patient
-        // simulator) the filters cannot be judged: that leaves the step
-        // incomplete, it is no fault of the module.
-        CheckResult hum = judge("mains.hum", "mains hum without its filter",
-                                std::max(hum50Unfiltered_, hum60Unfiltered), "counts",
-                                atLeast(limits.minHumCounts), 2,
-                                format("50 Hz %.2f counts with \"6\", 60 Hz %.2f counts with \"5\"",
-                                       hum50Unfiltered_, hum60Unfiltered));
-        if (!hum.passed) {
-            hum.judged = false;
-            hum.reason += ": the filters could not be judged";
-        }
-        addCheck(std::move(hum));
+        // The filter is judged at each frequency the bench profile says carries
+        // hum. Too little hum there (a shielded bench, a battery patient
+        // simulator) leaves the filter unjudged and the step incomplete: it is
+        // no fault of the module. A frequency the profile says has no hum is
+        // not judged, and the check says so.
         struct Tone {
             const char* id;
             const char* name;
+            double hz;
+            bool declared;
             double unfiltered;
             double filtered;
         };
-        for (const Tone tone : {Tone{"mains.50hz.suppression", "50 Hz suppression by \"5\"",
-                                     hum50Unfiltered_, hum50Filtered},
-                                Tone{"mains.60hz.suppression", "60 Hz suppression by \"6\"",
-                                     hum60Unfiltered, hum60Filtered_}}) {
-            if (tone.unfiltered < limits.minHumCounts) {
+        const Tone tones[] = {{"mains.50hz.suppression", "50 Hz suppression by \"5\"", 50.0,
+                               limits_.bench.hum50Hz, hum50Unfiltered_, hum50Filtered},
+                              {"mains.60hz.suppression", "60 Hz suppression by \"6\"", 60.0,
+                               limits_.bench.hum60Hz, hum60Unfiltered, hum60Filtered_}};
+        std::optional<double> weakest;
+        std::string detail = format("50 Hz %.2f counts with \"6\", 60 Hz %.2f counts with \"5\"",
+                                    hum50Unfiltered_, hum60Unfiltered);
+        for (const Tone& tone : tones) {
+            if (tone.declared) {
+                weakest = std::min(weakest.value_or(tone.unfiltered), tone.unfiltered);
+            } else {
+                detail += format("; %.0f Hz not judged: the bench profile declares no hum there",
+                                 tone.hz);
+            }
+        }
+        CheckResult hum = judge("mains.hum", "mains hum without its filter", weakest, "counts",
+                                atLeast(limits.minHumCounts), 2, detail,
+                                "the bench profile declares no mains hum");
+        if (!hum.passed) {
+            hum.judged = false;
+            hum.reason += weakest ? ": the bench profile says it carries hum there, so the "
+                                    "filters could not be judged"
+                                  : ": the filters could not be judged";
+        }
+        addCheck(std::move(hum));
+        for (const Tone& tone : tones) {
+            if (!tone.declared || tone.unfiltered < limits.minHumCounts) {
                 continue;
             }
             const double db = 20.0 * std::log10(tone.unfiltered / std::max(tone.filtered, 1e-9));

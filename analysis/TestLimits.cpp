@@ -24,10 +24,16 @@ struct LimitsError : std::runtime_error {
 // a test bench can mean (a duration of 1e300 s would otherwise end as a time
 // left of -9223372036854775808 s); tolerances are above 0 and well below what
 // would accept any module; counts ask for at least one thing to judge by.
-constexpr double kMaxWaitSeconds = 60.0;            // settling, waits for a first answer
-constexpr double kMaxMeasureSeconds = 600.0;        // one measurement
-constexpr double kMaxPromptSeconds = 3600.0;        // the technician's time to act
-constexpr double kMaxPerMinute = 600.0;             // heart rates
+constexpr double kMaxWaitSeconds = 60.0;      // settling, waits for a first answer
+constexpr double kMaxMeasureSeconds = 600.0;  // one measurement
+constexpr double kMaxPromptSeconds = 3600.0;  // the technician's time to act
+constexpr double kMaxPerMinute = 600.0;       // heart rates
+// A patient simulator's rates: what a module must measure, and a respiration
+// curve slow enough that its breaths can be counted on a recording.
+constexpr double kMinPerMinute = 20.0;
+constexpr double kMaxPatientPerMinute = 300.0;
+constexpr double kMinBreathsPerMinute = 3.0;
+constexpr double kMaxBreathsPerMinute = 120.0;
 constexpr double kMaxCounts = 255.0;                // a sample is one byte
 constexpr double kMaxRangeMagnitude = 1'000'000.0;  // either end of any range
 constexpr double kMaxCount = 10'000.0;
@@ -261,6 +267,14 @@ void visitFields(Visitor& v, TestLimits& l) {
     v.text("name", l.name, true);
     v.text("revision", l.revision, true);
     v.text("description", l.description);
+    v.object("bench", [&](auto& o) {
+        o.number("heartRate", l.bench.heartRate);
+        o.number("respirationRate", l.bench.respirationRate);
+        o.number("amplitudeMillivolts", l.bench.amplitudeMillivolts);
+        o.number("axisDegrees", l.bench.axisDegrees);
+        o.flag("hum50Hz", l.bench.hum50Hz);
+        o.flag("hum60Hz", l.bench.hum60Hz);
+    });
     v.number("settleSeconds", l.settleSeconds);
     v.number("marginalFraction", l.marginalFraction);
     v.object("link", [&](auto& o) {
@@ -295,11 +309,17 @@ void visitFields(Visitor& v, TestLimits& l) {
     v.object("simulation", [&](auto& o) {
         o.number("measureSeconds", l.simulation.measureSeconds);
         o.number("heartRate", l.simulation.heartRate);
+        o.number("respirationRate", l.simulation.respirationRate);
         o.number("maxIntervalDeviationPercent", l.simulation.maxIntervalDeviationPercent);
+        o.number("returnWithinSeconds", l.simulation.returnWithinSeconds);
     });
     v.object("reports", [&](auto& o) {
         o.number("rateToleranceBpm", l.reports.rateToleranceBpm);
         o.number("rateTolerancePercent", l.reports.rateTolerancePercent);
+        o.number("respirationTolerance", l.reports.respirationTolerance);
+        o.count("maxPulseOutside", l.reports.maxPulseOutside);
+        o.count("maxRespirationOutside", l.reports.maxRespirationOutside);
+        o.count("minPulseReports", l.reports.minPulseReports);
         o.number("pulseMeasureSeconds", l.reports.pulseMeasureSeconds);
         o.number("respirationMeasureSeconds", l.reports.respirationMeasureSeconds);
         o.count("minRespirationReports", l.reports.minRespirationReports);
@@ -314,6 +334,10 @@ void visitFields(Visitor& v, TestLimits& l) {
 
 const std::vector<LimitBounds>& limitBounds() {
     static const std::vector<LimitBounds> bounds = {
+        {"bench.heartRate", kMinPerMinute, kMaxPatientPerMinute, false},
+        {"bench.respirationRate", kMinBreathsPerMinute, kMaxBreathsPerMinute, false},
+        {"bench.amplitudeMillivolts", 0.0, 10.0, true},
+        {"bench.axisDegrees", -180.0, 180.0, false},
         {"marginalFraction", 0.0, 0.5, false},
         {"settleSeconds", 0.0, kMaxWaitSeconds, false},
         {"link.samplesWithinSeconds", 0.0, kMaxWaitSeconds, true},
@@ -337,9 +361,15 @@ const std::vector<LimitBounds>& limitBounds() {
         {"mainsFilter.minHumCounts", 0.0, kMaxCounts, true},
         {"simulation.measureSeconds", 0.0, kMaxMeasureSeconds, true},
         {"simulation.heartRate", 0.0, kMaxPerMinute, true},
+        {"simulation.respirationRate", kMinBreathsPerMinute, kMaxBreathsPerMinute, false},
         {"simulation.maxIntervalDeviationPercent", 0.0, 50.0, true},
+        {"simulation.returnWithinSeconds", 0.0, kMaxWaitSeconds, true},
         {"reports.rateToleranceBpm", 0.0, 30.0, true},
         {"reports.rateTolerancePercent", 0.0, 30.0, true},
+        {"reports.respirationTolerance", 0.0, 10.0, true},
+        {"reports.maxPulseOutside", 0.0, kMaxCount, false},  // 0: every report agrees
+        {"reports.maxRespirationOutside", 0.0, kMaxCount, false},
+        {"reports.minPulseReports", 1.0, kMaxCount, false},
         {"reports.pulseMeasureSeconds", 0.0, kMaxMeasureSeconds, true},
         {"reports.respirationMeasureSeconds", 0.0, kMaxMeasureSeconds, true},
         {"reports.minRespirationReports", 1.0, kMaxCount, false},

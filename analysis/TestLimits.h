@@ -22,9 +22,25 @@ struct TestLimits {
     std::string name = "vitalon-sim module model";
     std::string revision = "1";
     std::string description =
-        "Describes the built-in module model (vitalon-sim with its default patient), not a "
-        "real module: copy this file and adjust it to the modules and the patient simulator "
+        "Describes the built-in module model (vitalon-sim with its default patient: 72 beats "
+        "and 15 breaths a minute, axis +60 degrees, 50 Hz hum), not a real module: copy this file "
+        "and adjust it to the modules and the patient simulator "
         "of a test bench.";
+
+    // What the bench feeds the module: the patient simulator on its inputs and
+    // the mains around it. Reports and curves are judged against these known
+    // values, not only against the module's own signal.
+    struct Bench {
+        double heartRate = 72.0;           // the patient simulator's, per minute
+        double respirationRate = 15.0;     // breaths per minute
+        double amplitudeMillivolts = 1.0;  // R wave of lead II
+        double axisDegrees = 60.0;         // mean electrical axis of the heart
+        // Which mains frequencies carry hum on the bench: a filter is judged
+        // only at a frequency that does.
+        bool hum50Hz = true;
+        bool hum60Hz = false;
+        bool operator==(const Bench&) const = default;
+    } bench;
 
     // After every command the stream is ignored this long: the module switches,
     // its filters ring out, and bytes sent before the switch drain from the line.
@@ -78,8 +94,11 @@ struct TestLimits {
 
     struct Simulation {
         double measureSeconds = 10.0;
-        double heartRate = 80.0;  // the module's internal test signal
+        double heartRate = 80.0;        // the module's internal test signal
+        double respirationRate = 20.0;  // its breaths per minute
         double maxIntervalDeviationPercent = 5.0;
+        // After "N", pulse reports at the patient's rate within this time.
+        double returnWithinSeconds = 5.0;
         bool operator==(const Simulation&) const = default;
     } simulation;
 
@@ -87,6 +106,13 @@ struct TestLimits {
         // A reported rate agrees with a measured one within the larger of these.
         double rateToleranceBpm = 5.0;
         double rateTolerancePercent = 5.0;
+        // A reported respiration rate agrees with the reference within this.
+        double respirationTolerance = 2.0;
+        // Reports after settling that lie outside their tolerance, each
+        // judged on its own: no average hides an intermittent fault.
+        int maxPulseOutside = 0;
+        int maxRespirationOutside = 0;
+        int minPulseReports = 8;
         double pulseMeasureSeconds = 15.0;
         double respirationMeasureSeconds = 10.0;  // with "D1"
         int minRespirationReports = 1;

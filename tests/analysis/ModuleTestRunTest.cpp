@@ -475,6 +475,8 @@ TEST(ModuleTestRun, EveryCheckHasItsStableIdentifier) {
     sim::Scenario sixty;
     sixty.mainsHz = 60;
     TestLimits limits;
+    limits.bench.hum50Hz = false;
+    limits.bench.hum60Hz = true;
     limits.reports.leadOffCheck = true;
     ModelBench other(sixty, limits);
     other.during = [](ModelBench& b) {
@@ -602,6 +604,58 @@ TEST(ModuleTestRun, ThreeOutcomesAndAnUnjudgedCheckIsNeverAPass) {
     EXPECT_EQ(cancelled.runner.steps()[1].verdict, Verdict::Failed);
     EXPECT_EQ(cancelled.runner.outcome(), TestOutcome::Cancelled);
     EXPECT_TRUE(isIncomplete(cancelled.runner.outcome()));
+
+    // The bench profile says which frequencies carry hum. Hum where it says
+    // none is not judged, and the check says why; no hum where it says some
+    // leaves the test incomplete; hum at both is judged at both.
+    struct ProfileCase {
+        int mainsHz;
+        bool hum50;
+        bool hum60;
+        Verdict mains;
+        std::vector<std::string> suppressionIds;
+        const char* text;
+    };
+    const ProfileCase profileCases[] = {
+        {60, true, false, Verdict::Incomplete, {}, "the bench profile says it carries hum"},
+        {50,
+         true,
+         false,
+         Verdict::Passed,
+         {"mains.50hz.suppression"},
+         "60 Hz not judged: the bench profile declares no hum there"},
+        {60,
+         false,
+         true,
+         Verdict::Passed,
+         {"mains.60hz.suppression"},
+         "50 Hz not judged: the bench profile declares no hum there"},
+        {50, false, false, Verdict::Incomplete, {}, "the bench profile declares no mains hum"},
+    };
+    for (const ProfileCase& c : profileCases) {
+        sim::Scenario scenario;
+        scenario.mainsHz = c.mainsHz;
+        TestLimits limits;
+        limits.bench.hum50Hz = c.hum50;
+        limits.bench.hum60Hz = c.hum60;
+        ModelBench bench(scenario, limits);
+        bench.run();
+        EXPECT_EQ(bench.runner.steps()[4].verdict, c.mains) << c.mainsHz << describe(bench.runner);
+        if (c.mains != Verdict::Passed) {
+            EXPECT_NE(bench.runner.outcome(), TestOutcome::Passed);
+        }
+        const CheckResult* humCheck = findCheck(bench.runner, "mains hum without its filter");
+        ASSERT_NE(humCheck, nullptr);
+        EXPECT_NE(humCheck->reason.find(c.text), std::string::npos) << humCheck->reason;
+        EXPECT_EQ(humCheck->judged, c.mains == Verdict::Passed) << humCheck->reason;
+        std::vector<std::string> suppression;
+        for (const CheckResult& check : bench.runner.steps()[4].checks) {
+            if (check.id.ends_with(".suppression")) {
+                suppression.push_back(check.id);
+            }
+        }
+        EXPECT_EQ(suppression, c.suppressionIds) << c.mainsHz;
+    }
 
     for (const TestOutcome judged : {TestOutcome::Passed, TestOutcome::Failed}) {
         EXPECT_FALSE(isIncomplete(judged));
