@@ -74,7 +74,20 @@ const StepResult* ModuleTestRunner::currentStep() const {
 // --- Stream events ----------------------------------------------------------
 
 void ModuleTestRunner::onSample(std::uint8_t sample) {
-    lastSampleAt_ = now_;
+    if (awaitingFreshSample_) {
+        // The first delivery may hold samples sent before the start commands
+        // (the adapter's or the system's buffer): only a later one shows that
+        // the module answers.
+        if (!firstDeliveryAt_) {
+            firstDeliveryAt_ = now_;
+        }
+        if (now_ > *firstDeliveryAt_) {
+            awaitingFreshSample_ = false;
+            lastSampleAt_ = now_;
+        }
+    } else {
+        lastSampleAt_ = now_;
+    }
     if (capture_.open) {
         capture_.samples.push_back(sample);
         capture_.rate.add(now_);
@@ -83,13 +96,16 @@ void ModuleTestRunner::onSample(std::uint8_t sample) {
 
 void ModuleTestRunner::onPulse(std::uint8_t rate) {
     if (capture_.open) {
-        capture_.pulses.push_back(rate);
+        capture_.pulses.push_back({rate, capture_.samples.size()});
+    }
+    if (returnSince_ && !returnedAt_ && now_ >= *returnSince_ && patientPulse().contains(rate)) {
+        returnedAt_ = now_;
     }
 }
 
 void ModuleTestRunner::onRespiration(std::uint8_t rate) {
     if (capture_.open) {
-        capture_.respirations.push_back(rate);
+        capture_.respirations.push_back({rate, capture_.samples.size()});
     }
 }
 
@@ -182,6 +198,9 @@ void ModuleTestRunner::judgeLink() {
     std::string detail = std::to_string(e.invalidBytes) + " invalid bytes, " +
                          std::to_string(e.unknownStatus) + " unknown status codes, " +
                          std::to_string(e.spikes) + " isolated spikes";
+    if (e.reportsInWaveform > 0) {
+        detail += ", " + std::to_string(e.reportsInWaveform) + " reports read from the waveform";
+    }
     if (gapsInStep_ == 1) {
         detail += format("; the step was repeated after %.1f s without samples", firstGapSeconds_);
     }
@@ -190,6 +209,9 @@ void ModuleTestRunner::judgeLink() {
 }
 
 void ModuleTestRunner::beginStep(std::size_t index) {
+    if (index > 0) {
+        awaitingFreshSample_ = false;
+    }
     stepIndex_ = index;
     phaseIndex_ = 0;
     phaseBegun_ = false;
@@ -433,8 +455,14 @@ ModuleTestRunner::Phase ModuleTestRunner::ask(std::string text) {
                     return false;
                 }
                 prompt_.clear();
-                addCheck(judge("prompt.confirmed", "confirmation by the technician", std::nullopt,
-                               "s", atMost(limits_.reports.promptTimeoutSeconds), 0, {}, "none"));
+                // Nobody did what was asked: the module could not be judged
+                // by it, which is no fault of the module.
+                CheckResult unanswered =
+                    judge("prompt.confirmed", "confirmation by the technician", std::nullopt, "s",
+                          atMost(limits_.reports.promptTimeoutSeconds), 0, {}, "none");
+                unanswered.judged = false;
+                unanswered.reason += ": the step could not be judged";
+                addCheck(std::move(unanswered));
                 abortStep();
                 return false;
             }};

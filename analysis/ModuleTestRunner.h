@@ -65,10 +65,14 @@ struct TestPictures {
 //   4 Leads                  G2, G1, G0: beats averaged per lead, Einthoven,
 //                            each lead's R wave against lead II's; then G1
 //   5 Mains filter           at 300/s, hum at 50 and 60 Hz with "6" and "5"
-//   6 Simulation mode        "M": rate, steadiness and reports; then "N"
-//   7 Reports                pulse reports against the detected heart rate,
-//                            respiration reports with "D1", status intervals,
-//                            optionally a lead pulled by the technician
+//   6 Simulation mode        "M": rate, steadiness and every report against
+//                            the simulation's rates; then "N" and a pulse
+//                            report at the patient's rate within a set time
+//   7 Reports                the patient's rhythm and every pulse report
+//                            against the bench profile; with "D1" the
+//                            breaths of the curve and every respiration
+//                            report; status intervals; optionally a lead
+//                            pulled by the technician
 //   8 Restore                the start commands again, samples still coming
 //
 // It reads no clock: the caller passes the host's monotonic time to start,
@@ -134,13 +138,19 @@ private:
     };
     using Plan = std::vector<Phase>;
 
+    // A pulse or respiration report and where it came in the waveform: after
+    // `samplesBefore` samples of the capture.
+    struct Report {
+        int value = 0;
+        std::size_t samplesBefore = 0;
+    };
     // Everything received while a capture is open.
     struct Capture {
         bool open = false;
         std::vector<std::uint8_t> samples;
         SampleRateCounter rate;
-        std::vector<int> pulses;
-        std::vector<int> respirations;
+        std::vector<Report> pulses;
+        std::vector<Report> respirations;
     };
     struct StatusReport {
         HostTime at;
@@ -175,12 +185,20 @@ private:
     void repeatStep();
     void closeCapture();
     void judgeLink();
+    // Judges every report of a capture against `accepted`, per minute: the
+    // worst one the limits do not allow outside (`id`; with an empty
+    // `noneText` reports are optional), and how many lie outside (`id`.outside).
+    void judgeReports(const std::string& id, const std::string& name,
+                      const std::vector<Report>& reports, Range accepted, int maxOutside,
+                      const std::string& noneText);
     void abortToRestore();
     void addCheck(CheckResult check);
     std::string stepKey() const;  // "rate" in step 2: the start of its checks' identifiers
     bool sendCommand(const std::string& command);
     double elapsedInPhase() const;
     double nominalRate() const;
+    // Pulse reports that agree with the patient simulator's heart rate.
+    Range patientPulse() const;
     std::optional<HostTime> statusSince(HostTime since, std::optional<std::uint8_t> code) const;
 
     CommandChannel& module_;
@@ -205,12 +223,21 @@ private:
         std::size_t invalidBytes = 0;
         std::size_t unknownStatus = 0;
         std::size_t spikes = 0;
-        std::size_t total() const { return invalidBytes + unknownStatus + spikes; }
+        // Reports whose value reads as the waveform around them: a sample byte
+        // the line turned into a report marker.
+        std::size_t reportsInWaveform = 0;
+        std::size_t total() const {
+            return invalidBytes + unknownStatus + spikes + reportsInWaveform;
+        }
     } linkErrors_;
     std::size_t gapsInStep_ = 0;
     double firstGapSeconds_ = 0.0;
     std::vector<StatusReport> statuses_;
     std::optional<HostTime> lastSampleAt_;
+    // Step 1 counts no sample of the first delivery after the start commands,
+    // which may hold what the module sent before them.
+    bool awaitingFreshSample_ = false;
+    std::optional<HostTime> firstDeliveryAt_;
     std::string lastSpeed_ = "S1";
     std::string prompt_;
     HostTime promptShownAt_{};
@@ -221,6 +248,10 @@ private:
     std::size_t railSamples_ = 0;
     double hum50Unfiltered_ = 0.0, hum60Filtered_ = 0.0;
     HostTime reportsStartedAt_{};
+    // After "N": since when a pulse report at the patient's rate is awaited,
+    // and when the first came.
+    std::optional<HostTime> returnSince_;
+    std::optional<HostTime> returnedAt_;
 
     TestPictures pictures_;
 };

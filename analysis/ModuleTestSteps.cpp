@@ -37,6 +37,8 @@ ModuleTestRunner::Plan ModuleTestRunner::linkStep() {
     plan.push_back(action([this, startCommands] {
         commandsSentAt_ = now_;
         lastSampleAt_.reset();
+        awaitingFreshSample_ = true;
+        firstDeliveryAt_.reset();
         for (const std::string& command : startCommands) {
             if (!sendCommand(command)) {
                 addCheck(unwritten(command));

@@ -26,6 +26,7 @@ inline constexpr std::size_t kRestoreIndex = ModuleTestRunner::kStepCount - 1;
 inline constexpr double kPlannedFirstSample = 0.1;
 inline constexpr double kPlannedStatus = 2.0;
 inline constexpr double kPlannedPrompt = 10.0;
+inline constexpr double kPlannedReturn = 1.0;  // a pulse report after "N"
 
 // The sample rate is counted between deliveries that brought everything made
 // by then, chosen within this much of either end of the recording: a module
@@ -37,12 +38,6 @@ inline std::string format(const char* pattern, double a, double b = 0.0) {
     char text[128];
     std::snprintf(text, sizeof text, pattern, a, b);
     return text;
-}
-
-inline double median(std::vector<int> values) {
-    const auto middle = values.begin() + static_cast<long>(values.size() / 2);
-    std::nth_element(values.begin(), middle, values.end());
-    return *middle;
 }
 
 inline double samplesPerSecondOf(std::string_view speedCommand) {

@@ -7,7 +7,7 @@ namespace vitalon::sim {
 
 namespace {
 
-constexpr std::array<ModuleDefectInfo, 15> kDefects = {{
+constexpr std::array<ModuleDefectInfo, 19> kDefects = {{
     {ModuleDefect::RateFast, "rate-3-percent-fast", "sample rate 3 % above the set speed"},
     {ModuleDefect::Amplification2As1, "amplification-2-as-1",
      "amplification step 2 has the gain of step 1"},
@@ -24,6 +24,12 @@ constexpr std::array<ModuleDefectInfo, 15> kDefects = {{
     {ModuleDefect::RateSlightlyFast, "rate-1.5-percent-fast",
      "sample rate 1.5 % above the set speed"},
     {ModuleDefect::CorruptLink, "corrupt-link", "the link changes one waveform byte in 100"},
+    {ModuleDefect::StaysInSimulation, "stays-in-simulation",
+     "stays in simulation mode after \"N\""},
+    {ModuleDefect::IgnoresCurveCommand, "ignores-curve-command", "the curve command D is ignored"},
+    {ModuleDefect::PulseTwoInFiveWrong, "pulse-2-in-5-wrong",
+     "2 of every 5 pulse reports say 30 per minute"},
+    {ModuleDefect::RespirationZero, "respiration-reports-zero", "every respiration report says 0"},
     {ModuleDefect::PausesThenCatchesUp, "pauses-then-catches-up",
      "pauses for up to 0.8 s now and then, and sends its backlog at once (healthy)", true},
     {ModuleDefect::RareCorruptByte, "rare-corrupt-byte",

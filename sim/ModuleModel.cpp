@@ -165,6 +165,7 @@ void ModuleModel::apply(const Command& command) {
             break;
         case CommandKind::Simulate:
             settings_.simulation = true;
+            stuckInSimulation_ = has(ModuleDefect::StaysInSimulation);
             break;
         case CommandKind::Calibrate:
             // A calibration already under way runs to its end.
@@ -315,7 +316,8 @@ void ModuleModel::tick(std::vector<std::uint8_t>& out) {
     // Status: every interval, and at once when it changes. While the lead is
     // off nothing can be measured: the pulse and respiration rates go out as 0
     // just before the status, which keeps the host's no-data watchdog fed.
-    const std::uint8_t status = (!settings_.simulation && leadOff) ? kStatusLeadOff : kStatusOk;
+    const bool inSimulation = simulating();
+    const std::uint8_t status = (!inSimulation && leadOff) ? kStatusLeadOff : kStatusOk;
     if (status != status_ || k >= nextStatusTick_) {
         if (status == kStatusLeadOff) {
             emitReport(out, kPulseMarker, 0);
@@ -333,25 +335,24 @@ void ModuleModel::tick(std::vector<std::uint8_t>& out) {
 
     // Beats and breaths. Both sources are measured all along (the patient's only
     // while the electrodes are on); only the one shown is reported.
-    const double pulseOffset = has(ModuleDefect::PulseHigh) ? kPulseHighOffset : 0.0;
     if (testBeat.rPeak) {
-        if (const auto rate = testPulse_.onEvent(k); rate && settings_.simulation) {
-            emitReport(out, kPulseMarker, rateByte(*rate + pulseOffset));
+        if (const auto rate = testPulse_.onEvent(k); rate && inSimulation) {
+            emitReport(out, kPulseMarker, pulseByte(*rate));
         }
     }
     if (testBreath) {
-        if (const auto rate = testBreaths_.onEvent(k); rate && settings_.simulation) {
-            emitReport(out, kRespirationMarker, rateByte(*rate));
+        if (const auto rate = testBreaths_.onEvent(k); rate && inSimulation) {
+            emitReport(out, kRespirationMarker, respirationByte(*rate));
         }
     }
     if (!leadOff && patientBeat.rPeak) {
-        if (const auto rate = patientPulse_.onEvent(k); rate && !settings_.simulation) {
-            emitReport(out, kPulseMarker, rateByte(*rate + pulseOffset));
+        if (const auto rate = patientPulse_.onEvent(k); rate && !inSimulation) {
+            emitReport(out, kPulseMarker, pulseByte(*rate));
         }
     }
     if (!leadOff && patientBreath) {
-        if (const auto rate = patientBreaths_.onEvent(k); rate && !settings_.simulation) {
-            emitReport(out, kRespirationMarker, rateByte(*rate));
+        if (const auto rate = patientBreaths_.onEvent(k); rate && !inSimulation) {
+            emitReport(out, kRespirationMarker, respirationByte(*rate));
         }
     }
 
@@ -383,10 +384,26 @@ void ModuleModel::tick(std::vector<std::uint8_t>& out) {
     }
 }
 
+Curve ModuleModel::shownCurve() const {
+    return has(ModuleDefect::IgnoresCurveCommand) ? Curve::Ecg : settings_.curve;
+}
+
+std::uint8_t ModuleModel::pulseByte(double rate) {
+    const std::uint64_t n = pulseReportsMade_++;
+    if (has(ModuleDefect::PulseTwoInFiveWrong) && (n % 5 == 1 || n % 5 == 3)) {
+        return kWrongPulse;
+    }
+    return rateByte(rate + (has(ModuleDefect::PulseHigh) ? kPulseHighOffset : 0.0));
+}
+
+std::uint8_t ModuleModel::respirationByte(double rate) const {
+    return has(ModuleDefect::RespirationZero) ? 0 : rateByte(rate);
+}
+
 double ModuleModel::signalMillivolts(bool leadOff) {
-    if (settings_.simulation) {
+    if (simulating()) {
         // The internal test signal: clean, no electrodes involved.
-        if (settings_.curve == Curve::Respiration) {
+        if (shownCurve() == Curve::Respiration) {
             return kRespirationMillivolts * testBreathing_.value();
         }
         return testHeart_.heartVector().lead(settings_.lead);
@@ -394,7 +411,7 @@ double ModuleModel::signalMillivolts(bool leadOff) {
     if (leadOff) {
         return 0.0;  // the input is open: a flat line at the baseline
     }
-    if (settings_.curve == Curve::Respiration) {
+    if (shownCurve() == Curve::Respiration) {
         return kRespirationMillivolts * patientBreathing_.value() + respirationNoise_;
     }
     Lead shown = settings_.lead;

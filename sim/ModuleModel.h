@@ -140,11 +140,17 @@ public:
     static constexpr std::uint32_t kRareCorruptionInterval = 20'000;
     static constexpr std::uint32_t kFrequentCorruptionInterval = 100;
     static constexpr int kPulseHighOffset = 15;        // ModuleDefect::PulseHigh
+    static constexpr std::uint8_t kWrongPulse = 30;    // ModuleDefect::PulseTwoInFiveWrong
     static constexpr double kBurstDelaySeconds = 2.0;  // ModuleDefect::CorruptBurst
     static constexpr std::size_t kBurstBytes = 64;
 
 private:
     bool has(ModuleDefect defect) const { return scenario_.defects.has(defect); }
+    // What the module shows, which its defects may keep from what was set.
+    bool simulating() const { return settings_.simulation || stuckInSimulation_; }
+    Curve shownCurve() const;
+    std::uint8_t pulseByte(double rate);
+    std::uint8_t respirationByte(double rate) const;
     std::uint64_t ticksDue() const;
     void apply(const Command& command);
     void tick(std::vector<std::uint8_t>& out);
@@ -188,6 +194,8 @@ private:
     std::uint8_t status_ = kStatusOk;
     std::uint64_t nextStatusTick_ = 0;
     bool silent_ = false;
+    bool stuckInSimulation_ = false;      // ModuleDefect::StaysInSimulation after "M"
+    std::uint64_t pulseReportsMade_ = 0;  // ModuleDefect::PulseTwoInFiveWrong
     LineFaults lineFaults_;
     Random burstBytes_;
     Random linkNoise_;  // which waveform bytes the link changes
