@@ -7,7 +7,7 @@ namespace vitalon::sim {
 
 namespace {
 
-constexpr std::array<ModuleDefectInfo, 19> kDefects = {{
+constexpr std::array<ModuleDefectInfo, 23> kDefects = {{
     {ModuleDefect::RateFast, "rate-3-percent-fast", "sample rate 3 % above the set speed"},
     {ModuleDefect::Amplification2As1, "amplification-2-as-1",
      "amplification step 2 has the gain of step 1"},
@@ -30,6 +30,12 @@ constexpr std::array<ModuleDefectInfo, 19> kDefects = {{
     {ModuleDefect::PulseTwoInFiveWrong, "pulse-2-in-5-wrong",
      "2 of every 5 pulse reports say 30 per minute"},
     {ModuleDefect::RespirationZero, "respiration-reports-zero", "every respiration report says 0"},
+    {ModuleDefect::NoRespirationReports, "no-respiration-reports", "no respiration reports"},
+    {ModuleDefect::SlowStatus, "status-every-5-s", "a status report every 5 s instead of 2 s"},
+    {ModuleDefect::CalibrationWide, "calibration-0.3-s-wide",
+     "the calibration rectangle lasts 0.3 s instead of 0.2 s"},
+    {ModuleDefect::CalibrationDroops, "calibration-droops",
+     "the calibration rectangle falls by 15 % along its top"},
     {ModuleDefect::PausesThenCatchesUp, "pauses-then-catches-up",
      "pauses for up to 0.8 s now and then, and sends its backlog at once (healthy)", true},
     {ModuleDefect::RareCorruptByte, "rare-corrupt-byte",

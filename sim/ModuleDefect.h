@@ -11,23 +11,27 @@ namespace vitalon::sim {
 // Faults a module can have. The model can carry any of them, so that an
 // acceptance test can be shown to catch each one.
 enum class ModuleDefect : std::uint8_t {
-    RateFast,             // the module's clock, and so every rate, runs 3 % fast
-    Amplification2As1,    // A2 gives the gain of A1
-    LeadsSwapped,         // G2 shows lead III and G0 lead I
-    NoCalibration,        // "C" sends no rectangle
-    StuckSample,          // every sample reads 0, whatever the input
-    NoPulseReports,       // no pulse report is ever sent
-    PulseHigh,            // pulse reports are 15 per minute above the measured rate
-    MainsFilterOff,       // the mains filter lets everything through
-    IgnoresLeadCommand,   // the lead command G is taken but does nothing
-    CorruptBurst,         // 2 s after each change of speed, a burst of random bytes
-    RateSlow,             // the module's clock runs 1.5 % slow
-    RateSlightlyFast,     // the module's clock runs 1.5 % fast
-    CorruptLink,          // the link changes one waveform byte in 100
-    StaysInSimulation,    // "N" does not bring the patient back after "M"
-    IgnoresCurveCommand,  // the curve command D is taken but does nothing
-    PulseTwoInFiveWrong,  // 2 of every 5 pulse reports say 30 per minute
-    RespirationZero,      // every respiration report says 0
+    RateFast,              // the module's clock, and so every rate, runs 3 % fast
+    Amplification2As1,     // A2 gives the gain of A1
+    LeadsSwapped,          // G2 shows lead III and G0 lead I
+    NoCalibration,         // "C" sends no rectangle
+    StuckSample,           // every sample reads 0, whatever the input
+    NoPulseReports,        // no pulse report is ever sent
+    PulseHigh,             // pulse reports are 15 per minute above the measured rate
+    MainsFilterOff,        // the mains filter lets everything through
+    IgnoresLeadCommand,    // the lead command G is taken but does nothing
+    CorruptBurst,          // 2 s after each change of speed, a burst of random bytes
+    RateSlow,              // the module's clock runs 1.5 % slow
+    RateSlightlyFast,      // the module's clock runs 1.5 % fast
+    CorruptLink,           // the link changes one waveform byte in 100
+    StaysInSimulation,     // "N" does not bring the patient back after "M"
+    IgnoresCurveCommand,   // the curve command D is taken but does nothing
+    PulseTwoInFiveWrong,   // 2 of every 5 pulse reports say 30 per minute
+    RespirationZero,       // every respiration report says 0
+    NoRespirationReports,  // no respiration report is ever sent
+    SlowStatus,            // a status report every 5 s instead of every 2 s
+    CalibrationWide,       // the calibration rectangle lasts 0.3 s instead of 0.2 s
+    CalibrationDroops,     // the calibration rectangle falls by 15 % along its top
     // Healthy variants: awkward, but nothing a module test may fail.
     PausesThenCatchesUp,  // sends nothing for up to 0.8 s, then its backlog at once
     RareCorruptByte,      // the link changes one waveform byte in 20,000

@@ -63,6 +63,8 @@ constexpr int kCalibrationGuardTicks =
     static_cast<int>(ModuleModel::kCalibrationGuardSeconds * ModuleModel::kInternalRate);
 constexpr int kCalibrationPulseTicks =
     static_cast<int>(ModuleModel::kCalibrationSeconds * ModuleModel::kInternalRate);
+constexpr int kWideCalibrationTicks =
+    static_cast<int>(ModuleModel::kWideCalibrationSeconds * ModuleModel::kInternalRate);
 
 }  // namespace
 
@@ -325,7 +327,9 @@ void ModuleModel::tick(std::vector<std::uint8_t>& out) {
         }
         emitReport(out, kStatusMarker, status);
         status_ = status;
-        nextStatusTick_ = k + static_cast<std::uint64_t>(kStatusIntervalSeconds * kInternalRate);
+        const double interval =
+            has(ModuleDefect::SlowStatus) ? kSlowStatusSeconds : kStatusIntervalSeconds;
+        nextStatusTick_ = k + static_cast<std::uint64_t>(interval * kInternalRate);
     }
 
     if (burstTick_ == k) {
@@ -371,10 +375,16 @@ void ModuleModel::tick(std::vector<std::uint8_t>& out) {
     }
     if (calibration_ == Calibration::Running) {
         // Flat, the 1 mV step, flat: a rectangle standing on the baseline.
-        const bool high = calibrationTick_ >= kCalibrationGuardTicks &&
-                          calibrationTick_ < kCalibrationGuardTicks + kCalibrationPulseTicks;
-        value = high ? kCalibrationMillivolts : 0.0;
-        if (++calibrationTick_ >= 2 * kCalibrationGuardTicks + kCalibrationPulseTicks) {
+        const int pulseTicks =
+            has(ModuleDefect::CalibrationWide) ? kWideCalibrationTicks : kCalibrationPulseTicks;
+        const int intoPulse = calibrationTick_ - kCalibrationGuardTicks;
+        const bool high = intoPulse >= 0 && intoPulse < pulseTicks;
+        double top = kCalibrationMillivolts;
+        if (has(ModuleDefect::CalibrationDroops)) {
+            top *= 1.0 - kCalibrationDroop * intoPulse / (pulseTicks - 1.0);
+        }
+        value = high ? top : 0.0;
+        if (++calibrationTick_ >= 2 * kCalibrationGuardTicks + pulseTicks) {
             calibration_ = Calibration::Idle;
         }
     }
@@ -431,7 +441,8 @@ double ModuleModel::signalMillivolts(bool leadOff) {
 
 void ModuleModel::emitReport(std::vector<std::uint8_t>& out, std::uint8_t marker,
                              std::uint8_t value) {
-    if (marker == kPulseMarker && has(ModuleDefect::NoPulseReports)) {
+    if ((marker == kPulseMarker && has(ModuleDefect::NoPulseReports)) ||
+        (marker == kRespirationMarker && has(ModuleDefect::NoRespirationReports))) {
         return;
     }
     if (silent_) {

@@ -139,9 +139,12 @@ public:
     // One waveform byte in this many is changed: RareCorruptByte, CorruptLink.
     static constexpr std::uint32_t kRareCorruptionInterval = 20'000;
     static constexpr std::uint32_t kFrequentCorruptionInterval = 100;
-    static constexpr int kPulseHighOffset = 15;        // ModuleDefect::PulseHigh
-    static constexpr std::uint8_t kWrongPulse = 30;    // ModuleDefect::PulseTwoInFiveWrong
-    static constexpr double kBurstDelaySeconds = 2.0;  // ModuleDefect::CorruptBurst
+    static constexpr int kPulseHighOffset = 15;             // ModuleDefect::PulseHigh
+    static constexpr std::uint8_t kWrongPulse = 30;         // ModuleDefect::PulseTwoInFiveWrong
+    static constexpr double kSlowStatusSeconds = 5.0;       // ModuleDefect::SlowStatus
+    static constexpr double kWideCalibrationSeconds = 0.3;  // ModuleDefect::CalibrationWide
+    static constexpr double kCalibrationDroop = 0.15;       // ModuleDefect::CalibrationDroops
+    static constexpr double kBurstDelaySeconds = 2.0;       // ModuleDefect::CorruptBurst
     static constexpr std::size_t kBurstBytes = 64;
 
 private:

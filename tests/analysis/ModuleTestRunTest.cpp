@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <functional>
+#include <map>
 #include <set>
 #include <string>
 
@@ -146,6 +148,10 @@ const DefectCase kDefectCases[] = {
     {"ignores-curve-command", {7}, "breaths on the curve with \"D1\": "},
     {"pulse-2-in-5-wrong", {6, 7}, "pulse reports in simulation mode: 30.0 /min"},
     {"respiration-reports-zero", {6, 7}, "respiration reports in simulation mode: 0.0 /min"},
+    {"no-respiration-reports", {7}, "respiration reports with \"D1\": 0 (in 10.0 s)"},
+    {"status-every-5-s", {7}, "longest time between status reports: 5."},
+    {"calibration-0.3-s-wide", {3}, "calibration width at A0: 0.300 s"},
+    {"calibration-droops", {3}, "calibration droop at A0: 1"},
 };
 
 // Awkward but sound modules and lines, which every step must pass.
@@ -676,6 +682,167 @@ TEST(ModuleTestRun, ThreeOutcomesAndAnUnjudgedCheckIsNeverAPass) {
         EXPECT_FALSE(isIncomplete(judged));
     }
     EXPECT_TRUE(isIncomplete(TestOutcome::NoModule));
+}
+
+}  // namespace
+}  // namespace vitalon::analysis
+
+namespace vitalon::analysis {
+namespace {
+
+// What one run of the coverage table sets up: a module with a defect, or a
+// situation of the bench (a port that refuses writes, a technician who never
+// answers) whose checks no module defect can reach.
+struct Coverage {
+    std::string name;
+    sim::Scenario scenario;
+    TestLimits limits;
+    std::function<void(ModelBench&)> during;
+    std::function<void(ModelBench&, std::vector<std::uint8_t>&)> tamper;
+};
+
+Coverage named(std::string name) {
+    Coverage row;
+    row.name = std::move(name);
+    return row;
+}
+
+struct CoverageRun {
+    std::set<std::string> produced;
+    std::set<std::string> failed;  // not passed: a fault found, or not judged
+};
+
+CoverageRun runCoverage(const Coverage& c, bool failWrites = false) {
+    ModelBench bench(c.scenario, c.limits);
+    bench.channel.failWrites = failWrites;
+    bench.during = c.during;
+    bench.tamper = c.tamper;
+    bench.run();
+    CoverageRun run;
+    for (const StepResult& step : bench.runner.steps()) {
+        for (const CheckResult& check : step.checks) {
+            run.produced.insert(check.id);
+            if (!check.passed) {
+                run.failed.insert(check.id);
+            }
+        }
+    }
+    return run;
+}
+
+std::vector<Coverage> coverageTable() {
+    std::vector<Coverage> table;
+    for (const DefectCase& c : kDefectCases) {
+        Coverage row = named(c.defect);
+        row.scenario.defects.add(*sim::moduleDefectNamed(c.defect));
+        table.push_back(row);
+    }
+    {
+        // The other mains frequency, declared by the profile, unfiltered.
+        Coverage row = named("mains-filter-off at 60 Hz");
+        row.scenario.mainsHz = 60;
+        row.scenario.defects.add(sim::ModuleDefect::MainsFilterOff);
+        row.limits.bench.hum50Hz = false;
+        row.limits.bench.hum60Hz = true;
+        table.push_back(row);
+    }
+    // The technician's lead-off check: a module that never reports the lead
+    // off, one whose electrode stays off, and a prompt nobody answers.
+    for (const bool pulled : {false, true}) {
+        Coverage row = named(pulled ? "electrode left off" : "lead off not reported");
+        row.limits.reports.leadOffCheck = true;
+        row.during = [pulled](ModelBench& b) {
+            if (!b.runner.prompt().empty()) {
+                b.model.setLeadPulled(pulled);
+                b.runner.confirmPrompt(b.now);
+            }
+        };
+        table.push_back(row);
+    }
+    {
+        Coverage row = named("prompt unanswered");
+        row.limits.reports.leadOffCheck = true;
+        row.limits.reports.promptTimeoutSeconds = 5.0;
+        table.push_back(row);
+    }
+    {
+        Coverage row = named("lead off at the start");
+        row.scenario.leadOff = {0.0, 3.0};
+        table.push_back(row);
+    }
+    {
+        Coverage row = named("silent module");
+        row.scenario.silence = {0.0, sim::kNever};
+        table.push_back(row);
+    }
+    {
+        Coverage row = named("stream stops twice in a step");
+        row.scenario.silence = {40.0, 45.0};
+        table.push_back(row);
+    }
+    {
+        // A noisy line: invalid bytes in every delivery, so in every step,
+        // however short.
+        Coverage row = named("line adds invalid bytes");
+        row.tamper = [](ModelBench&, std::vector<std::uint8_t>& bytes) {
+            bytes.insert(bytes.end(), 4, 252);
+        };
+        table.push_back(row);
+    }
+    {
+        // Writes fail from the end of step 7 on: the restore cannot send.
+        Coverage row = named("port refuses writes at the restore");
+        row.during = [](ModelBench& b) {
+            const StepResult* step = b.runner.currentStep();
+            if (step && step->number == 7 && b.channel.sent.ends_with("D0 ")) {
+                b.channel.failWrites = true;
+            }
+        };
+        table.push_back(row);
+    }
+    return table;
+}
+
+// Every check identifier the runner produces has at least one row of the table
+// that fails it, and no healthy variant fails any: a check that nothing can
+// fail would be vacuous. The identifiers are collected from the runs
+// themselves, so a new check joins without being listed here.
+TEST(ModuleTestRun, EveryCheckIdentifierHasAFaultThatFailsItAndNoHealthyVariantDoes) {
+    std::set<std::string> produced;
+    std::map<std::string, std::vector<std::string>> failedBy;
+    for (const Coverage& row : coverageTable()) {
+        const CoverageRun run = runCoverage(row);
+        produced.insert(run.produced.begin(), run.produced.end());
+        for (const std::string& id : run.failed) {
+            failedBy[id].push_back(row.name);
+        }
+    }
+    const CoverageRun unwritable = runCoverage(named("port refuses every write"), true);
+    produced.insert(unwritable.produced.begin(), unwritable.produced.end());
+    for (const std::string& id : unwritable.failed) {
+        failedBy[id].push_back("port refuses every write");
+    }
+
+    std::vector<Coverage> healthy = {named("healthy")};
+    for (const char* variant : kHealthyVariants) {
+        Coverage row = named(variant);
+        row.scenario.defects.add(*sim::moduleDefectNamed(variant));
+        healthy.push_back(row);
+    }
+    for (const Coverage& row : healthy) {
+        const CoverageRun run = runCoverage(row);
+        produced.insert(run.produced.begin(), run.produced.end());
+        EXPECT_TRUE(run.failed.empty()) << row.name << " fails " << *run.failed.begin();
+    }
+
+    std::string uncovered;
+    for (const std::string& id : produced) {
+        if (!failedBy.contains(id)) {
+            uncovered += id + " ";
+        }
+    }
+    EXPECT_TRUE(uncovered.empty()) << "no fault fails: " << uncovered;
+    EXPECT_GT(produced.size(), 40u);
 }
 
 }  // namespace
