@@ -37,14 +37,20 @@ void ModuleTestRunner::judgeReports(const std::string& id, const std::string& na
                                     int maxOutside, const std::string& noneText) {
     const std::vector<std::uint8_t>& samples = capture_.samples;
     std::vector<int> values;
+    // A line that makes markers of sample bytes is rare (one corrupted byte in
+    // 128 becomes a marker); a second such report in one recording is taken
+    // for the module's, so that a module whose wrong values happen to lie
+    // among its samples cannot hide behind the rule.
+    bool excused = false;
     for (const Report& r : reports) {
-        if (!accepted.contains(r.value) && r.samplesBefore > 0) {
+        if (!excused && !accepted.contains(r.value) && r.samplesBefore > 0) {
             const double before = samples[r.samplesBefore - 1];
             const double after =
                 r.samplesBefore < samples.size() ? samples[r.samplesBefore] : before;
             if (r.value >= std::min(before, after) - kWaveformCounts &&
                 r.value <= std::max(before, after) + kWaveformCounts) {
                 ++linkErrors_.reportsInWaveform;
+                excused = true;
                 continue;
             }
         }
