@@ -1,5 +1,6 @@
 #include "RunRecord.h"
 
+#include <QTimeZone>
 #include <QUuid>
 #include <chrono>
 #include <cmath>
@@ -21,11 +22,40 @@ std::string checkVerdict(const analysis::CheckResult& check) {
     return check.passed ? "pass" : "fail";
 }
 
-// The station's local time at that instant, kept with its offset from UTC.
-QDateTime localWithOffset(std::chrono::system_clock::time_point at) {
+// The station's time at that instant, kept with its offset from UTC: in its
+// named zone, or the system's when it names none (or one unknown here).
+QDateTime stationTime(std::chrono::system_clock::time_point at, const std::string& zoneId) {
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch());
-    const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms.count());
+    const QTimeZone zone(QByteArray::fromStdString(zoneId));
+    const QDateTime local = zone.isValid() ? QDateTime::fromMSecsSinceEpoch(ms.count(), zone)
+                                           : QDateTime::fromMSecsSinceEpoch(ms.count());
     return local.toOffsetFromUtc(local.offsetFromUtc());
+}
+
+// "FTDI FT232R USB UART usb 0403:6001 serial A10K3Z"; the device for an
+// adapter the system tells nothing about.
+std::string adapterOf(const report::PortFacts& port) {
+    std::string text;
+    auto add = [&text](const std::string& part) {
+        if (!part.empty()) {
+            text += (text.empty() ? "" : " ") + part;
+        }
+    };
+    add(port.manufacturer);
+    add(port.description);
+    if (port.usb) {
+        add(QStringLiteral("usb %1:%2")
+                .arg(port.usbVendorId, 4, 16, QLatin1Char('0'))
+                .arg(port.usbProductId, 4, 16, QLatin1Char('0'))
+                .toStdString());
+    }
+    if (!port.adapterSerialNumber.empty()) {
+        add("serial " + port.adapterSerialNumber);
+    }
+    if (text.empty()) {
+        add(port.device);
+    }
+    return text;
 }
 
 }  // namespace
@@ -42,7 +72,10 @@ RunRecord runRecordOf(const report::TestReport& report, RunIdentity identity) {
     run.operatorName = facts.operatorName;
     run.station = facts.station;
     if (facts.startedAt != std::chrono::system_clock::time_point{}) {
-        run.startedAt = localWithOffset(facts.startedAt);
+        run.startedAt = stationTime(facts.startedAt, facts.timeZone);
+    }
+    if (facts.endedAt) {
+        run.endedAt = stationTime(*facts.endedAt, facts.timeZone);
     }
     run.outcome = report::outcomeKey(report.outcome);
     run.limitsName = report.limits.name;
@@ -50,7 +83,9 @@ RunRecord runRecordOf(const report::TestReport& report, RunIdentity identity) {
     run.limitsSha256 = report.limits.sha256;
     run.demonstration = !facts.notices.empty();
     run.vitalonVersion = facts.vitalonVersion;
-    run.attempt = identity.attempt;
+    run.vitalonCommit = facts.buildCommit;
+    run.adapter = adapterOf(facts.port);
+    run.attempt = identity.attempt > 0 ? identity.attempt : facts.attempt;
     run.retestReason = std::move(identity.retestReason);
     for (const analysis::StepResult& step : report.steps) {
         for (const analysis::CheckResult& check : step.checks) {
@@ -60,6 +95,9 @@ RunRecord runRecordOf(const report::TestReport& report, RunIdentity identity) {
         }
     }
     run.attachments = std::move(identity.attachments);
+    for (const report::RecordedFile& recording : facts.recordings) {
+        run.attachments.push_back({"edf", recording.name, recording.sha256});
+    }
     return run;
 }
 

@@ -52,7 +52,7 @@ struct RunRecord {
     bool demonstration = false;
     std::string vitalonVersion;
     std::string vitalonCommit;
-    std::string adapter;  // the serial adapter's identity
+    std::string adapter;  // the serial adapter: maker, product, USB ids, serial number
     int attempt = 1;      // 1 for the first test of this serial number
     std::string retestReason;
     std::vector<CheckRecord> checks;
@@ -68,14 +68,17 @@ std::string newRunUuid();
 // is and why it was repeated, and its files.
 struct RunIdentity {
     std::string uuid;  // empty: a new one
-    int attempt = 1;
+    int attempt = 0;   // 0: the report's own attempt number
     std::string retestReason;
-    std::vector<AttachmentRecord> attachments;
+    std::vector<AttachmentRecord> attachments;  // the report files; recordings come from the report
 };
 
 // The record of a finished test: its facts, outcome, limits identity and every
-// check of every step in step order. The run counts as a demonstration when
-// the report carries a notice (simulated module, demonstration limits).
+// check of every step in step order. Times are kept at their offset from UTC
+// in the station's time zone. The attachments are `identity`'s followed by
+// the run's recordings ("edf", by file name). The run counts as a
+// demonstration when the report carries a notice (simulated module,
+// demonstration limits).
 RunRecord runRecordOf(const report::TestReport& report, RunIdentity identity = {});
 
 }  // namespace vitalon::results
