@@ -360,6 +360,124 @@ std::string SqlResultsStore::migrate() {
     return {};
 }
 
+// The three statements that write a run, prepared once for a transaction.
+struct SqlResultsStore::Writer {
+    explicit Writer(const QSqlDatabase& db) : run(db), check(db), attachment(db) {
+        prepared = run.prepare(QStringLiteral(
+                       "INSERT INTO runs (uuid, serial_number, operator_name, station,"
+                       " started_ms, started_offset, ended_ms, ended_offset, outcome,"
+                       " limits_name, limits_revision, limits_sha256, demonstration,"
+                       " vitalon_version, vitalon_commit, adapter, attempt, retest_reason)"
+                       " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
+                       " ON CONFLICT (uuid) DO NOTHING RETURNING id")) &&
+                   check.prepare(QStringLiteral(
+                       "INSERT INTO checks (run_id, position, check_id, name, value, unit, low,"
+                       " high, verdict, marginal) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")) &&
+                   attachment.prepare(QStringLiteral(
+                       "INSERT INTO attachments (run_id, position, kind, path, sha256)"
+                       " VALUES (?, ?, ?, ?, ?)"));
+    }
+
+    // Stored or AlreadyStored; Failed with `error` set.
+    StoreStatus write(const RunRecord& r, QString& error) {
+        if (!prepared) {
+            error = run.lastError().isValid()     ? run.lastError().text()
+                    : check.lastError().isValid() ? check.lastError().text()
+                                                  : attachment.lastError().text();
+            return StoreStatus::Failed;
+        }
+        const QDateTime started =
+            r.startedAt.isValid() ? r.startedAt : QDateTime::fromMSecsSinceEpoch(0, QTimeZone(0));
+        const QVariant values[] = {text(r.uuid),
+                                   text(r.serialNumber),
+                                   text(r.operatorName),
+                                   text(r.station),
+                                   msOf(started),
+                                   offsetOf(started),
+                                   msOf(r.endedAt),
+                                   offsetOf(r.endedAt),
+                                   text(r.outcome),
+                                   text(r.limitsName),
+                                   text(r.limitsRevision),
+                                   text(r.limitsSha256),
+                                   r.demonstration ? 1 : 0,
+                                   text(r.vitalonVersion),
+                                   text(r.vitalonCommit),
+                                   text(r.adapter),
+                                   r.attempt,
+                                   text(r.retestReason)};
+        for (int i = 0; i < static_cast<int>(std::size(values)); ++i) {
+            run.bindValue(i, values[i]);
+        }
+        if (!run.exec()) {
+            error = run.lastError().text();
+            return StoreStatus::Failed;
+        }
+        if (!run.next()) {
+            run.finish();
+            return StoreStatus::AlreadyStored;
+        }
+        const qlonglong id = run.value(0).toLongLong();
+        run.finish();
+        int position = 0;
+        for (const CheckRecord& c : r.checks) {
+            check.bindValue(0, id);
+            check.bindValue(1, position++);
+            check.bindValue(2, text(c.checkId));
+            check.bindValue(3, text(c.name));
+            check.bindValue(4, optionalDouble(c.value));
+            check.bindValue(5, text(c.unit));
+            check.bindValue(6, optionalDouble(c.low));
+            check.bindValue(7, optionalDouble(c.high));
+            check.bindValue(8, text(c.verdict));
+            check.bindValue(9, c.marginal ? 1 : 0);
+            if (!check.exec()) {
+                error = check.lastError().text();
+                return StoreStatus::Failed;
+            }
+        }
+        position = 0;
+        for (const AttachmentRecord& a : r.attachments) {
+            attachment.bindValue(0, id);
+            attachment.bindValue(1, position++);
+            attachment.bindValue(2, text(a.kind));
+            attachment.bindValue(3, text(a.path));
+            attachment.bindValue(4, text(a.sha256));
+            if (!attachment.exec()) {
+                error = attachment.lastError().text();
+                return StoreStatus::Failed;
+            }
+        }
+        return StoreStatus::Stored;
+    }
+
+    QSqlQuery run;
+    QSqlQuery check;
+    QSqlQuery attachment;
+    bool prepared = false;
+};
+
+std::string SqlResultsStore::beginWriting() {
+    QSqlQuery query(QSqlDatabase::database(connection_, false));
+    // SQLite: take the write lock now, waiting for other writers, rather than
+    // fail when a read turns into a write.
+    if (!query.exec(kind_ == Kind::Sqlite ? QStringLiteral("BEGIN IMMEDIATE")
+                                          : QStringLiteral("BEGIN"))) {
+        return failure("cannot start writing", query.lastError().text());
+    }
+    return {};
+}
+
+std::string SqlResultsStore::endWriting(bool commit) {
+    QSqlQuery query(QSqlDatabase::database(connection_, false));
+    if (commit && query.exec(QStringLiteral("COMMIT"))) {
+        return {};
+    }
+    const QString detail = query.lastError().text();
+    QSqlQuery(QSqlDatabase::database(connection_, false)).exec(QStringLiteral("ROLLBACK"));
+    return commit ? failure("cannot commit", detail) : std::string();
+}
+
 StoreResult SqlResultsStore::store(const RunRecord& run) {
     if (!writable()) {
         return {StoreStatus::Failed, problem_};
@@ -367,86 +485,65 @@ StoreResult SqlResultsStore::store(const RunRecord& run) {
     if (run.uuid.empty()) {
         return {StoreStatus::Failed, "results database " + where_ + ": a run without a UUID"};
     }
-    QSqlDatabase db = QSqlDatabase::database(connection_, false);
-    QSqlQuery query(db);
-    const bool sqlite = kind_ == Kind::Sqlite;
-    if (!query.exec(sqlite ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN"))) {
-        return {StoreStatus::Failed,
-                failure("cannot start storing a run", query.lastError().text())};
+    if (std::string error = beginWriting(); !error.empty()) {
+        return {StoreStatus::Failed, error};
     }
-    auto rollBack = [&](const QString& detail) {
-        StoreResult result{StoreStatus::Failed,
-                           failure("cannot store run " + run.uuid, detail) + " (nothing stored)"};
-        QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
-        return result;
-    };
-    query.prepare(QStringLiteral(
-        "INSERT INTO runs (uuid, serial_number, operator_name, station, started_ms,"
-        " started_offset, ended_ms, ended_offset, outcome, limits_name, limits_revision,"
-        " limits_sha256, demonstration, vitalon_version, vitalon_commit, adapter, attempt,"
-        " retest_reason) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
-        " ON CONFLICT (uuid) DO NOTHING RETURNING id"));
-    const QDateTime started =
-        run.startedAt.isValid() ? run.startedAt : QDateTime::fromMSecsSinceEpoch(0, QTimeZone(0));
-    for (const QVariant& value :
-         {QVariant(text(run.uuid)), QVariant(text(run.serialNumber)),
-          QVariant(text(run.operatorName)), QVariant(text(run.station)), msOf(started),
-          offsetOf(started), msOf(run.endedAt), offsetOf(run.endedAt), QVariant(text(run.outcome)),
-          QVariant(text(run.limitsName)), QVariant(text(run.limitsRevision)),
-          QVariant(text(run.limitsSha256)), QVariant(run.demonstration ? 1 : 0),
-          QVariant(text(run.vitalonVersion)), QVariant(text(run.vitalonCommit)),
-          QVariant(text(run.adapter)), QVariant(run.attempt), QVariant(text(run.retestReason))}) {
-        query.addBindValue(value);
+    StoreStatus status = StoreStatus::Failed;
+    QString detail;
+    {
+        Writer writer(QSqlDatabase::database(connection_, false));
+        status = writer.write(run, detail);
     }
-    if (!query.exec()) {
-        return rollBack(query.lastError().text());
-    }
-    if (!query.next()) {
-        query.finish();
-        QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
-        return {StoreStatus::AlreadyStored, {}};
-    }
-    const qlonglong id = query.value(0).toLongLong();
-    query.finish();
-
-    QSqlQuery check(db);
-    check.prepare(QStringLiteral(
-        "INSERT INTO checks (run_id, position, check_id, name, value, unit, low, high, verdict,"
-        " marginal) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-    int position = 0;
-    for (const CheckRecord& c : run.checks) {
-        check.bindValue(0, id);
-        check.bindValue(1, position++);
-        check.bindValue(2, text(c.checkId));
-        check.bindValue(3, text(c.name));
-        check.bindValue(4, optionalDouble(c.value));
-        check.bindValue(5, text(c.unit));
-        check.bindValue(6, optionalDouble(c.low));
-        check.bindValue(7, optionalDouble(c.high));
-        check.bindValue(8, text(c.verdict));
-        check.bindValue(9, c.marginal ? 1 : 0);
-        if (!check.exec()) {
-            return rollBack(check.lastError().text());
+    if (status != StoreStatus::Stored) {
+        endWriting(false);
+        if (status == StoreStatus::AlreadyStored) {
+            return {status, {}};
         }
+        return {status, failure("cannot store run " + run.uuid, detail) + " (nothing stored)"};
     }
-    QSqlQuery attachment(db);
-    attachment.prepare(QStringLiteral(
-        "INSERT INTO attachments (run_id, position, kind, path, sha256) VALUES (?, ?, ?, ?, ?)"));
-    position = 0;
-    for (const AttachmentRecord& a : run.attachments) {
-        attachment.bindValue(0, id);
-        attachment.bindValue(1, position++);
-        attachment.bindValue(2, text(a.kind));
-        attachment.bindValue(3, text(a.path));
-        attachment.bindValue(4, text(a.sha256));
-        if (!attachment.exec()) {
-            return rollBack(attachment.lastError().text());
-        }
-    }
-    if (!query.exec(QStringLiteral("COMMIT"))) {
-        return rollBack(query.lastError().text());
+    if (std::string error = endWriting(true); !error.empty()) {
+        return {StoreStatus::Failed, error + " (run " + run.uuid + " not stored)"};
     }
     return {StoreStatus::Stored, {}};
+}
+
+SqlResultsStore::BatchResult SqlResultsStore::storeAll(const std::vector<RunRecord>& runs) {
+    BatchResult result;
+    if (!writable()) {
+        result.error = problem_;
+        return result;
+    }
+    for (const RunRecord& run : runs) {
+        if (run.uuid.empty()) {
+            result.error = "results database " + where_ + ": a run without a UUID";
+            return result;
+        }
+    }
+    if (std::string error = beginWriting(); !error.empty()) {
+        result.error = error;
+        return result;
+    }
+    {
+        Writer writer(QSqlDatabase::database(connection_, false));
+        for (const RunRecord& run : runs) {
+            QString detail;
+            const StoreStatus status = writer.write(run, detail);
+            if (status == StoreStatus::Failed) {
+                result = {0, 0,
+                          failure("cannot store run " + run.uuid, detail) + " (nothing stored)"};
+                break;
+            }
+            ++(status == StoreStatus::Stored ? result.stored : result.alreadyStored);
+        }
+    }
+    if (!result.error.empty()) {
+        endWriting(false);
+        return result;
+    }
+    if (std::string error = endWriting(true); !error.empty()) {
+        return {0, 0, error + " (nothing stored)"};
+    }
+    return result;
 }
 
 Answer<std::vector<RunRecord>> SqlResultsStore::runs(const RunFilter& filter) {

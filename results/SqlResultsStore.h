@@ -34,6 +34,15 @@ public:
 
     StoreResult store(const RunRecord& run) override;
     Answer<std::vector<RunRecord>> runs(const RunFilter& filter) override;
+
+    struct BatchResult {
+        int stored = 0;
+        int alreadyStored = 0;  // left as they were
+        std::string error;      // nothing was stored
+    };
+    // Stores many runs in one transaction, all or none: for importing and for
+    // generating large stores.
+    BatchResult storeAll(const std::vector<RunRecord>& runs);
     Answer<std::optional<RunRecord>> run(const std::string& uuid) override;
     Answer<std::vector<CheckValue>> checkValues(const std::string& checkId,
                                                 const RunFilter& filter) override;
@@ -59,6 +68,10 @@ private:
     enum class Kind { Sqlite, Postgres };
     SqlResultsStore(Kind kind, QString connection, std::string where);
 
+    struct Writer;
+    std::string beginWriting();
+    // Commits, or rolls back; an error only when a commit failed.
+    std::string endWriting(bool commit);
     std::string migrate();
     std::string failure(const std::string& doing, const QString& detail) const;
 

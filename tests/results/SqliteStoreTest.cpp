@@ -55,6 +55,14 @@ int countOn(const QString& file, const QString& sql) {
     return count;
 }
 
+std::vector<std::string> uuidsOfRuns(const std::vector<RunRecord>& runs) {
+    std::vector<std::string> uuids;
+    for (const RunRecord& run : runs) {
+        uuids.push_back(run.uuid);
+    }
+    return uuids;
+}
+
 class SqliteStore : public ::testing::Test {
 protected:
     QString file() const { return folder_.filePath(QStringLiteral("data/results.sqlite")); }
@@ -188,6 +196,40 @@ TEST_F(SqliteStore, TheQueueListsUnsentRunsOldestFirstUntilMarkedSent) {
     EXPECT_EQ(store.markSent("q2"), "");
     EXPECT_EQ(store.unsentRuns().value, (std::vector<std::string>{"q1", "q3"}));
     EXPECT_EQ(store.unsentCount().value, 2);
+}
+
+// A write that fails half-way leaves nothing behind: no run without its
+// checks, no batch in part.
+TEST_F(SqliteStore, AFailedWriteStoresNothingOfTheRunOrTheBatch) {
+    auto opened = SqlResultsStore::openLocal(file());
+    ASSERT_NE(opened.store, nullptr) << opened.error;
+    SqlResultsStore& store = *opened.store;
+    execOn(file(), {"CREATE TRIGGER refuse_check BEFORE INSERT ON checks"
+                    " WHEN NEW.check_id = 'cal.a2.height' AND NEW.value < 0"
+                    " BEGIN SELECT RAISE(ABORT, 'disk full'); END"});
+    RunRecord bad = sampleRun("bad", "SN-BAD", kMonday);
+    bad.checks.back().value = -1.0;  // its last check cannot be written
+
+    const StoreResult refused = store.store(bad);
+    EXPECT_EQ(refused.status, StoreStatus::Failed);
+    EXPECT_NE(refused.error.find("disk full"), std::string::npos) << refused.error;
+    EXPECT_NE(refused.error.find("nothing stored"), std::string::npos) << refused.error;
+    EXPECT_FALSE(store.run("bad").value.has_value());
+    EXPECT_EQ(countOn(file(), QStringLiteral("SELECT COUNT(*) FROM checks")), 0);
+
+    ASSERT_EQ(store.store(sampleRun("kept", "SN", kMonday)).status, StoreStatus::Stored);
+    const auto batch = store.storeAll({sampleRun("b1", "SN", kMonday), bad});
+    EXPECT_NE(batch.error.find("disk full"), std::string::npos) << batch.error;
+    EXPECT_EQ(batch.stored, 0);
+    EXPECT_EQ(uuidsOfRuns(store.runs({}).value), std::vector<std::string>{"kept"});
+
+    const auto good = store.storeAll({sampleRun("b1", "SN", kMonday), sampleRun("kept", "SN", 0),
+                                      sampleRun("b2", "SN", kMonday), sampleRun("b1", "SN", 0)});
+    EXPECT_EQ(good.error, "");
+    EXPECT_EQ(good.stored, 2);
+    EXPECT_EQ(good.alreadyStored, 2);
+    EXPECT_EQ(store.runs({}).value.size(), 3u);
+    EXPECT_EQ(store.run("b1").value->startedAt.toMSecsSinceEpoch(), kMonday);  // the first kept
 }
 
 // Several programs write to one file at once (four stations' worth of module
