@@ -1,5 +1,6 @@
 #include "SqlResultsStore.h"
 
+#include <sqlite3.h>
 #include <QDir>
 #include <QFileInfo>
 #include <QSqlDatabase>
@@ -10,6 +11,7 @@
 #include <QTimeZone>
 #include <QVariant>
 #include <atomic>
+#include <functional>
 #include <map>
 
 namespace vitalon::results {
@@ -60,37 +62,23 @@ const std::vector<Migration>& migrations() {
     return all;
 }
 
-// The columns of a run, in the order runFromQuery reads them.
-constexpr const char* kRunColumns =
-    "r.uuid, r.serial_number, r.operator_name, r.station, r.started_ms, r.started_offset,"
-    " r.ended_ms, r.ended_offset, r.outcome, r.limits_name, r.limits_revision,"
-    " r.limits_sha256, r.demonstration, r.vitalon_version, r.vitalon_commit, r.adapter,"
-    " r.attempt, r.retest_reason";
-
 QString text(const std::string& value) {
     return QString::fromStdString(value);
-}
-
-std::string stdText(const QVariant& value) {
-    return value.toString().toStdString();
 }
 
 QVariant optionalDouble(const std::optional<double>& value) {
     return value ? QVariant(*value) : QVariant(QMetaType::fromType<double>());
 }
 
-std::optional<double> doubleOrNothing(const QVariant& value) {
-    if (value.isNull()) {
-        return std::nullopt;
+QDateTime timeAt(qint64 ms, int offsetSeconds) {
+    // A zone is costly to make, and a store holds few offsets: keep them.
+    thread_local std::map<int, QTimeZone> zones;
+    const int seconds = offsetSeconds;
+    auto zone = zones.find(seconds);
+    if (zone == zones.end()) {
+        zone = zones.emplace(seconds, QTimeZone(seconds)).first;
     }
-    return value.toDouble();
-}
-
-QDateTime timeOf(const QVariant& ms, const QVariant& offset) {
-    if (ms.isNull()) {
-        return {};
-    }
-    return QDateTime::fromMSecsSinceEpoch(ms.toLongLong(), QTimeZone(offset.toInt()));
+    return QDateTime::fromMSecsSinceEpoch(ms, zone->second);
 }
 
 QVariant msOf(const QDateTime& at) {
@@ -100,27 +88,6 @@ QVariant msOf(const QDateTime& at) {
 
 QVariant offsetOf(const QDateTime& at) {
     return at.isValid() ? QVariant(at.offsetFromUtc()) : QVariant(QMetaType::fromType<int>());
-}
-
-RunRecord runFromQuery(const QSqlQuery& query) {
-    RunRecord run;
-    run.uuid = stdText(query.value(0));
-    run.serialNumber = stdText(query.value(1));
-    run.operatorName = stdText(query.value(2));
-    run.station = stdText(query.value(3));
-    run.startedAt = timeOf(query.value(4), query.value(5));
-    run.endedAt = timeOf(query.value(6), query.value(7));
-    run.outcome = stdText(query.value(8));
-    run.limitsName = stdText(query.value(9));
-    run.limitsRevision = stdText(query.value(10));
-    run.limitsSha256 = stdText(query.value(11));
-    run.demonstration = query.value(12).toInt() != 0;
-    run.vitalonVersion = stdText(query.value(13));
-    run.vitalonCommit = stdText(query.value(14));
-    run.adapter = stdText(query.value(15));
-    run.attempt = query.value(16).toInt();
-    run.retestReason = stdText(query.value(17));
-    return run;
 }
 
 // The WHERE clause of a filter over runs aliased "r", with its values in order.
@@ -219,8 +186,11 @@ SqlResultsStore::Opened SqlResultsStore::openLocal(const QString& file) {
         QSqlQuery query(db);
         // Readers and writers of several processes at once, and a commit that
         // survives a crash of the program.
-        for (const char* pragma : {"PRAGMA journal_mode = WAL", "PRAGMA synchronous = FULL",
-                                   "PRAGMA foreign_keys = ON"}) {
+        // A larger page cache and reads through a memory map: a check's values
+        // over a year of runs come from an index of millions of rows.
+        for (const char* pragma :
+             {"PRAGMA journal_mode = WAL", "PRAGMA synchronous = FULL", "PRAGMA foreign_keys = ON",
+              "PRAGMA cache_size = -32768", "PRAGMA mmap_size = 268435456"}) {
             if (!query.exec(QString::fromLatin1(pragma))) {
                 return {nullptr, store->failure("cannot set it up", query.lastError().text())};
             }
@@ -546,174 +516,317 @@ SqlResultsStore::BatchResult SqlResultsStore::storeAll(const std::vector<RunReco
     return result;
 }
 
-Answer<std::vector<RunRecord>> SqlResultsStore::runs(const RunFilter& filter) {
-    QSqlQuery query(QSqlDatabase::database(connection_, false));
+// One row of a query's answer, read from Qt's driver or, on SQLite, straight
+// from the database handle: Qt's driver turns every column of every row into
+// a variant first, which costs more than the database's own work when a
+// question reads a hundred thousand rows.
+class SqlResultsStore::Row {
+public:
+    explicit Row(sqlite3_stmt* statement) : statement_(statement) {}
+    explicit Row(const QSqlQuery* query) : query_(query) {}
+
+    bool isNull(int column) const {
+        return statement_ ? sqlite3_column_type(statement_, column) == SQLITE_NULL
+                          : query_->isNull(column);
+    }
+    qint64 integer(int column) const {
+        return statement_ ? sqlite3_column_int64(statement_, column)
+                          : query_->value(column).toLongLong();
+    }
+    bool flag(int column) const { return integer(column) != 0; }
+    std::optional<double> real(int column) const {
+        if (isNull(column)) {
+            return std::nullopt;
+        }
+        return statement_ ? sqlite3_column_double(statement_, column)
+                          : query_->value(column).toDouble();
+    }
+    std::string text(int column) const {
+        std::string value;
+        textInto(column, value);
+        return value;
+    }
+    // Sets `into` to the column's text; a text equal to it is not copied.
+    void textInto(int column, std::string& into) const {
+        if (!statement_) {
+            into = query_->value(column).toString().toStdString();
+            return;
+        }
+        const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(statement_, column));
+        const auto size = static_cast<std::size_t>(sqlite3_column_bytes(statement_, column));
+        if (bytes == nullptr) {
+            into.clear();
+        } else if (into.size() != size || into.compare(0, size, bytes, size) != 0) {
+            into.assign(bytes, size);
+        }
+    }
+    QDateTime time(int msColumn, int offsetColumn) const {
+        if (isNull(msColumn)) {
+            return {};
+        }
+        return timeAt(integer(msColumn), static_cast<int>(integer(offsetColumn)));
+    }
+
+private:
+    sqlite3_stmt* statement_ = nullptr;
+    const QSqlQuery* query_ = nullptr;
+};
+
+std::string SqlResultsStore::select(const QString& sql, const std::vector<QVariant>& values,
+                                    const std::function<void(const Row&)>& each) const {
+    QSqlDatabase db = QSqlDatabase::database(connection_, false);
+    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+    if (kind_ == Kind::Sqlite && handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0) {
+        sqlite3* database = *static_cast<sqlite3* const*>(handle.constData());
+        if (database == nullptr) {
+            return "the database is closed";
+        }
+        const QByteArray text = sql.toUtf8();
+        sqlite3_stmt* statement = nullptr;
+        if (sqlite3_prepare_v2(database, text.constData(), static_cast<int>(text.size()),
+                               &statement, nullptr) != SQLITE_OK) {
+            return sqlite3_errmsg(database);
+        }
+        int index = 1;
+        for (const QVariant& value : values) {
+            if (value.isNull()) {
+                sqlite3_bind_null(statement, index);
+            } else if (value.typeId() == QMetaType::QString) {
+                const QByteArray utf8 = value.toString().toUtf8();
+                sqlite3_bind_text(statement, index, utf8.constData(), static_cast<int>(utf8.size()),
+                                  SQLITE_TRANSIENT);
+            } else if (value.typeId() == QMetaType::Double) {
+                sqlite3_bind_double(statement, index, value.toDouble());
+            } else {
+                sqlite3_bind_int64(statement, index, value.toLongLong());
+            }
+            ++index;
+        }
+        int step = SQLITE_ROW;
+        const Row row(statement);
+        while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
+            each(row);
+        }
+        std::string error = step == SQLITE_DONE ? std::string() : sqlite3_errmsg(database);
+        sqlite3_finalize(statement);
+        return error;
+    }
+    QSqlQuery query(db);
     query.setForwardOnly(true);
-    const Condition condition = conditionOf(filter);
-    query.prepare(QStringLiteral("SELECT %1 FROM runs r%2 ORDER BY r.started_ms, r.id")
-                      .arg(QString::fromLatin1(kRunColumns), condition.sql));
-    for (const QVariant& value : condition.values) {
+    if (!query.prepare(sql)) {
+        return query.lastError().text().toStdString();
+    }
+    for (const QVariant& value : values) {
         query.addBindValue(value);
     }
     if (!query.exec()) {
-        return {{}, failure("cannot read runs", query.lastError().text())};
+        return query.lastError().text().toStdString();
     }
-    std::vector<RunRecord> found;
+    const Row row(&query);
     while (query.next()) {
-        found.push_back(runFromQuery(query));
+        each(row);
+    }
+    return query.lastError().isValid() ? query.lastError().text().toStdString() : std::string();
+}
+
+namespace {
+
+// The columns of a run, in the order runFromRow reads them.
+constexpr const char* kRunColumns =
+    "r.uuid, r.serial_number, r.operator_name, r.station, r.started_ms, r.started_offset,"
+    " r.ended_ms, r.ended_offset, r.outcome, r.limits_name, r.limits_revision,"
+    " r.limits_sha256, r.demonstration, r.vitalon_version, r.vitalon_commit, r.adapter,"
+    " r.attempt, r.retest_reason, r.id";
+constexpr int kRunIdColumn = 18;
+
+}  // namespace
+
+RunRecord SqlResultsStore::runFromRow(const Row& row) {
+    RunRecord run;
+    run.uuid = row.text(0);
+    run.serialNumber = row.text(1);
+    run.operatorName = row.text(2);
+    run.station = row.text(3);
+    run.startedAt = row.time(4, 5);
+    run.endedAt = row.time(6, 7);
+    run.outcome = row.text(8);
+    run.limitsName = row.text(9);
+    run.limitsRevision = row.text(10);
+    run.limitsSha256 = row.text(11);
+    run.demonstration = row.flag(12);
+    run.vitalonVersion = row.text(13);
+    run.vitalonCommit = row.text(14);
+    run.adapter = row.text(15);
+    run.attempt = static_cast<int>(row.integer(16));
+    run.retestReason = row.text(17);
+    return run;
+}
+
+Answer<std::vector<RunRecord>> SqlResultsStore::runs(const RunFilter& filter) {
+    const Condition condition = conditionOf(filter);
+    std::vector<RunRecord> found;
+    const std::string error =
+        select(QStringLiteral("SELECT %1 FROM runs r%2 ORDER BY r.started_ms, r.id")
+                   .arg(QString::fromLatin1(kRunColumns), condition.sql),
+               condition.values, [&](const Row& row) { found.push_back(runFromRow(row)); });
+    if (!error.empty()) {
+        return {{}, failure("cannot read runs", QString::fromStdString(error))};
     }
     return {std::move(found), {}};
 }
 
 Answer<std::optional<RunRecord>> SqlResultsStore::run(const std::string& uuid) {
-    QSqlQuery query(QSqlDatabase::database(connection_, false));
-    query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT %1, r.id FROM runs r WHERE r.uuid = ?")
-                      .arg(QString::fromLatin1(kRunColumns)));
-    query.addBindValue(text(uuid));
-    if (!query.exec()) {
-        return {{}, failure("cannot read run " + uuid, query.lastError().text())};
+    std::optional<RunRecord> found;
+    qint64 id = 0;
+    std::string error = select(QStringLiteral("SELECT %1 FROM runs r WHERE r.uuid = ?")
+                                   .arg(QString::fromLatin1(kRunColumns)),
+                               {text(uuid)}, [&](const Row& row) {
+                                   found = runFromRow(row);
+                                   id = row.integer(kRunIdColumn);
+                               });
+    if (!error.empty()) {
+        return {{}, failure("cannot read run " + uuid, QString::fromStdString(error))};
     }
-    if (!query.next()) {
+    if (!found) {
         return {std::nullopt, {}};
     }
-    RunRecord found = runFromQuery(query);
-    const qlonglong id = query.value(18).toLongLong();
-    query.finish();
-    query.prepare(QStringLiteral(
-        "SELECT check_id, name, value, unit, low, high, verdict, marginal FROM checks"
-        " WHERE run_id = ? ORDER BY position"));
-    query.addBindValue(id);
-    if (!query.exec()) {
-        return {{}, failure("cannot read the checks of run " + uuid, query.lastError().text())};
-    }
-    while (query.next()) {
-        found.checks.push_back({stdText(query.value(0)), stdText(query.value(1)),
-                                doubleOrNothing(query.value(2)), stdText(query.value(3)),
-                                doubleOrNothing(query.value(4)), doubleOrNothing(query.value(5)),
-                                stdText(query.value(6)), query.value(7).toInt() != 0});
-    }
-    query.finish();
-    query.prepare(QStringLiteral(
-        "SELECT kind, path, sha256 FROM attachments WHERE run_id = ? ORDER BY position"));
-    query.addBindValue(id);
-    if (!query.exec()) {
+    error =
+        select(QStringLiteral("SELECT check_id, name, value, unit, low, high, verdict, marginal"
+                              " FROM checks WHERE run_id = ? ORDER BY position"),
+               {QVariant(id)}, [&](const Row& row) {
+                   found->checks.push_back({row.text(0), row.text(1), row.real(2), row.text(3),
+                                            row.real(4), row.real(5), row.text(6), row.flag(7)});
+               });
+    if (!error.empty()) {
         return {{},
-                failure("cannot read the attachments of run " + uuid, query.lastError().text())};
+                failure("cannot read the checks of run " + uuid, QString::fromStdString(error))};
     }
-    while (query.next()) {
-        found.attachments.push_back(
-            {stdText(query.value(0)), stdText(query.value(1)), stdText(query.value(2))});
+    error = select(QStringLiteral("SELECT kind, path, sha256 FROM attachments WHERE run_id = ?"
+                                  " ORDER BY position"),
+                   {QVariant(id)}, [&](const Row& row) {
+                       found->attachments.push_back({row.text(0), row.text(1), row.text(2)});
+                   });
+    if (!error.empty()) {
+        return {
+            {},
+            failure("cannot read the attachments of run " + uuid, QString::fromStdString(error))};
     }
     return {std::move(found), {}};
 }
 
 Answer<std::vector<CheckValue>> SqlResultsStore::checkValues(const std::string& checkId,
                                                              const RunFilter& filter) {
-    QSqlQuery query(QSqlDatabase::database(connection_, false));
-    query.setForwardOnly(true);
     Condition condition = conditionOf(filter);
     const QString where = condition.sql.isEmpty()
                               ? QStringLiteral(" WHERE c.check_id = ?")
                               : condition.sql + QStringLiteral(" AND c.check_id = ?");
-    query.prepare(
+    condition.values.push_back(text(checkId));
+    std::vector<CheckValue> found;
+    // Texts that repeat from run to run are read once while they repeat.
+    std::string station, outcome, limitsName, limitsRevision, limitsSha256, verdict;
+    // In the order stored, as the check's index gives them without a sort in
+    // the database; oldest first below.
+    const std::string error = select(
         QStringLiteral("SELECT r.uuid, r.serial_number, r.station, r.started_ms, r.started_offset,"
                        " r.outcome, r.limits_name, r.limits_revision, r.limits_sha256,"
                        " r.demonstration, c.value, c.low, c.high, c.verdict, c.marginal"
                        " FROM checks c JOIN runs r ON r.id = c.run_id%1"
-                       " ORDER BY r.started_ms, r.id, c.position")
-            .arg(where));
-    for (const QVariant& value : condition.values) {
-        query.addBindValue(value);
+                       " ORDER BY c.run_id, c.position")
+            .arg(where),
+        condition.values, [&](const Row& row) {
+            CheckValue& value = found.emplace_back();
+            value.runUuid = row.text(0);
+            value.serialNumber = row.text(1);
+            row.textInto(2, station);
+            value.station = station;
+            value.startedAt = row.time(3, 4);
+            row.textInto(5, outcome);
+            value.outcome = outcome;
+            row.textInto(6, limitsName);
+            value.limitsName = limitsName;
+            row.textInto(7, limitsRevision);
+            value.limitsRevision = limitsRevision;
+            row.textInto(8, limitsSha256);
+            value.limitsSha256 = limitsSha256;
+            value.demonstration = row.flag(9);
+            value.value = row.real(10);
+            value.low = row.real(11);
+            value.high = row.real(12);
+            row.textInto(13, verdict);
+            value.verdict = verdict;
+            value.marginal = row.flag(14);
+        });
+    if (!error.empty()) {
+        return {
+            {},
+            failure("cannot read the values of check " + checkId, QString::fromStdString(error))};
     }
-    query.addBindValue(text(checkId));
-    if (!query.exec()) {
-        return {{},
-                failure("cannot read the values of check " + checkId, query.lastError().text())};
-    }
-    std::vector<CheckValue> found;
-    while (query.next()) {
-        CheckValue value;
-        value.runUuid = stdText(query.value(0));
-        value.serialNumber = stdText(query.value(1));
-        value.station = stdText(query.value(2));
-        value.startedAt = timeOf(query.value(3), query.value(4));
-        value.outcome = stdText(query.value(5));
-        value.limitsName = stdText(query.value(6));
-        value.limitsRevision = stdText(query.value(7));
-        value.limitsSha256 = stdText(query.value(8));
-        value.demonstration = query.value(9).toInt() != 0;
-        value.value = doubleOrNothing(query.value(10));
-        value.low = doubleOrNothing(query.value(11));
-        value.high = doubleOrNothing(query.value(12));
-        value.verdict = stdText(query.value(13));
-        value.marginal = query.value(14).toInt() != 0;
-        found.push_back(std::move(value));
-    }
+    std::stable_sort(found.begin(), found.end(), [](const CheckValue& a, const CheckValue& b) {
+        return a.startedAt.toMSecsSinceEpoch() < b.startedAt.toMSecsSinceEpoch();
+    });
     return {std::move(found), {}};
 }
 
 Answer<std::vector<Attempt>> SqlResultsStore::attempts(const std::string& serialNumber) {
-    QSqlQuery query(QSqlDatabase::database(connection_, false));
-    query.setForwardOnly(true);
-    query.prepare(QStringLiteral(
-        "SELECT r.id, r.uuid, r.started_ms, r.started_offset, r.station, r.outcome, r.attempt,"
-        " r.retest_reason FROM runs r WHERE r.serial_number = ? ORDER BY r.started_ms, r.id"));
-    query.addBindValue(text(serialNumber));
-    if (!query.exec()) {
-        return {{},
-                failure("cannot read the attempts of " + serialNumber, query.lastError().text())};
-    }
     std::vector<Attempt> found;
-    std::map<qlonglong, std::size_t> indexOfRun;
-    while (query.next()) {
-        indexOfRun[query.value(0).toLongLong()] = found.size();
-        found.push_back({stdText(query.value(1)),
-                         timeOf(query.value(2), query.value(3)),
-                         stdText(query.value(4)),
-                         stdText(query.value(5)),
-                         query.value(6).toInt(),
-                         stdText(query.value(7)),
-                         {}});
-    }
-    query.finish();
-    query.prepare(QStringLiteral(
-        "SELECT c.run_id, c.check_id FROM checks c JOIN runs r ON r.id = c.run_id"
-        " WHERE r.serial_number = ? AND c.verdict = 'fail' ORDER BY c.run_id, c.position"));
-    query.addBindValue(text(serialNumber));
-    if (!query.exec()) {
+    std::map<qint64, std::size_t> indexOfRun;
+    std::string error = select(
+        QStringLiteral("SELECT r.id, r.uuid, r.started_ms, r.started_offset, r.station, r.outcome,"
+                       " r.attempt, r.retest_reason FROM runs r WHERE r.serial_number = ?"
+                       " ORDER BY r.started_ms, r.id"),
+        {text(serialNumber)}, [&](const Row& row) {
+            indexOfRun[row.integer(0)] = found.size();
+            found.push_back({row.text(1),
+                             row.time(2, 3),
+                             row.text(4),
+                             row.text(5),
+                             static_cast<int>(row.integer(6)),
+                             row.text(7),
+                             {}});
+        });
+    if (!error.empty()) {
         return {
             {},
-            failure("cannot read the failed checks of " + serialNumber, query.lastError().text())};
+            failure("cannot read the attempts of " + serialNumber, QString::fromStdString(error))};
     }
-    while (query.next()) {
-        const auto at = indexOfRun.find(query.value(0).toLongLong());
-        if (at != indexOfRun.end()) {
-            found[at->second].failedChecks.push_back(stdText(query.value(1)));
-        }
+    error = select(QStringLiteral("SELECT c.run_id, c.check_id FROM checks c"
+                                  " JOIN runs r ON r.id = c.run_id"
+                                  " WHERE r.serial_number = ? AND c.verdict = 'fail'"
+                                  " ORDER BY c.run_id, c.position"),
+                   {text(serialNumber)}, [&](const Row& row) {
+                       const auto at = indexOfRun.find(row.integer(0));
+                       if (at != indexOfRun.end()) {
+                           found[at->second].failedChecks.push_back(row.text(1));
+                       }
+                   });
+    if (!error.empty()) {
+        return {{},
+                failure("cannot read the failed checks of " + serialNumber,
+                        QString::fromStdString(error))};
     }
     return {std::move(found), {}};
 }
 
 Answer<std::vector<std::string>> SqlResultsStore::unsentRuns() {
-    QSqlQuery query(QSqlDatabase::database(connection_, false));
-    query.setForwardOnly(true);
-    if (!query.exec(QStringLiteral("SELECT uuid FROM runs WHERE sent = 0 ORDER BY id"))) {
-        return {{}, failure("cannot read the runs not yet sent", query.lastError().text())};
-    }
     std::vector<std::string> found;
-    while (query.next()) {
-        found.push_back(stdText(query.value(0)));
+    const std::string error =
+        select(QStringLiteral("SELECT uuid FROM runs WHERE sent = 0 ORDER BY id"), {},
+               [&](const Row& row) { found.push_back(row.text(0)); });
+    if (!error.empty()) {
+        return {{}, failure("cannot read the runs not yet sent", QString::fromStdString(error))};
     }
     return {std::move(found), {}};
 }
 
 Answer<int> SqlResultsStore::unsentCount() {
-    QSqlQuery query(QSqlDatabase::database(connection_, false));
-    if (!query.exec(QStringLiteral("SELECT COUNT(*) FROM runs WHERE sent = 0")) || !query.next()) {
-        return {0, failure("cannot count the runs not yet sent", query.lastError().text())};
+    int count = 0;
+    const std::string error =
+        select(QStringLiteral("SELECT COUNT(*) FROM runs WHERE sent = 0"), {},
+               [&](const Row& row) { count = static_cast<int>(row.integer(0)); });
+    if (!error.empty()) {
+        return {0, failure("cannot count the runs not yet sent", QString::fromStdString(error))};
     }
-    return {query.value(0).toInt(), {}};
+    return {count, {}};
 }
 
 std::string SqlResultsStore::markSent(const std::string& uuid) {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QString>
+#include <QVariant>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -69,6 +71,12 @@ private:
     SqlResultsStore(Kind kind, QString connection, std::string where);
 
     struct Writer;
+    class Row;
+    // Runs `sql` with `values` for its placeholders and hands each row to
+    // `each`; empty on success, else the database's message.
+    std::string select(const QString& sql, const std::vector<QVariant>& values,
+                       const std::function<void(const Row&)>& each) const;
+    static RunRecord runFromRow(const Row& row);
     std::string beginWriting();
     // Commits, or rolls back; an error only when a commit failed.
     std::string endWriting(bool commit);
