@@ -101,7 +101,11 @@ set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${VITALON_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Qt loads its SQL drivers as plugins, which the library dependencies do not
+# show: the results store needs the SQLite one; a shared results server the
+# PostgreSQL one.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS libqt6sql6-sqlite)
 # The pulse tone plays through the sound server; without it the program runs silent.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS pulseaudio)
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pulseaudio, libqt6sql6-psql")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

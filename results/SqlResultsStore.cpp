@@ -81,15 +81,6 @@ QDateTime timeAt(qint64 ms, int offsetSeconds) {
     return QDateTime::fromMSecsSinceEpoch(ms, zone->second);
 }
 
-QVariant msOf(const QDateTime& at) {
-    return at.isValid() ? QVariant(at.toMSecsSinceEpoch())
-                        : QVariant(QMetaType::fromType<qlonglong>());
-}
-
-QVariant offsetOf(const QDateTime& at) {
-    return at.isValid() ? QVariant(at.offsetFromUtc()) : QVariant(QMetaType::fromType<int>());
-}
-
 // The WHERE clause of a filter over runs aliased "r", with its values in order.
 struct Condition {
     QString sql;
@@ -230,7 +221,7 @@ SqlResultsStore::Opened SqlResultsStore::openServer(const ServerAddress& address
             return {nullptr, store->failure("cannot connect", db.lastError().text())};
         }
         QSqlQuery query(db);
-        if (!query.exec(QStringLiteral("SET statement_timeout = 30000"))) {
+        if (!query.exec(QStringLiteral("SET statement_timeout = 10000"))) {
             return {nullptr, store->failure("cannot set it up", query.lastError().text())};
         }
     }
@@ -330,101 +321,207 @@ std::string SqlResultsStore::migrate() {
     return {};
 }
 
-// The three statements that write a run, prepared once for a transaction.
-struct SqlResultsStore::Writer {
-    explicit Writer(const QSqlDatabase& db) : run(db), check(db), attachment(db) {
-        prepared = run.prepare(QStringLiteral(
-                       "INSERT INTO runs (uuid, serial_number, operator_name, station,"
-                       " started_ms, started_offset, ended_ms, ended_offset, outcome,"
-                       " limits_name, limits_revision, limits_sha256, demonstration,"
-                       " vitalon_version, vitalon_commit, adapter, attempt, retest_reason)"
-                       " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
-                       " ON CONFLICT (uuid) DO NOTHING RETURNING id")) &&
-                   check.prepare(QStringLiteral(
-                       "INSERT INTO checks (run_id, position, check_id, name, value, unit, low,"
-                       " high, verdict, marginal) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")) &&
-                   attachment.prepare(QStringLiteral(
-                       "INSERT INTO attachments (run_id, position, kind, path, sha256)"
-                       " VALUES (?, ?, ?, ?, ?)"));
+sqlite3* SqlResultsStore::sqliteHandle() const {
+    if (kind_ != Kind::Sqlite) {
+        return nullptr;
+    }
+    const QSqlDatabase db = QSqlDatabase::database(connection_, false);
+    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0) {
+        return nullptr;
+    }
+    return *static_cast<sqlite3* const*>(handle.constData());
+}
+
+// One statement prepared once and run many times: through Qt's driver, or on
+// SQLite straight through the driver's handle, where Qt's variants would cost
+// more than the database's own work for a store of many runs. Placeholders
+// count from 0.
+class SqlResultsStore::Statement {
+public:
+    Statement(const SqlResultsStore& store, const QString& sql)
+        : database_(store.sqliteHandle()),
+          query_(QSqlDatabase::database(store.connection_, false)) {
+        if (database_ != nullptr) {
+            const QByteArray text = sql.toUtf8();
+            if (sqlite3_prepare_v2(database_, text.constData(), static_cast<int>(text.size()),
+                                   &statement_, nullptr) != SQLITE_OK) {
+                error_ = sqlite3_errmsg(database_);
+            }
+        } else if (!query_.prepare(sql)) {
+            error_ = query_.lastError().text().toStdString();
+        }
+    }
+    ~Statement() {
+        if (statement_ != nullptr) {
+            sqlite3_finalize(statement_);
+        }
+    }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    const std::string& error() const { return error_; }
+
+    void text(int index, const std::string& value) {
+        if (statement_) {
+            sqlite3_bind_text(statement_, index + 1, value.data(), static_cast<int>(value.size()),
+                              SQLITE_TRANSIENT);
+        } else {
+            query_.bindValue(index, QString::fromStdString(value));
+        }
+    }
+    void integer(int index, qint64 value) {
+        if (statement_) {
+            sqlite3_bind_int64(statement_, index + 1, value);
+        } else {
+            query_.bindValue(index, QVariant(static_cast<qlonglong>(value)));
+        }
+    }
+    void integer(int index, std::optional<qint64> value) {
+        if (value) {
+            integer(index, *value);
+        } else if (statement_) {
+            sqlite3_bind_null(statement_, index + 1);
+        } else {
+            query_.bindValue(index, QVariant(QMetaType::fromType<qlonglong>()));
+        }
+    }
+    void real(int index, std::optional<double> value) {
+        if (statement_) {
+            value ? sqlite3_bind_double(statement_, index + 1, *value)
+                  : sqlite3_bind_null(statement_, index + 1);
+        } else {
+            query_.bindValue(index, optionalDouble(value));
+        }
     }
 
-    // Stored or AlreadyStored; Failed with `error` set.
-    StoreStatus write(const RunRecord& r, QString& error) {
-        if (!prepared) {
-            error = run.lastError().isValid()     ? run.lastError().text()
-                    : check.lastError().isValid() ? check.lastError().text()
-                                                  : attachment.lastError().text();
-            return StoreStatus::Failed;
+    // Runs it; the first column of the first row it gives, if any, goes to
+    // `first`. False with error() set when it failed.
+    bool run(std::optional<qint64>* first = nullptr) {
+        if (!error_.empty()) {
+            return false;
         }
+        if (statement_) {
+            int step = sqlite3_step(statement_);
+            if (step == SQLITE_ROW && first) {
+                *first = sqlite3_column_int64(statement_, 0);
+            }
+            while (step == SQLITE_ROW) {
+                step = sqlite3_step(statement_);
+            }
+            if (step != SQLITE_DONE) {
+                error_ = sqlite3_errmsg(database_);
+            }
+            sqlite3_reset(statement_);
+            return error_.empty();
+        }
+        if (!query_.exec()) {
+            error_ = query_.lastError().text().toStdString();
+            return false;
+        }
+        if (first && query_.next()) {
+            *first = query_.value(0).toLongLong();
+        }
+        query_.finish();
+        return true;
+    }
+
+private:
+    sqlite3* database_ = nullptr;
+    sqlite3_stmt* statement_ = nullptr;
+    QSqlQuery query_;
+    std::string error_;
+};
+
+// The three statements that write a run, prepared once for a transaction.
+struct SqlResultsStore::Writer {
+    explicit Writer(const SqlResultsStore& store)
+        : run(store,
+              QStringLiteral("INSERT INTO runs (uuid, serial_number, operator_name, station,"
+                             " started_ms, started_offset, ended_ms, ended_offset, outcome,"
+                             " limits_name, limits_revision, limits_sha256, demonstration,"
+                             " vitalon_version, vitalon_commit, adapter, attempt, retest_reason)"
+                             " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
+                             " ON CONFLICT (uuid) DO NOTHING RETURNING id")),
+          check(store, QStringLiteral(
+                           "INSERT INTO checks (run_id, position, check_id, name, value, unit,"
+                           " low, high, verdict, marginal) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")),
+          attachment(store, QStringLiteral("INSERT INTO attachments (run_id, position, kind,"
+                                           " path, sha256) VALUES (?, ?, ?, ?, ?)")) {}
+
+    // Stored or AlreadyStored; Failed with `error` set.
+    StoreStatus write(const RunRecord& r, std::string& error) {
+        auto failed = [&error](const Statement& statement) {
+            error = statement.error();
+            return StoreStatus::Failed;
+        };
+        auto msOf = [](const QDateTime& at) {
+            return at.isValid() ? std::optional<qint64>(at.toMSecsSinceEpoch()) : std::nullopt;
+        };
+        auto offsetOf = [](const QDateTime& at) {
+            return at.isValid() ? std::optional<qint64>(at.offsetFromUtc()) : std::nullopt;
+        };
+        // A run without a start time is kept at the epoch rather than lost.
         const QDateTime started =
             r.startedAt.isValid() ? r.startedAt : QDateTime::fromMSecsSinceEpoch(0, QTimeZone(0));
-        const QVariant values[] = {text(r.uuid),
-                                   text(r.serialNumber),
-                                   text(r.operatorName),
-                                   text(r.station),
-                                   msOf(started),
-                                   offsetOf(started),
-                                   msOf(r.endedAt),
-                                   offsetOf(r.endedAt),
-                                   text(r.outcome),
-                                   text(r.limitsName),
-                                   text(r.limitsRevision),
-                                   text(r.limitsSha256),
-                                   r.demonstration ? 1 : 0,
-                                   text(r.vitalonVersion),
-                                   text(r.vitalonCommit),
-                                   text(r.adapter),
-                                   r.attempt,
-                                   text(r.retestReason)};
-        for (int i = 0; i < static_cast<int>(std::size(values)); ++i) {
-            run.bindValue(i, values[i]);
+        run.text(0, r.uuid);
+        run.text(1, r.serialNumber);
+        run.text(2, r.operatorName);
+        run.text(3, r.station);
+        run.integer(4, msOf(started));
+        run.integer(5, offsetOf(started));
+        run.integer(6, msOf(r.endedAt));
+        run.integer(7, offsetOf(r.endedAt));
+        run.text(8, r.outcome);
+        run.text(9, r.limitsName);
+        run.text(10, r.limitsRevision);
+        run.text(11, r.limitsSha256);
+        run.integer(12, qint64{r.demonstration ? 1 : 0});
+        run.text(13, r.vitalonVersion);
+        run.text(14, r.vitalonCommit);
+        run.text(15, r.adapter);
+        run.integer(16, qint64{r.attempt});
+        run.text(17, r.retestReason);
+        std::optional<qint64> id;
+        if (!run.run(&id)) {
+            return failed(run);
         }
-        if (!run.exec()) {
-            error = run.lastError().text();
-            return StoreStatus::Failed;
-        }
-        if (!run.next()) {
-            run.finish();
+        if (!id) {
             return StoreStatus::AlreadyStored;
         }
-        const qlonglong id = run.value(0).toLongLong();
-        run.finish();
-        int position = 0;
+        qint64 position = 0;
         for (const CheckRecord& c : r.checks) {
-            check.bindValue(0, id);
-            check.bindValue(1, position++);
-            check.bindValue(2, text(c.checkId));
-            check.bindValue(3, text(c.name));
-            check.bindValue(4, optionalDouble(c.value));
-            check.bindValue(5, text(c.unit));
-            check.bindValue(6, optionalDouble(c.low));
-            check.bindValue(7, optionalDouble(c.high));
-            check.bindValue(8, text(c.verdict));
-            check.bindValue(9, c.marginal ? 1 : 0);
-            if (!check.exec()) {
-                error = check.lastError().text();
-                return StoreStatus::Failed;
+            check.integer(0, *id);
+            check.integer(1, position++);
+            check.text(2, c.checkId);
+            check.text(3, c.name);
+            check.real(4, c.value);
+            check.text(5, c.unit);
+            check.real(6, c.low);
+            check.real(7, c.high);
+            check.text(8, c.verdict);
+            check.integer(9, qint64{c.marginal ? 1 : 0});
+            if (!check.run()) {
+                return failed(check);
             }
         }
         position = 0;
         for (const AttachmentRecord& a : r.attachments) {
-            attachment.bindValue(0, id);
-            attachment.bindValue(1, position++);
-            attachment.bindValue(2, text(a.kind));
-            attachment.bindValue(3, text(a.path));
-            attachment.bindValue(4, text(a.sha256));
-            if (!attachment.exec()) {
-                error = attachment.lastError().text();
-                return StoreStatus::Failed;
+            attachment.integer(0, *id);
+            attachment.integer(1, position++);
+            attachment.text(2, a.kind);
+            attachment.text(3, a.path);
+            attachment.text(4, a.sha256);
+            if (!attachment.run()) {
+                return failed(attachment);
             }
         }
         return StoreStatus::Stored;
     }
 
-    QSqlQuery run;
-    QSqlQuery check;
-    QSqlQuery attachment;
-    bool prepared = false;
+    Statement run;
+    Statement check;
+    Statement attachment;
 };
 
 std::string SqlResultsStore::beginWriting() {
@@ -459,9 +556,9 @@ StoreResult SqlResultsStore::store(const RunRecord& run) {
         return {StoreStatus::Failed, error};
     }
     StoreStatus status = StoreStatus::Failed;
-    QString detail;
+    std::string detail;
     {
-        Writer writer(QSqlDatabase::database(connection_, false));
+        Writer writer(*this);
         status = writer.write(run, detail);
     }
     if (status != StoreStatus::Stored) {
@@ -469,7 +566,8 @@ StoreResult SqlResultsStore::store(const RunRecord& run) {
         if (status == StoreStatus::AlreadyStored) {
             return {status, {}};
         }
-        return {status, failure("cannot store run " + run.uuid, detail) + " (nothing stored)"};
+        return {status, failure("cannot store run " + run.uuid, QString::fromStdString(detail)) +
+                            " (nothing stored)"};
     }
     if (std::string error = endWriting(true); !error.empty()) {
         return {StoreStatus::Failed, error + " (run " + run.uuid + " not stored)"};
@@ -494,13 +592,14 @@ SqlResultsStore::BatchResult SqlResultsStore::storeAll(const std::vector<RunReco
         return result;
     }
     {
-        Writer writer(QSqlDatabase::database(connection_, false));
+        Writer writer(*this);
         for (const RunRecord& run : runs) {
-            QString detail;
+            std::string detail;
             const StoreStatus status = writer.write(run, detail);
             if (status == StoreStatus::Failed) {
                 result = {0, 0,
-                          failure("cannot store run " + run.uuid, detail) + " (nothing stored)"};
+                          failure("cannot store run " + run.uuid, QString::fromStdString(detail)) +
+                              " (nothing stored)"};
                 break;
             }
             ++(status == StoreStatus::Stored ? result.stored : result.alreadyStored);
@@ -574,13 +673,7 @@ private:
 
 std::string SqlResultsStore::select(const QString& sql, const std::vector<QVariant>& values,
                                     const std::function<void(const Row&)>& each) const {
-    QSqlDatabase db = QSqlDatabase::database(connection_, false);
-    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
-    if (kind_ == Kind::Sqlite && handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0) {
-        sqlite3* database = *static_cast<sqlite3* const*>(handle.constData());
-        if (database == nullptr) {
-            return "the database is closed";
-        }
+    if (sqlite3* database = sqliteHandle()) {
         const QByteArray text = sql.toUtf8();
         sqlite3_stmt* statement = nullptr;
         if (sqlite3_prepare_v2(database, text.constData(), static_cast<int>(text.size()),
@@ -611,7 +704,7 @@ std::string SqlResultsStore::select(const QString& sql, const std::vector<QVaria
         sqlite3_finalize(statement);
         return error;
     }
-    QSqlQuery query(db);
+    QSqlQuery query(QSqlDatabase::database(connection_, false));
     query.setForwardOnly(true);
     if (!query.prepare(sql)) {
         return query.lastError().text().toStdString();
@@ -761,9 +854,12 @@ Answer<std::vector<CheckValue>> SqlResultsStore::checkValues(const std::string& 
             {},
             failure("cannot read the values of check " + checkId, QString::fromStdString(error))};
     }
-    std::stable_sort(found.begin(), found.end(), [](const CheckValue& a, const CheckValue& b) {
+    const auto older = [](const CheckValue& a, const CheckValue& b) {
         return a.startedAt.toMSecsSinceEpoch() < b.startedAt.toMSecsSinceEpoch();
-    });
+    };
+    if (!std::is_sorted(found.begin(), found.end(), older)) {
+        std::stable_sort(found.begin(), found.end(), older);
+    }
     return {std::move(found), {}};
 }
 

@@ -10,6 +10,8 @@
 #include "DatabaseAddress.h"
 #include "ResultsStore.h"
 
+struct sqlite3;
+
 namespace vitalon::results {
 
 // The results store in a database through Qt SQL: a local SQLite file (one per
@@ -70,8 +72,11 @@ private:
     enum class Kind { Sqlite, Postgres };
     SqlResultsStore(Kind kind, QString connection, std::string where);
 
+    class Statement;
     struct Writer;
     class Row;
+    // The SQLite handle under Qt's driver; null on another database.
+    sqlite3* sqliteHandle() const;
     // Runs `sql` with `values` for its placeholders and hands each row to
     // `each`; empty on success, else the database's message.
     std::string select(const QString& sql, const std::vector<QVariant>& values,
