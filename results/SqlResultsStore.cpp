@@ -58,6 +58,13 @@ const std::vector<Migration>& migrations() {
           "CREATE INDEX runs_by_serial ON runs (serial_number, started_ms)",
           "CREATE INDEX runs_by_start ON runs (started_ms)",
           "CREATE INDEX checks_by_check ON checks (check_id, run_id)"}},
+        // Version 3: the index of a check holds its values and limits, so a
+        // check's statistics over many runs read that index and the runs, and
+        // none of the runs' other checks.
+        {3,
+         {"DROP INDEX checks_by_check",
+          "CREATE INDEX checks_by_check ON checks (check_id, run_id, position, value, low, high,"
+          " verdict, marginal)"}},
     };
     return all;
 }
@@ -181,7 +188,7 @@ SqlResultsStore::Opened SqlResultsStore::openLocal(const QString& file) {
         // over a year of runs come from an index of millions of rows.
         for (const char* pragma :
              {"PRAGMA journal_mode = WAL", "PRAGMA synchronous = FULL", "PRAGMA foreign_keys = ON",
-              "PRAGMA cache_size = -32768", "PRAGMA mmap_size = 268435456"}) {
+              "PRAGMA cache_size = -32768", "PRAGMA mmap_size = 1073741824"}) {
             if (!query.exec(QString::fromLatin1(pragma))) {
                 return {nullptr, store->failure("cannot set it up", query.lastError().text())};
             }

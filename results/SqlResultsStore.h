@@ -22,7 +22,7 @@ namespace vitalon::results {
 class SqlResultsStore : public ResultsStore {
 public:
     // The schema this program writes; see the migrations in SqlResultsStore.cpp.
-    static constexpr int kSchemaVersion = 2;
+    static constexpr int kSchemaVersion = 3;
 
     struct Opened;
 

@@ -190,7 +190,9 @@ TEST_F(OnPostgres, ServerSchemaNewerThanOursLeavesRunsQueued) {
     const std::string address = testing::freshPostgresDatabase(server);
     ASSERT_FALSE(address.empty());
     { ASSERT_NE(SqlResultsStore::openServer(serverAddressOf(address)).store, nullptr); }
-    testing::execOnServer(address, {"UPDATE schema_version SET version = 3"});
+    const int newer = SqlResultsStore::kSchemaVersion + 1;
+    testing::execOnServer(address,
+                          {QStringLiteral("UPDATE schema_version SET version = %1").arg(newer)});
 
     const QTemporaryDir folder;
     auto local = SqlResultsStore::openLocal(folder.filePath(QStringLiteral("r.sqlite")));
@@ -202,7 +204,9 @@ TEST_F(OnPostgres, ServerSchemaNewerThanOursLeavesRunsQueued) {
     const SyncRound round = sendQueued(*local.store, *opened.store);
     EXPECT_EQ(round.sent, 0);
     EXPECT_EQ(round.queued, 1);
-    EXPECT_NE(round.error.find("schema version 3 is newer"), std::string::npos) << round.error;
+    EXPECT_NE(round.error.find("schema version " + std::to_string(newer) + " is newer"),
+              std::string::npos)
+        << round.error;
     EXPECT_TRUE(opened.store->runs({}).value.empty());
 }
 

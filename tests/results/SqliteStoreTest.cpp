@@ -116,8 +116,15 @@ TEST_F(SqliteStore, StoreAtSchemaVersionOneIsMigratedWithItsRunsQueued) {
     auto opened = SqlResultsStore::openLocal(file());
     ASSERT_NE(opened.store, nullptr) << opened.error;
     SqlResultsStore& store = *opened.store;
-    EXPECT_EQ(store.schemaVersion(), 2);
-    EXPECT_EQ(countOn(file(), QStringLiteral("SELECT version FROM schema_version")), 2);
+    EXPECT_EQ(store.schemaVersion(), SqlResultsStore::kSchemaVersion);
+    EXPECT_EQ(countOn(file(), QStringLiteral("SELECT version FROM schema_version")),
+              SqlResultsStore::kSchemaVersion);
+    // Every index of the current schema is there.
+    EXPECT_EQ(
+        countOn(file(), QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE type ="
+                                       " 'index' AND name IN ('runs_unsent', 'runs_by_serial',"
+                                       " 'runs_by_start', 'checks_by_check')")),
+        4);
     const auto old = store.run("old-run");
     ASSERT_TRUE(old.value.has_value()) << old.error;
     EXPECT_EQ(old.value->serialNumber, "SN-OLD");
