@@ -10,6 +10,7 @@
 #include "HotplugPorts.h"
 #include "ModuleTestControl.h"
 #include "RecordingControl.h"
+#include "ResultsControl.h"
 #include "ReviewControl.h"
 #include "SerialDeviceIdentity.h"
 
@@ -104,6 +105,8 @@ MainWindow::MainWindow(PortAssignment devices, QWidget* parent)
         station_->recording().annotate(frozen ? "Freeze" : "Unfreeze");
     };
     moduleTest_ = std::make_unique<ModuleTestControl>(*station_, *this);
+    results_ = std::make_unique<ResultsControl>(*this, moduleTest_->menu(), ui_.statusBar);
+    moduleTest_->setResultsStore([this] { return results_->store(); });
 }
 
 MainWindow::~MainWindow() {

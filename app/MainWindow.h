@@ -14,6 +14,7 @@ namespace vitalon {
 
 class ModuleTestControl;
 class RecordingControl;
+class ResultsControl;
 class ReviewControl;
 
 // The main window: the station (the program without its window) shown on
@@ -42,6 +43,7 @@ public:
     RecordingControl& recording() { return *recording_; }
     ReviewControl& review() { return *review_; }
     ModuleTestControl& moduleTest() { return *moduleTest_; }
+    ResultsControl& results() { return *results_; }
     QString statusText() const;  // the whole message, however it is shown
 
 protected:
@@ -63,6 +65,7 @@ private:
     std::unique_ptr<Station> station_;
     std::unique_ptr<RecordingControl> recording_;
     std::unique_ptr<ReviewControl> review_;
+    std::unique_ptr<ResultsControl> results_;
     // Last, so that a running test ends before the parts it works with.
     std::unique_ptr<ModuleTestControl> moduleTest_;
     bool endRequested_ = false;

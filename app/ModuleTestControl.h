@@ -15,6 +15,10 @@ class QWidget;
 
 namespace vitalon {
 
+namespace results {
+class ResultsStore;
+}
+
 class ModuleTestDialog;
 class Station;
 
@@ -43,6 +47,14 @@ public:
     bool servesSimulatedModule() const;
     // The station's link is open on that device.
     bool onSimulatedModule() const;
+    // The results store the dialog shows a serial number's history from;
+    // nullptr: none (the history then says so, and runs go on).
+    results::ResultsStore* resultsStore() const {
+        return resultsStore_ ? resultsStore_() : nullptr;
+    }
+    void setResultsStore(std::function<results::ResultsStore*()> store) {
+        resultsStore_ = std::move(store);
+    }
     // A run on the station's link.
     std::unique_ptr<ModuleTestSession> makeSession(ModuleTestSetup setup);
 
@@ -59,6 +71,7 @@ private:
     QMainWindow& window_;
     QMenu* menu_ = nullptr;
     QAction* moduleTestAction_ = nullptr;
+    std::function<results::ResultsStore*()> resultsStore_;
     std::unique_ptr<ModuleTestDialog> dialog_;
 };
 

@@ -8,6 +8,7 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,11 +18,13 @@
 #include <QStandardPaths>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <utility>
 
 #include "ModuleTestControl.h"
+#include "ResultsModel.h"
 #include "ResultsSettings.h"
 #include "RunConditions.h"
 
@@ -85,7 +88,12 @@ ModuleTestDialog::ModuleTestDialog(ModuleTestControl& control, QWidget* parent)
     setRunning(false);
 }
 
-ModuleTestDialog::~ModuleTestDialog() = default;
+ModuleTestDialog::~ModuleTestDialog() {
+    // The serial field loses the focus while the widgets are taken down, after
+    // this dialog's own members are gone: it must not reach them then.
+    serialEdit_->removeEventFilter(this);
+    disconnect(serialEdit_, nullptr, this, nullptr);
+}
 
 void ModuleTestDialog::buildControls() {
     auto* form = new QFormLayout;
@@ -118,6 +126,22 @@ void ModuleTestDialog::buildControls() {
     productionCheck_ = new QCheckBox(
         QStringLiteral("&Production: a module judged against a limits file only"), this);
     form->addRow(productionCheck_);
+
+    // The serial number's earlier tests, below the entries.
+    historyLabel_ = new QLabel(this);
+    historyLabel_->setWordWrap(true);
+    historyLabel_->hide();
+    historyTable_ = new QTableWidget(0, 5, this);
+    historyTable_->setHorizontalHeaderLabels({QStringLiteral("Date"), QStringLiteral("Station"),
+                                              QStringLiteral("Outcome"), QStringLiteral("Attempt"),
+                                              QStringLiteral("Failed checks / reason")});
+    historyTable_->verticalHeader()->hide();
+    historyTable_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    historyTable_->setSelectionMode(QAbstractItemView::NoSelection);
+    historyTable_->setFocusPolicy(Qt::NoFocus);
+    historyTable_->horizontalHeader()->setStretchLastSection(true);
+    historyTable_->setMaximumHeight(110);
+    historyTable_->hide();
 
     steps_ = new QTableWidget(analysis::ModuleTestRunner::kStepCount, 3, this);
     steps_->setHorizontalHeaderLabels(
@@ -180,6 +204,8 @@ void ModuleTestDialog::buildControls() {
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
+    layout->addWidget(historyLabel_);
+    layout->addWidget(historyTable_);
     layout->addWidget(steps_, 1);
     layout->addWidget(progress_);
     layout->addWidget(promptBox_);
@@ -199,7 +225,8 @@ void ModuleTestDialog::buildControls() {
         {promptLabel_, "promptLabel"},     {promptButton_, "promptDone"},
         {verdictLabel_, "verdictLabel"},   {failedLabel_, "failedSteps"},
         {messageLabel_, "messageLabel"},   {runButton_, "runButton"},
-        {cancelButton_, "cancelButton"},
+        {cancelButton_, "cancelButton"},   {historyLabel_, "historyLabel"},
+        {historyTable_, "serialHistory"},
     };
     // clang-format on
     for (const auto& [object, name] : names) {
@@ -207,8 +234,22 @@ void ModuleTestDialog::buildControls() {
     }
 
     // A barcode scanner types the number and presses Enter: that ends the
-    // entry, it does not start the run.
+    // entry and shows its history, it does not start the run.
     serialEdit_->installEventFilter(this);
+    connect(serialEdit_, &QLineEdit::editingFinished, this, [this] {
+        if (!running() && serialEdit_->text().trimmed() != historySerial_) {
+            showHistory();
+        }
+    });
+    askRetestReason = [this](const QString& serial,
+                             const QString& passedAt) -> std::optional<QString> {
+        bool ok = false;
+        const QString reason = QInputDialog::getText(
+            this, QStringLiteral("Test again"),
+            QStringLiteral("%1 passed on %2. Why is it tested again?").arg(serial, passedAt),
+            QLineEdit::Normal, {}, &ok);
+        return ok ? std::optional<QString>(reason) : std::nullopt;
+    };
 
     connect(runButton_, &QPushButton::clicked, this, [this] { run(); });
     connect(cancelButton_, &QPushButton::clicked, this, [this] {
@@ -312,6 +353,28 @@ bool ModuleTestDialog::run() {
         return false;
     }
     prepared.setup.notices = analysis::runNotices(conditions);
+    // A module that already passed is tested again only for a stated reason,
+    // which is stored with the run.
+    retestReason_.clear();
+    const QString serial = QString::fromStdString(prepared.setup.serialNumber);
+    if (serial != historySerial_) {
+        loadHistory(serial);
+    }
+    const auto passed = std::find_if(history_.rbegin(), history_.rend(),
+                                     [](const results::Attempt& a) { return a.outcome == "pass"; });
+    if (passed != history_.rend()) {
+        const std::optional<QString> reason =
+            askRetestReason(serial, passed->startedAt.toString(QStringLiteral("yyyy-MM-dd HH:mm")));
+        if (!reason || reason->trimmed().isEmpty()) {
+            showMessage(QStringLiteral("%1 already passed: a test again needs a reason, which "
+                                       "is stored with the run. Not started.")
+                            .arg(serial),
+                        true);
+            return false;
+        }
+        retestReason_ = reason->trimmed();
+    }
+    prepared.setup.retestReason = retestReason_.toStdString();
     if (control_.currentPort() == 0) {
         showMessage(QStringLiteral("No port is open: pick the module's port from the Port menu."),
                     true);
@@ -383,6 +446,83 @@ void ModuleTestDialog::serialEntered() {
         return;
     }
     showMessage({}, false);
+    showHistory();
+}
+
+void ModuleTestDialog::showHistory() {
+    const QString serial = serialEdit_->text().trimmed();
+    if (serial.isEmpty()) {
+        historySerial_.clear();
+        history_.clear();
+        historyLabel_->hide();
+        historyTable_->hide();
+        return;
+    }
+    loadHistory(serial);
+}
+
+bool ModuleTestDialog::loadHistory(const QString& serial) {
+    historySerial_ = serial;
+    history_.clear();
+    historyTable_->setRowCount(0);
+    historyTable_->hide();
+    historyLabel_->show();
+    results::ResultsStore* store = control_.resultsStore();
+    if (store == nullptr) {
+        historyLabel_->setText(
+            QStringLiteral("No history of %1: the results store is not available.").arg(serial));
+        return false;
+    }
+    results::Answer<std::vector<results::Attempt>> answer = store->attempts(serial.toStdString());
+    if (!answer.ok()) {
+        historyLabel_->setText(QStringLiteral("No history of %1: %2")
+                                   .arg(serial, QString::fromStdString(answer.error)));
+        return false;
+    }
+    history_ = std::move(answer.value);
+    if (history_.empty()) {
+        historyLabel_->setText(QStringLiteral("%1 has not been tested before.").arg(serial));
+        return true;
+    }
+    const bool passed = std::any_of(history_.begin(), history_.end(),
+                                    [](const results::Attempt& a) { return a.outcome == "pass"; });
+    historyLabel_->setText(
+        QStringLiteral("%1 was tested %2 %3 before%4")
+            .arg(serial)
+            .arg(history_.size())
+            .arg(history_.size() == 1 ? QStringLiteral("time") : QStringLiteral("times"))
+            .arg(passed ? QStringLiteral(" and passed: a test again asks for a reason.")
+                        : QStringLiteral(".")));
+    historyTable_->setRowCount(static_cast<int>(history_.size()));
+    // Newest first.
+    for (int row = 0; row < static_cast<int>(history_.size()); ++row) {
+        const results::Attempt& attempt =
+            history_[history_.size() - 1 - static_cast<std::size_t>(row)];
+        QStringList failed;
+        for (const std::string& check : attempt.failedChecks) {
+            failed << QString::fromStdString(check);
+        }
+        QString detail = failed.join(QStringLiteral(", "));
+        if (!attempt.retestReason.empty()) {
+            detail += (detail.isEmpty() ? QString() : QStringLiteral("; ")) +
+                      QStringLiteral("retest: ") + QString::fromStdString(attempt.retestReason);
+        }
+        const QString cells[] = {attempt.startedAt.toString(QStringLiteral("yyyy-MM-dd HH:mm")),
+                                 QString::fromStdString(attempt.station),
+                                 outcomeLabel(attempt.outcome), QString::number(attempt.attempt),
+                                 detail};
+        for (int column = 0; column < 5; ++column) {
+            historyTable_->setItem(row, column, new QTableWidgetItem(cells[column]));
+        }
+        const QColor color = attempt.outcome == "pass"   ? verdictColor(Verdict::Passed)
+                             : attempt.outcome == "fail" ? verdictColor(Verdict::Failed)
+                                                         : QColor();
+        if (color.isValid()) {
+            historyTable_->item(row, 2)->setForeground(color);
+        }
+    }
+    historyTable_->show();
+    return true;
 }
 
 void ModuleTestDialog::closeEvent(QCloseEvent* event) {

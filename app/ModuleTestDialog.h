@@ -1,9 +1,13 @@
 #pragma once
 
 #include <QDialog>
+#include <functional>
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include "ModuleTestSession.h"
+#include "ResultsStore.h"
 
 class QCheckBox;
 class QLabel;
@@ -44,6 +48,20 @@ public:
     const ModuleTestSession* session() const { return session_.get(); }
     QString message() const;  // why a run could not start, or the report's files
 
+    // Shows the earlier tests of the serial number entered, from the results
+    // store; the technician sees them on Enter (a barcode scanner's too).
+    void showHistory();
+    // The history shown, oldest first; empty before a number is entered.
+    const std::vector<results::Attempt>& history() const { return history_; }
+    // The reason given for testing again a serial number that already
+    // passed; empty for any other run.
+    const QString& retestReason() const { return retestReason_; }
+
+    // Asks why a serial number that passed on `passedAt` is tested again;
+    // nothing: the run is not started. An input dialog unless replaced (the tests do).
+    std::function<std::optional<QString>(const QString& serial, const QString& passedAt)>
+        askRetestReason;
+
     static QString settingsGroup() { return QStringLiteral("moduleTest"); }
     // "Vitalon Reports" in the user's documents folder, made on the first run
     // that uses it.
@@ -67,6 +85,9 @@ private:
     void finished();
     void browseLimits();
     void browseFolder();
+    // The history of `serial`; false, with the message shown, when the store
+    // cannot answer (which does not stop a run).
+    bool loadHistory(const QString& serial);
 
     ModuleTestControl& control_;
     std::unique_ptr<ModuleTestSession> session_;
@@ -89,6 +110,12 @@ private:
     QLabel* verdictLabel_ = nullptr;
     QLabel* failedLabel_ = nullptr;
     QLabel* messageLabel_ = nullptr;
+    QLabel* historyLabel_ = nullptr;
+    QTableWidget* historyTable_ = nullptr;
+
+    QString historySerial_;  // whose history is shown
+    std::vector<results::Attempt> history_;
+    QString retestReason_;
 };
 
 }  // namespace vitalon

@@ -18,6 +18,8 @@ struct ModuleTestSetup {
     // What the report must say about the run's worth (analysis::runNotices),
     // e.g. that it ran on the simulated module; set by the front end.
     std::vector<std::string> notices;
+    // Why a serial number that already passed is tested again; stored with the run.
+    std::string retestReason;
 };
 
 // The entries of a run as typed, in the dialog or on the command line.

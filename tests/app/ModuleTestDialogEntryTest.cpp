@@ -6,13 +6,16 @@
 #include <QLineEdit>
 #include <QScreen>
 #include <QSettings>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimeZone>
 
 #include "DialogPlacement.h"
 #include "EventLoopWait.h"
 #include "GraphWidget.h"
 #include "MainWindow.h"
+#include "MemoryResultsStore.h"
 #include "ModuleTestControl.h"
 #include "ModuleTestDialog.h"
 #include "ResultsSettings.h"
@@ -33,6 +36,7 @@ protected:
         PortAssignment ports;
         ports[0] = PortDevice{module_.devicePath(), "simulated module"};
         window_ = std::make_unique<MainWindow>(std::move(ports));
+        window_->moduleTest().setResultsStore([this] { return &store_; });
         window_->start();
     }
     ~ModuleTestDialogEntryTest() override {
@@ -68,6 +72,7 @@ protected:
     }
 
     QTemporaryDir settingsDir_, reports_;
+    results::MemoryResultsStore store_;
     SimulatedModule module_{sim::Scenario{}};
     std::unique_ptr<MainWindow> window_;
 };
@@ -202,6 +207,99 @@ TEST_F(ModuleTestDialogEntryTest, TheDialogOpensBesideTheWindowAndLeavesTheTrace
     dialog().move(placed.topLeft() + QPoint(0, 5));
     window_->moduleTest().moduleTestAction()->trigger();
     EXPECT_EQ(dialog().pos(), placed.topLeft() + QPoint(0, 5));
+}
+
+results::RunRecord earlierRun(const char* uuid, const char* serial, int day, const char* outcome,
+                              int attempt) {
+    results::RunRecord run;
+    run.uuid = uuid;
+    run.serialNumber = serial;
+    run.startedAt = QDateTime(QDate(2026, 11, day), QTime(14, 30), QTimeZone(3600));
+    run.station = "line-b";
+    run.outcome = outcome;
+    run.attempt = attempt;
+    if (std::string(outcome) == "fail") {
+        run.checks = {{"rate.s1", "sample rate", 104.0, "/s", 97.0, 103.0, "fail", false},
+                      {"cal.a1.height", "height", 40.0, "counts", 38.0, 42.0, "pass", false},
+                      {"leads.ratio", "lead ratio", 2.0, "", 0.5, 1.5, "fail", false}};
+    }
+    return run;
+}
+
+// Enter after a scanned number shows its earlier tests, newest first, with
+// the failed checks; a number never tested says so.
+TEST_F(ModuleTestDialogEntryTest, EnterShowsTheSerialNumbersEarlierTests) {
+    store_.store(earlierRun("a1", "SN-7", 2, "fail", 1));
+    store_.store(earlierRun("a2", "SN-7", 3, "incomplete", 2));
+    openAndFill(QStringLiteral("SN-7"));
+    auto* table = dialog().findChild<QTableWidget*>(QStringLiteral("serialHistory"));
+    auto* label = dialog().findChild<QLabel*>(QStringLiteral("historyLabel"));
+    ASSERT_NE(table, nullptr);
+    ASSERT_NE(label, nullptr);
+    QTest::keyClick(edit("serialNumber"), Qt::Key_Return);
+    EXPECT_EQ(dialog().session(), nullptr);
+    ASSERT_EQ(dialog().history().size(), 2u);
+    ASSERT_EQ(table->rowCount(), 2);
+    EXPECT_FALSE(table->isHidden());
+    EXPECT_EQ(table->item(0, 0)->text(), "2026-11-03 14:30");
+    EXPECT_EQ(table->item(0, 2)->text(), "INCOMPLETE");
+    EXPECT_EQ(table->item(0, 3)->text(), "2");
+    EXPECT_EQ(table->item(1, 1)->text(), "line-b");
+    EXPECT_EQ(table->item(1, 2)->text(), "FAIL");
+    EXPECT_EQ(table->item(1, 4)->text(), "rate.s1, leads.ratio");
+    EXPECT_TRUE(label->text().contains(QStringLiteral("tested 2 times")))
+        << label->text().toStdString();
+
+    edit("serialNumber")->setText(QStringLiteral("SN-8"));
+    QTest::keyClick(edit("serialNumber"), Qt::Key_Enter);
+    EXPECT_TRUE(dialog().history().empty());
+    EXPECT_TRUE(table->isHidden());
+    EXPECT_EQ(label->text(), "SN-8 has not been tested before.");
+
+    // A store that cannot answer costs the history only, never the run.
+    store_.failWith("database is locked");
+    edit("serialNumber")->setText(QStringLiteral("SN-7"));
+    QTest::keyClick(edit("serialNumber"), Qt::Key_Return);
+    EXPECT_TRUE(label->text().contains(QStringLiteral("database is locked")));
+    ASSERT_TRUE(dialog().run()) << dialog().message().toStdString();
+    cancelRun();
+}
+
+// A number that already passed runs again only with a reason, which goes
+// with the run; no reason or a blank one leaves the module untouched.
+TEST_F(ModuleTestDialogEntryTest, ASerialNumberThatPassedNeedsAReasonToBeTestedAgain) {
+    store_.store(earlierRun("p1", "SN-9", 2, "fail", 1));
+    store_.store(earlierRun("p2", "SN-9", 4, "pass", 2));
+    openAndFill(QStringLiteral("SN-9"));
+    QStringList asked;
+    std::optional<QString> answer;
+    dialog().askRetestReason = [&](const QString& serial, const QString& passedAt) {
+        asked << serial + QChar(' ') + passedAt;
+        return answer;
+    };
+    EXPECT_FALSE(dialog().run());
+    EXPECT_EQ(asked, QStringList{QStringLiteral("SN-9 2026-11-04 14:30")});
+    EXPECT_TRUE(dialog().message().contains(QStringLiteral("needs a reason")))
+        << dialog().message().toStdString();
+    EXPECT_EQ(dialog().session(), nullptr);
+    answer = QStringLiteral("   ");
+    EXPECT_FALSE(dialog().run());
+    EXPECT_EQ(dialog().session(), nullptr);
+    EXPECT_TRUE(QDir(reports_.path()).isEmpty());
+
+    answer = QStringLiteral(" returned by the customer ");
+    ASSERT_TRUE(dialog().run()) << dialog().message().toStdString();
+    EXPECT_EQ(dialog().retestReason(), "returned by the customer");
+    EXPECT_EQ(dialog().session()->setup().retestReason, "returned by the customer");
+    cancelRun();
+
+    // A number that never passed is not asked about.
+    asked.clear();
+    edit("serialNumber")->setText(QStringLiteral("SN-10"));
+    ASSERT_TRUE(dialog().run()) << dialog().message().toStdString();
+    EXPECT_TRUE(asked.isEmpty());
+    EXPECT_TRUE(dialog().session()->setup().retestReason.empty());
+    cancelRun();
 }
 
 }  // namespace

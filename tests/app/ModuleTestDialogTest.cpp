@@ -23,6 +23,7 @@
 #include "MainWindow.h"
 #include "ModuleTestControl.h"
 #include "ModuleTestDialog.h"
+#include "ResultsControl.h"
 #include "SimulatedModule.h"
 #include "TestLimits.h"
 
@@ -105,8 +106,11 @@ TEST_F(ModuleTestDialogTest, TestMenuComesAfterTheWindowsMenus) {
     ASSERT_FALSE(menus.isEmpty());
     EXPECT_EQ(menus.back()->menu(), window_->moduleTest().menu());
     EXPECT_EQ(menus.back()->text(), "&Test");
-    EXPECT_EQ(window_->moduleTest().menu()->actions(),
-              QList<QAction*>{window_->moduleTest().moduleTestAction()});
+    // The results' commands follow the module test in the same menu.
+    EXPECT_EQ(
+        window_->moduleTest().menu()->actions(),
+        (QList<QAction*>{window_->moduleTest().moduleTestAction(),
+                         window_->results().resultsAction(), window_->results().settingsAction()}));
 }
 
 TEST_F(ModuleTestDialogTest, EntriesAreCheckedBeforeAnythingIsSent) {

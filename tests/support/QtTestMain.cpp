@@ -15,6 +15,9 @@ int main(int argc, char** argv) {
     // Settings the program remembers go to a folder of this run, never the user's.
     const QTemporaryDir settings;
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
+    // So do the program's data files, the results store among them.
+    const QTemporaryDir data;
+    qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
