@@ -5,9 +5,12 @@
 #include <QDateEdit>
 #include <QFile>
 #include <QLineEdit>
+#include <QTabWidget>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimeZone>
+#include <cmath>
+#include <random>
 
 #include "MemoryResultsStore.h"
 #include "ResultsCsv.h"
@@ -244,6 +247,61 @@ TEST(ResultsCsv, FieldsAreQuotedOnlyWhenTheyMustBe) {
     EXPECT_EQ(csvField(QStringLiteral("say \"hi\"")), "\"say \"\"hi\"\"\"");
     EXPECT_EQ(csvField(QStringLiteral("two\r\nlines")), "\"two\r\nlines\"");
     EXPECT_EQ(csvField({}), "");
+}
+
+// The README's picture of the statistics view: two weeks of a plausible
+// production on two stations, drawn offscreen, only on request:
+// VITALON_STATISTICS_PICTURE=docs/results-statistics.png (scripts/screenshot-statistics).
+TEST(ResultsWindowPicture, PictureOfTheStatistics) {
+    const QString picture = qEnvironmentVariable("VITALON_STATISTICS_PICTURE");
+    if (picture.isEmpty()) {
+        GTEST_SKIP() << "VITALON_STATISTICS_PICTURE names no file";
+    }
+    results::MemoryResultsStore store;
+    std::mt19937 random(20261208);
+    std::normal_distribution<double> height(40.1, 0.55);
+    const QDateTime first(QDate(2026, 11, 23), QTime(7, 30), QTimeZone(3600));
+    int unit = 0;
+    for (int day = 0; day < 14; ++day) {
+        if (day % 7 >= 5) {
+            continue;  // no production at the weekend
+        }
+        for (int i = 0; i < 36; ++i) {
+            const double value = std::round(height(random) * 100.0) / 100.0;
+            const bool passed = value >= 38.0 && value <= 42.0;
+            RunRecord run =
+                runOf("", "", first.addDays(day).addSecs(i * 780), i % 2 == 0 ? "line-a" : "line-b",
+                      passed ? "pass" : "fail", i % 3 == 0 ? "Ann" : "Sam", 100.0);
+            run.uuid = "p" + std::to_string(day) + "-" + std::to_string(i);
+            run.serialNumber = "TR71010-" + std::to_string(240000 + unit++);
+            run.limitsName = "TR71010 production";
+            run.limitsRevision = "4";
+            run.checks[1].value = value;
+            run.checks[1].verdict = passed ? "pass" : "fail";
+            // Every sixth unit fails a first test on the rate and passes its retest.
+            if (i % 6 == 5) {
+                RunRecord first = run;
+                first.uuid += "-first";
+                first.startedAt = run.startedAt.addSecs(-300);
+                first.outcome = "fail";
+                first.checks[0].value = 103.6;
+                first.checks[0].verdict = "fail";
+                store.store(first);
+                run.attempt = 2;
+            }
+            store.store(run);
+        }
+    }
+    ResultsWindow window(store);
+    window.resize(1000, 700);
+    ASSERT_TRUE(window.applyFilter());
+    window.openRun(0);
+    window.findChild<QTabWidget*>(QStringLiteral("resultsTabs"))->setCurrentIndex(1);
+    window.findChild<QComboBox*>(QStringLiteral("checkChoice"))
+        ->setCurrentText(QStringLiteral("cal.a1.height"));
+    window.showStatistics(QStringLiteral("cal.a1.height"));
+    ASSERT_TRUE(window.chart().hasPicture());
+    EXPECT_TRUE(window.grab().save(picture)) << picture.toStdString();
 }
 
 }  // namespace
