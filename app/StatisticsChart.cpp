@@ -35,18 +35,22 @@ QString dayText(std::chrono::sys_days day) {
 }
 
 void panelTitle(QPainter& painter, const QRect& panel, const QString& text) {
+    painter.setBrush(Qt::NoBrush);
     painter.setPen(kText);
     painter.drawText(QRect(panel.left(), panel.top(), panel.width(), kTitleHeight),
                      Qt::AlignLeft | Qt::AlignVCenter, text);
 }
 
-// A vertical limit line, crisp: drawn on whole pixels without smoothing.
-void limitLine(QPainter& painter, const QRect& plot, double x, const QString& label) {
+// A vertical limit line, crisp: drawn on whole pixels without smoothing. Its
+// label goes inside the plot, on the side of the line that faces the values.
+void limitLine(QPainter& painter, const QRect& plot, double x, const QString& label,
+               bool labelRight) {
     const int px = static_cast<int>(std::lround(x));
     painter.fillRect(QRect(px - 1, plot.top(), 2, plot.height()), StatisticsChart::limitColor());
     painter.setPen(StatisticsChart::limitColor());
-    painter.drawText(QRect(px - 40, plot.top() - kTitleHeight + 2, 80, kTitleHeight - 2),
-                     Qt::AlignCenter, label);
+    const QRect box = labelRight ? QRect(px + 4, plot.top() + 2, 90, kTitleHeight - 2)
+                                 : QRect(px - 94, plot.top() + 2, 90, kTitleHeight - 2);
+    painter.drawText(box, (labelRight ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter, label);
 }
 
 void drawHistogram(QPainter& painter, const QRect& panel, const StatisticsPicture& picture) {
@@ -95,11 +99,11 @@ void drawHistogram(QPainter& painter, const QRect& panel, const StatisticsPictur
     }
     if (group.low) {
         limitLine(painter, plot, histogramX(plot, histogram, *group.low),
-                  QStringLiteral("low ") + number(*group.low));
+                  QStringLiteral("low ") + number(*group.low), true);
     }
     if (group.high) {
         limitLine(painter, plot, histogramX(plot, histogram, *group.high),
-                  QStringLiteral("high ") + number(*group.high));
+                  QStringLiteral("high ") + number(*group.high), false);
     }
 }
 
@@ -158,6 +162,7 @@ void drawTrend(QPainter& painter, const QRect& panel, const StatisticsPicture& p
         painter.drawEllipse(point, 2.5, 2.5);
         previous = point;
     }
+    painter.setBrush(Qt::NoBrush);
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.setPen(kText);
     painter.drawText(QRect(panel.left(), plot.top() - 6, kLeftAxis - 4, 12),
@@ -212,7 +217,18 @@ void drawFigures(QPainter& painter, const QRect& panel, const StatisticsPicture&
 }
 
 void drawFirstPass(QPainter& painter, const QRect& panel, const StatisticsPicture& picture) {
-    panelTitle(painter, panel, QStringLiteral("First-pass yield per day"));
+    int firstAttempts = 0;
+    int passedFirstTime = 0;
+    for (const results::DayYield& day : picture.firstPass) {
+        firstAttempts += day.firstAttempts;
+        passedFirstTime += day.passedFirstTime;
+    }
+    panelTitle(painter, panel,
+               firstAttempts > 0
+                   ? QStringLiteral("First-pass yield per day (%1 % of %2 units)")
+                         .arg(QString::number(100.0 * passedFirstTime / firstAttempts, 'f', 1))
+                         .arg(firstAttempts)
+                   : QStringLiteral("First-pass yield per day"));
     const QRect plot = plotArea(panel);
     painter.setPen(kGrid);
     painter.drawRect(plot.adjusted(0, 0, -1, -1));

@@ -280,13 +280,13 @@ TEST(ResultsWindowPicture, PictureOfTheStatistics) {
             run.checks[1].verdict = passed ? "pass" : "fail";
             // Every sixth unit fails a first test on the rate and passes its retest.
             if (i % 6 == 5) {
-                RunRecord first = run;
-                first.uuid += "-first";
-                first.startedAt = run.startedAt.addSecs(-300);
-                first.outcome = "fail";
-                first.checks[0].value = 103.6;
-                first.checks[0].verdict = "fail";
-                store.store(first);
+                RunRecord firstTest = run;
+                firstTest.uuid += "-first";
+                firstTest.startedAt = run.startedAt.addSecs(-300);
+                firstTest.outcome = "fail";
+                firstTest.checks[0].value = 103.6;
+                firstTest.checks[0].verdict = "fail";
+                store.store(firstTest);
                 run.attempt = 2;
             }
             store.store(run);

@@ -107,6 +107,16 @@ TEST(StatisticsChart, HistogramBarsAndLimitLinesLandOnTheirPixels) {
         // Solid down to the axis.
         EXPECT_EQ(image.pixelColor(column, plot.bottom()), StatisticsChart::barColor());
     }
+    // The first-pass bars: 90 % and 50 % high, white above them (no fill
+    // left over from another panel).
+    const QRect yieldPlot = plotArea(statisticsAreas(image.rect()).firstPass);
+    const int secondBar = yieldPlot.left() + yieldPlot.width() * 3 / 4;
+    EXPECT_EQ(image.pixelColor(secondBar, yieldPlot.top() + yieldPlot.height() / 4),
+              QColor(Qt::white));
+    EXPECT_NE(image.pixelColor(secondBar, yieldPlot.bottom() - yieldPlot.height() / 4),
+              QColor(Qt::white));
+    EXPECT_EQ(image.pixelColor(yieldPlot.left() + yieldPlot.width() / 4, yieldPlot.top() + 4),
+              QColor(Qt::white));
     // Nothing is drawn outside the picture's white ground.
     EXPECT_EQ(image.pixelColor(0, 0), QColor(Qt::white));
     EXPECT_EQ(image.pixelColor(899, 559), QColor(Qt::white));
