@@ -2,6 +2,7 @@
 #include <QTimeZone>
 #include <functional>
 #include <memory>
+#include <ostream>
 
 #include <gtest/gtest.h>
 
@@ -23,6 +24,11 @@ struct Backend {
     const char* name;
     std::function<std::unique_ptr<ResultsStore>(const QString& folder, std::string& skip)> open;
 };
+
+// Names the back end in test listings instead of its bytes.
+void PrintTo(const Backend& backend, std::ostream* out) {
+    *out << backend.name;
+}
 
 const Backend kBackends[] = {
     {"Memory",
