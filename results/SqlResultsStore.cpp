@@ -182,10 +182,10 @@ SqlResultsStore::Opened SqlResultsStore::openLocal(const QString& file) {
             return {nullptr, store->failure("cannot open", db.lastError().text())};
         }
         QSqlQuery query(db);
-        // Readers and writers of several processes at once, and a commit that
-        // survives a crash of the program.
-        // A larger page cache and reads through a memory map: a check's values
-        // over a year of runs come from an index of millions of rows.
+        // Readers and writers of several processes at once, a commit that
+        // survives a crash of the program, and a larger page cache and reads
+        // through a memory map: a check's values over a year of runs come from
+        // an index of millions of rows.
         for (const char* pragma :
              {"PRAGMA journal_mode = WAL", "PRAGMA synchronous = FULL", "PRAGMA foreign_keys = ON",
               "PRAGMA cache_size = -32768", "PRAGMA mmap_size = 1073741824"}) {
@@ -295,6 +295,11 @@ std::string SqlResultsStore::migrate() {
     }
     if (!readVersion(version)) {
         return rollBack("cannot read its schema version", query.lastError().text());
+    }
+    if (version >= kSchemaVersion) {
+        // Brought up to date (or past) by another process meanwhile.
+        QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+        return migrate();
     }
     const QString idColumn =
         sqlite ? QStringLiteral("INTEGER PRIMARY KEY") : QStringLiteral("BIGSERIAL PRIMARY KEY");
