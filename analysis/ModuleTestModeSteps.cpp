@@ -164,6 +164,22 @@ ModuleTestRunner::Plan ModuleTestRunner::reportsStep() {
             beats.rWaves.empty() ? std::string()
                                  : format("%.0f beats", static_cast<double>(beats.rWaves.size())),
             "no heart beats found in the samples"));
+        // Lead II at A1: its R wave against the bench's, on the scale of the
+        // 1 mV calibration pulse the limits expect at A1. A patient input
+        // whose gain differs from the calibration path's shows here only.
+        const AveragedBeat beat = averageBeats(capture_.samples, beats);
+        const Range& calibrated = limits_.calibration.heightCounts[1];
+        const double countsPerMillivolt = (calibrated.min + calibrated.max) / 2.0;
+        const double expected = limits_.bench.amplitudeMillivolts;
+        std::optional<double> amplitude;
+        if (beat.beats > 0) {
+            amplitude = beat.rAmplitude() / countsPerMillivolt;
+        }
+        addCheck(
+            judge("pulse.amplitude", "R wave of lead II", amplitude, "mV",
+                  around(expected, expected * limits.amplitudeTolerancePercent / 100.0), 2,
+                  format("%.1f counts at %.1f counts/mV", beat.rAmplitude(), countsPerMillivolt),
+                  "no heart beats found in the samples"));
         addCheck(judge("pulse.reports.count", "pulse reports received",
                        static_cast<double>(capture_.pulses.size()), "",
                        atLeast(limits.minPulseReports), 0,

@@ -320,6 +320,7 @@ void visitFields(Visitor& v, TestLimits& l) {
         o.count("maxPulseOutside", l.reports.maxPulseOutside);
         o.count("maxRespirationOutside", l.reports.maxRespirationOutside);
         o.count("minPulseReports", l.reports.minPulseReports);
+        o.number("amplitudeTolerancePercent", l.reports.amplitudeTolerancePercent);
         o.number("pulseMeasureSeconds", l.reports.pulseMeasureSeconds);
         o.number("respirationMeasureSeconds", l.reports.respirationMeasureSeconds);
         o.count("minRespirationReports", l.reports.minRespirationReports);
@@ -370,6 +371,7 @@ const std::vector<LimitBounds>& limitBounds() {
         {"reports.maxPulseOutside", 0.0, kMaxCount, false},  // 0: every report agrees
         {"reports.maxRespirationOutside", 0.0, kMaxCount, false},
         {"reports.minPulseReports", 1.0, kMaxCount, false},
+        {"reports.amplitudeTolerancePercent", 0.0, 50.0, true},
         {"reports.pulseMeasureSeconds", 0.0, kMaxMeasureSeconds, true},
         {"reports.respirationMeasureSeconds", 0.0, kMaxMeasureSeconds, true},
         {"reports.minRespirationReports", 1.0, kMaxCount, false},

@@ -7,7 +7,7 @@ namespace vitalon::sim {
 
 namespace {
 
-constexpr std::array<ModuleDefectInfo, 23> kDefects = {{
+constexpr std::array<ModuleDefectInfo, 24> kDefects = {{
     {ModuleDefect::RateFast, "rate-3-percent-fast", "sample rate 3 % above the set speed"},
     {ModuleDefect::Amplification2As1, "amplification-2-as-1",
      "amplification step 2 has the gain of step 1"},
@@ -36,6 +36,8 @@ constexpr std::array<ModuleDefectInfo, 23> kDefects = {{
      "the calibration rectangle lasts 0.3 s instead of 0.2 s"},
     {ModuleDefect::CalibrationDroops, "calibration-droops",
      "the calibration rectangle falls by 15 % along its top"},
+    {ModuleDefect::EcgGainLow, "ecg-gain-20-percent-low",
+     "the patient's ECG 20 % low, the calibration pulse right"},
     {ModuleDefect::PausesThenCatchesUp, "pauses-then-catches-up",
      "pauses for up to 0.8 s now and then, and sends its backlog at once (healthy)", true},
     {ModuleDefect::RareCorruptByte, "rare-corrupt-byte",

@@ -32,6 +32,7 @@ enum class ModuleDefect : std::uint8_t {
     SlowStatus,            // a status report every 5 s instead of every 2 s
     CalibrationWide,       // the calibration rectangle lasts 0.3 s instead of 0.2 s
     CalibrationDroops,     // the calibration rectangle falls by 15 % along its top
+    EcgGainLow,            // the patient's ECG comes through 20 % low; the calibration does not
     // Healthy variants: awkward, but nothing a module test may fail.
     PausesThenCatchesUp,  // sends nothing for up to 0.8 s, then its backlog at once
     RareCorruptByte,      // the link changes one waveform byte in 20,000

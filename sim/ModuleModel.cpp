@@ -364,7 +364,10 @@ void ModuleModel::tick(std::vector<std::uint8_t>& out) {
     // The calibration reference is switched in after the notch, which would
     // otherwise ring on its edges; the notch keeps filtering the patient
     // meanwhile, so the trace resumes without a jump of its own.
-    const double input = signalMillivolts(leadOff);
+    double input = signalMillivolts(leadOff);
+    if (has(ModuleDefect::EcgGainLow) && !simulating() && shownCurve() == Curve::Ecg) {
+        input *= kLowEcgGain;
+    }
     double value = notch_.process(input);
     if (has(ModuleDefect::MainsFilterOff)) {
         value = input;

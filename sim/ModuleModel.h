@@ -144,6 +144,7 @@ public:
     static constexpr double kSlowStatusSeconds = 5.0;       // ModuleDefect::SlowStatus
     static constexpr double kWideCalibrationSeconds = 0.3;  // ModuleDefect::CalibrationWide
     static constexpr double kCalibrationDroop = 0.15;       // ModuleDefect::CalibrationDroops
+    static constexpr double kLowEcgGain = 0.8;              // ModuleDefect::EcgGainLow
     static constexpr double kBurstDelaySeconds = 2.0;       // ModuleDefect::CorruptBurst
     static constexpr std::size_t kBurstBytes = 64;
 

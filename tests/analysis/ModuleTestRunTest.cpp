@@ -152,6 +152,7 @@ const DefectCase kDefectCases[] = {
     {"status-every-5-s", {7}, "longest time between status reports: 5."},
     {"calibration-0.3-s-wide", {3}, "calibration width at A0: 0.300 s"},
     {"calibration-droops", {3}, "calibration droop at A0: 1"},
+    {"ecg-gain-20-percent-low", {7}, "R wave of lead II: 0.8"},
 };
 
 // Awkward but sound modules and lines, which every step must pass.
@@ -480,7 +481,7 @@ TEST(ModuleTestRun, EveryCheckHasItsStableIdentifier) {
         "sim.rate", "sim.variation", "sim.pulse.reports",                           // 6
         "sim.pulse.reports.outside", "sim.resp.reports", "sim.resp.reports.outside",
         "sim.return", "sim.link-errors",
-        "pulse.rhythm", "pulse.reports.count", "pulse.reports",                     // 7
+        "pulse.rhythm", "pulse.amplitude", "pulse.reports.count", "pulse.reports",  // 7
         "pulse.reports.outside", "resp.reports.count", "resp.reports",
         "resp.reports.outside", "resp.curve", "status.interval",
         "reports.link-errors",

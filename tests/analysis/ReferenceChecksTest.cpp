@@ -187,6 +187,9 @@ TEST(ReferenceChecks, SimulationModeIsCheckedBothWaysAndTheCurveWithD1) {
     ASSERT_NE(returned, nullptr);
     EXPECT_TRUE(returned->passed) << returned->reason;
     EXPECT_LT(*returned->measured, 2.0) << "a report comes with the next beat";
+    const CheckResult* amplitude = checkWithId(healthy.runner, "pulse.amplitude");
+    ASSERT_NE(amplitude, nullptr);
+    EXPECT_NEAR(*amplitude->measured, 1.0, 0.05) << amplitude->reason;
     const CheckResult* curve = checkWithId(healthy.runner, "resp.curve");
     ASSERT_NE(curve, nullptr);
     EXPECT_NEAR(*curve->measured, 15.0, 1.0) << curve->reason;
