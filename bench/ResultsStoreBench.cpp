@@ -103,7 +103,7 @@ struct GeneratedStore {
                 std::exit(1);
             }
         }
-        std::printf("generated %d runs of %d checks in %.1f s (%d runs in one transaction)\n",
+        std::printf("generated %d runs of %d checks in %.1f s (transactions of %d runs)\n",
                     generatedRuns, kChecksPerRun, static_cast<double>(timer.elapsed()) / 1000.0,
                     kBatch);
         std::fflush(stdout);
