@@ -54,7 +54,11 @@ public:
     const QString& lastError() const { return lastError_; }
 
 signals:
+    // After every round: the runs sent, the runs still queued (-1 when the
+    // local store could not be read) and why the round stopped early, if it
+    // did (never with a password in it).
     void roundFinished(int sent, int queued, const QString& error);
+    // When the known queue length changes, for a status bar or stderr.
     void queueLengthChanged(int length);
 
 private:
