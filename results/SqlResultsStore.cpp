@@ -342,6 +342,17 @@ sqlite3* SqlResultsStore::sqliteHandle() const {
     if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0) {
         return nullptr;
     }
+    if (!sameSqlite_) {
+        // Two copies of SQLite in one process may differ in their layout: the
+        // handle is used only when the driver reports the very version linked
+        // here, else every statement goes through Qt's driver.
+        QSqlQuery query(db);
+        sameSqlite_ = query.exec(QStringLiteral("SELECT sqlite_version()")) && query.next() &&
+                      query.value(0).toString() == QLatin1String(sqlite3_libversion());
+    }
+    if (!*sameSqlite_) {
+        return nullptr;
+    }
     return *static_cast<sqlite3* const*>(handle.constData());
 }
 

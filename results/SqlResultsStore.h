@@ -4,6 +4,7 @@
 #include <QVariant>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -75,7 +76,9 @@ private:
     class Statement;
     struct Writer;
     class Row;
-    // The SQLite handle under Qt's driver; null on another database.
+    // The SQLite handle under Qt's driver; null on another database, and null
+    // when the driver runs another SQLite than the one this program is linked
+    // with (Qt builds that bundle their own), where the handle is not ours to use.
     sqlite3* sqliteHandle() const;
     // Runs `sql` with `values` for its placeholders and hands each row to
     // `each`; empty on success, else the database's message.
@@ -93,6 +96,7 @@ private:
     std::string where_;
     std::string password_;  // masked out of every message
     int schemaVersion_ = 0;
+    mutable std::optional<bool> sameSqlite_;  // the driver's SQLite is the linked one
     std::string problem_;
 };
 
