@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "PortMessages.h"
+#include "RunKeeper.h"
 #include "Station.h"
 #ifdef Q_OS_UNIX
 #include "ConsoleInput.h"
@@ -87,6 +88,23 @@ int runModuleTestFromCommandLine(Station& station, const ModuleTestOptions& opti
         return 2;
     }
 #endif
+
+    setup.retestReason = options.retestReason.trimmed().toStdString();
+    if (options.resultsStore != nullptr) {
+        const results::Answer<bool> passed =
+            passedBefore(*options.resultsStore, setup.serialNumber);
+        if (!passed.ok()) {
+            say(QStringLiteral("the results store could not tell whether %1 passed before: %2")
+                    .arg(serial, QString::fromStdString(passed.error)));
+            return 2;
+        }
+        if (passed.value && setup.retestReason.empty()) {
+            say(QStringLiteral("%1 passed its module test before; testing it again needs a "
+                               "reason, filed with the run: --retest-reason TEXT")
+                    .arg(serial));
+            return 2;
+        }
+    }
 
     station.start();
     if (station.currentPort() == 0) {
@@ -165,6 +183,11 @@ int runModuleTestFromCommandLine(Station& station, const ModuleTestOptions& opti
             if (exitCode == 0) {
                 exitCode = 2;
             }
+        }
+        // Filed before the verdict was printed; a pass that is not filed does
+        // not count either (the station has said why).
+        if (!session->keepError().isEmpty() && exitCode == 0) {
+            exitCode = 2;
         }
         QCoreApplication::exit(exitCode);
     });

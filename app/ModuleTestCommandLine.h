@@ -6,6 +6,10 @@
 
 namespace vitalon {
 
+namespace results {
+class ResultsStore;
+}
+
 class Station;
 
 struct ModuleTestOptions {
@@ -16,6 +20,11 @@ struct ModuleTestOptions {
     // Checked by the caller before the port is prepared (commandLineRunProblem);
     // its notices go into the report and onto standard error.
     analysis::RunConditions conditions;
+    // Why a serial number that passed before is tested again; needed then.
+    QString retestReason = {};
+    // The store the station files its runs in (Station::setResultsStore),
+    // asked whether the serial number passed before; none: not asked.
+    results::ResultsStore* resultsStore = nullptr;
 };
 
 // `vitalon --module-test`: the module test on a station without a window, for
@@ -23,7 +32,9 @@ struct ModuleTestOptions {
 // starts the link (scan, open, start commands), runs the test with progress
 // on standard error and writes the report. Returns the exit code: 0 pass,
 // 1 fail, 2 could not run (bad options, limits file or report folder, no
-// port, no module answering, a pass whose report could not be written), 130
+// port, no module answering, a serial number that passed before tested again
+// without a retest reason, a pass whose report could not be written or that
+// could not be filed in the results store), 130
 // cancelled by SIGINT or SIGTERM after the module was restored; a second
 // signal ends at once.
 //

@@ -182,8 +182,15 @@ void ModuleTestSession::finish() {
     recorder_.annotate("Test " + report::outcomeText(runner_.outcome()));
     recorder_.stop();
     facts_.endedAt = std::chrono::system_clock::now();
-    reportResult_ =
-        report::writeReport(report::collectReport(runner_, facts_), setup_.reportFolder);
+    const report::TestReport report = report::collectReport(runner_, facts_);
+    reportResult_ = report::writeReport(report, setup_.reportFolder);
+    if (wiring_.keep) {
+        keepError_ = QString::fromStdString(wiring_.keep(report, reportResult_));
+        if (!keepError_.isEmpty()) {
+            wiring_.report("The run was not filed in the results store: " +
+                           keepError_.toStdString());
+        }
+    }
     emit finished();
 }
 

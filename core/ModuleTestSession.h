@@ -26,6 +26,11 @@ struct ModuleTestWiring {
     std::function<void(const std::string&)> report;  // status messages, e.g. an unsent command
     // The host's monotonic clock (virtual in tests), the same that dates the received chunks.
     std::function<analysis::HostTime()> clock = analysis::HostClock::now;
+    // Files the finished run (the results store) before finished() is emitted,
+    // so that no verdict is shown for a run that is not kept. Returns why it
+    // could not be kept; empty when it was. None: the run is not filed.
+    std::function<std::string(const report::TestReport&, const report::ReportWriteResult&)> keep =
+        nullptr;
 };
 
 // One run of the module acceptance test in the program: the test sequence on
@@ -60,6 +65,9 @@ public:
     const QString& recordingPath() const { return recordingPath_; }
     // After finished(): what was written.
     const report::ReportWriteResult& reportResult() const { return reportResult_; }
+    // After finished(): why the run could not be filed; empty when it was (or
+    // nothing files runs).
+    const QString& keepError() const { return keepError_; }
     const ModuleTestSetup& setup() const { return setup_; }
 
 signals:
@@ -85,6 +93,7 @@ private:
     QString error_;
     QString recordingPath_;
     report::ReportWriteResult reportResult_;
+    QString keepError_;
     bool attached_ = false;
     bool done_ = false;
 };

@@ -4,6 +4,7 @@
 
 #include "CommandMeaning.h"
 #include "Protocol.h"
+#include "RunKeeper.h"
 
 namespace vitalon {
 namespace {
@@ -152,6 +153,17 @@ bool Station::onSimulatedModule() const {
 std::unique_ptr<ModuleTestSession> Station::makeModuleTest(ModuleTestSetup setup) {
     ModuleTestWiring wiring{selectors_, decoder_, openPort(),
                             [this](const std::string& text) { report(text); }, clock_};
+    if (resultsStore_) {
+        wiring.keep = [store = resultsStore_, reason = setup.retestReason](
+                          const report::TestReport& report,
+                          const report::ReportWriteResult& files) -> std::string {
+            results::ResultsStore* opened = store();
+            if (opened == nullptr) {
+                return "the results store could not be opened";
+            }
+            return keepRun(*opened, report, files, reason);
+        };
+    }
     return std::make_unique<ModuleTestSession>(std::move(wiring), std::move(setup));
 }
 

@@ -19,6 +19,7 @@
 #include "PortManager.h"
 #include "ReconnectControl.h"
 #include "RecordingSession.h"
+#include "ResultsStore.h"
 #include "StreamDecoder.h"
 #include "VitalSignPanel.h"
 #include "WaveformTrace.h"
@@ -114,6 +115,13 @@ public:
     // A module test on the station's link, as it is open now (a front end
     // checks first that a port is open).
     std::unique_ptr<ModuleTestSession> makeModuleTest(ModuleTestSetup setup);
+    // The results store every finished module test is filed in before its
+    // verdict is shown, asked for when a run finishes (so it may be opened
+    // late); it answers nullptr when it cannot be opened. Unset: runs are not
+    // filed.
+    void setResultsStore(std::function<results::ResultsStore*()> store) {
+        resultsStore_ = std::move(store);
+    }
 
     SerialLink& link() { return *link_; }
     LinkController& linkController() { return linkController_; }
@@ -168,6 +176,7 @@ private:
     QTimer watchdogTimer_;
     std::function<ArrivalTime()> clock_ = ArrivalClock::now;
     std::string simulatedDevice_;
+    std::function<results::ResultsStore*()> resultsStore_;
     std::string lastStatus_;
     bool ended_ = false;
 };
