@@ -47,11 +47,17 @@ private:
 // The module test needs no display and no platform set up by the user: it
 // chooses its own, so a platform in the environment that does not exist (and
 // no display) changes nothing.
+// The runs are filed in a results store and settings of this test's own,
+// never the user's.
 ChildOptions capturingStderr() {
+    static const TempFolder user;
     ChildOptions options;
     options.captureStderr = true;
-    options.env = {
-        {"QT_QPA_PLATFORM", "no-such-platform"}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}};
+    options.env = {{"QT_QPA_PLATFORM", "no-such-platform"},
+                   {"DISPLAY", ""},
+                   {"WAYLAND_DISPLAY", ""},
+                   {"XDG_DATA_HOME", (user.path() / "data").string()},
+                   {"XDG_CONFIG_HOME", (user.path() / "config").string()}};
     return options;
 }
 

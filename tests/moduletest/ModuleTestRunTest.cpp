@@ -76,11 +76,21 @@ std::vector<fs::path> filesEndingIn(const fs::path& dir, const std::string& exte
 // The module test needs no display and no platform set up by the user: it
 // chooses its own, so a platform in the environment that does not exist (and
 // no display) changes nothing.
+// The runs are filed in a results store and settings of this test's own,
+// never the user's: a serial number that passed there would need a reason.
 ChildOptions capturingStderr() {
+    struct PrivateUser {
+        fs::path root = makeTempDir("vitalon-mt-user");
+        ~PrivateUser() { fs::remove_all(root); }
+    };
+    static const PrivateUser user;
     ChildOptions options;
     options.captureStderr = true;
-    options.env = {
-        {"QT_QPA_PLATFORM", "no-such-platform"}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}};
+    options.env = {{"QT_QPA_PLATFORM", "no-such-platform"},
+                   {"DISPLAY", ""},
+                   {"WAYLAND_DISPLAY", ""},
+                   {"XDG_DATA_HOME", (user.root / "data").string()},
+                   {"XDG_CONFIG_HOME", (user.root / "config").string()}};
     return options;
 }
 
