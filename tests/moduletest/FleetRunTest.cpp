@@ -88,11 +88,13 @@ struct Station {
         : serial("SN-FLEET-" + std::to_string(number)),
           reportDir(makeTempDir("vitalon-fleet-" + std::to_string(number))),
           sim(std::vector<std::string>{}),
-          vitalon(
-              VITALON_EXE,
-              {"--module-test", "--serial", serial, "--operator", "CI bench", "--report-dir",
-               reportDir.string(), "--port", "COM1=" + sim.devicePath(), "--results-db", server},
-              options(user)) {}
+          vitalon(VITALON_EXE,
+                  // A limits file of its own: a pass under the built-in limits proves
+                  // nothing about a module and would not ask for a retest reason.
+                  {"--module-test", "--serial", serial, "--operator", "CI bench", "--report-dir",
+                   reportDir.string(), "--port", "COM1=" + sim.devicePath(), "--limits",
+                   VITALON_MODEL_LIMITS, "--results-db", server},
+                  options(user)) {}
     ~Station() { fs::remove_all(reportDir); }
 
     static ChildOptions options(const UserFolders& user) {
@@ -181,14 +183,17 @@ TEST(FleetRun, FourStationsAtOnceFileEveryRunOnceLocallyAndOnTheServer) {
     EXPECT_EQ(sync.exitCode, 0) << sync.err;
     EXPECT_NE(sync.err.find("0 runs sent"), std::string::npos) << sync.err;
 
-    // A serial number that passed is not tested again without a reason.
+    // A serial number that passed is not tested again without a reason: refused
+    // before the port is touched (a silent one, so a run that starts ends soon).
+    PtyPair silent;
     for (const auto& [serial, code] : exitCodes) {
         if (code != 0) {
             continue;
         }
-        const Ran again = runVitalon(
-            user, {"--module-test", "--serial", serial, "--operator", "CI bench", "--report-dir",
-                   user.root.string(), "--port", "COM1=" + stations[0]->sim.devicePath()});
+        const Ran again =
+            runVitalon(user, {"--module-test", "--serial", serial, "--operator", "CI bench",
+                              "--report-dir", user.root.string(), "--limits", VITALON_MODEL_LIMITS,
+                              "--port", "COM1=" + silent.slavePath()});
         EXPECT_EQ(again.exitCode, 2) << again.err;
         EXPECT_NE(again.err.find("--retest-reason"), std::string::npos) << again.err;
         break;
