@@ -107,6 +107,8 @@ MainWindow::MainWindow(PortAssignment devices, QWidget* parent)
     moduleTest_ = std::make_unique<ModuleTestControl>(*station_, *this);
     results_ = std::make_unique<ResultsControl>(*this, moduleTest_->menu(), ui_.statusBar);
     moduleTest_->setResultsStore([this] { return results_->store(); });
+    // Every run of the dialog is filed before its verdict shows.
+    station_->setResultsStore([this] { return results_->store(); });
 }
 
 MainWindow::~MainWindow() {

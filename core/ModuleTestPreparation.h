@@ -15,8 +15,6 @@ struct ModuleTestSetup {
     std::string limitsPath;  // absolute; empty: the built-in limits
     analysis::TestLimits limits;
     QString reportFolder;  // absolute
-    // Why a serial number that passed before is tested again; filed with the run.
-    std::string retestReason;
     // What the report must say about the run's worth (analysis::runNotices),
     // e.g. that it ran on the simulated module; set by the front end.
     std::vector<std::string> notices;
