@@ -278,8 +278,75 @@ ModuleTestRunner::Plan ModuleTestRunner::restoreStep() {
         }
         addCheck(judge("restore.samples", "samples after restoring", delay, "s",
                        atMost(sampleLimit), 2, {}, format("none within %.1f s", sampleLimit)));
+        if (!delay || !restoreVerifiable()) {
+            abortStep();
+        }
+    }));
+
+    // The module is back as the start commands set it: measured, not assumed.
+    plan.push_back(collectRateAtMost(limits_.restore.measureSeconds));
+    plan.push_back(action([this] {
+        const std::string_view speed = protocol::kStartCommands.front();
+        const double rate = samplesPerSecondOf(speed);
+        const double tolerance = rate * limits_.sampleRate.tolerancePercent / 100.0;
+        addCheck(judge(
+            "restore.rate", "sample rate at " + std::string(speed) + " after restoring",
+            capture_.rate.samplesPerSecond(), "/s", around(rate, tolerance), 2,
+            format("%.0f samples in %.2f s", static_cast<double>(capture_.rate.samplesInWindow()),
+                   capture_.rate.windowSeconds())));
+
+        // The patient's rhythm, not the internal test signal's.
+        const Beats beats = detectBeats(capture_.samples, nominalRate());
+        const std::optional<double> detected = beats.heartRate();
+        const double expected = limits_.bench.heartRate;
+        addCheck(judge("restore.heart-rate", "heart rate after restoring", detected, "/min",
+                       around(expected, limits_.rateTolerance(expected)), 1,
+                       format("%.0f beats", static_cast<double>(beats.rWaves.size())),
+                       beats.rWaves.empty() ? "no beats found" : "too few beats"));
+
+        // Lead II at the start amplification: its averaged R wave as the
+        // leads step measured it.
+        const AveragedBeat average = averageBeats(capture_.samples, beats);
+        std::optional<double> change;
+        std::string detail;
+        if (pictures_.leads.size() == 3 && pictures_.leads[1].average.beats > 0 &&
+            average.beats > 0) {
+            const double before = pictures_.leads[1].average.rAmplitude();
+            const double now = average.rAmplitude();
+            if (before > 0.0) {
+                change = 100.0 * (now - before) / before;
+                detail = format("%.1f counts, %.1f counts in the leads step", now, before);
+            }
+        }
+        addCheck(judge("restore.lead-ii", "lead II's R wave after restoring against step 4", change,
+                       "%", around(0.0, limits_.restore.maxRWaveChangePercent), 1, detail,
+                       average.beats == 0 ? "no beats found" : "no R wave to compare"));
+    }));
+    recordCalibration(plan, kCalibrationPulses);
+    plan.push_back(action([this] {
+        const auto pulses = findCalibrationPulses(calibrationSamples_, nominalRate());
+        const auto height = calibrationHeight(pulses);
+        addCheck(judge("restore.cal.height", "calibration height after restoring", height, "counts",
+                       limits_.calibration.heightCounts[1], 1,
+                       format("%.0f pulses", static_cast<double>(pulses.size())),
+                       "no rectangle found"));
+    }));
+    // The last the module hears is the start state, as after a test that
+    // was not verified.
+    plan.push_back(action([this] {
+        for (std::string_view command : protocol::kStartCommands) {
+            sendCommand(std::string(command));
+        }
     }));
     return plan;
+}
+
+// Only a test that ran to its end measures the restore: a cancelled or
+// aborted one is incomplete anyway, and ends as soon as it has restored.
+bool ModuleTestRunner::restoreVerifiable() const {
+    return !cancelled_ && !noModule_ && std::ranges::none_of(steps_, [](const StepResult& s) {
+        return s.verdict == Verdict::Skipped || s.verdict == Verdict::Cancelled;
+    });
 }
 
 }  // namespace vitalon::analysis

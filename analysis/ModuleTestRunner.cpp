@@ -412,6 +412,19 @@ ModuleTestRunner::Phase ModuleTestRunner::collectRate(double seconds) {
             }};
 }
 
+ModuleTestRunner::Phase ModuleTestRunner::collectRateAtMost(double seconds) {
+    Phase phase = collectRate(seconds);
+    const double longest = seconds + kRateEdgeSeconds + limits_.link.samplesWithinSeconds;
+    phase.done = [this, span = seconds + kRateEdgeSeconds, longest] {
+        if (capture_.rate.spanSeconds() < span && elapsedInPhase() < longest) {
+            return false;
+        }
+        closeCapture();
+        return true;
+    };
+    return phase;
+}
+
 void ModuleTestRunner::closeCapture() {
     capture_.open = false;
     linkErrors_.spikes += repairSpikes(capture_.samples, nominalRate());

@@ -40,14 +40,17 @@ inline bool isIncomplete(TestOutcome outcome) {
 struct CalibrationTrace {
     int amplification = 0;  // A0, A1, A2
     double samplesPerSecond = 0.0;
-    std::vector<std::uint8_t> samples;      // as recorded after "C"
-    std::optional<CalibrationPulse> pulse;  // where the rectangle was found in them
+    std::vector<std::uint8_t> samples;      // as recorded after "C", sent several times
+    std::optional<CalibrationPulse> pulse;  // the first rectangle found in them
+    std::vector<CalibrationPulse> pulses;   // every one found
 };
 
 struct LeadBeat {
     std::string lead;  // "I", "II", "III"
     std::size_t beatsFound = 0;
     AveragedBeat average;
+    std::optional<double> heartRate;    // per minute
+    std::optional<double> noiseCounts;  // between the beats, rms
 };
 
 struct TestPictures {
@@ -61,9 +64,12 @@ struct TestPictures {
 //   1 Link and start state   the start commands, a first sample, status OK
 //   2 Sample rate            S1, S2, S0 counted against the host clock, over
 //                            deliveries that brought everything made by then
-//   3 Calibration pulse      A0, A1, A2, each with "C"; then A1
+//   3 Calibration pulse      A0, A1, A2, each with "C" three times; height
+//                            at the edges, width, droop, the level they
+//                            stand on; then A1
 //   4 Leads                  G2, G1, G0: beats averaged per lead, Einthoven,
-//                            each lead's R wave against lead II's; then G1
+//                            each lead's R wave against lead II's, noise
+//                            between the beats; then G1
 //   5 Mains filter           at 300/s, hum at 50 and 60 Hz with "6" and "5"
 //   6 Simulation mode        "M": rate, steadiness and every report against
 //                            the simulation's rates; then "N" and a pulse
@@ -73,7 +79,11 @@ struct TestPictures {
 //                            breaths of the curve and every respiration
 //                            report; status intervals; optionally a lead
 //                            pulled by the technician
-//   8 Restore                the start commands again, samples still coming
+//   8 Restore                the start commands again, samples still coming;
+//                            after a test that ran to its end also measured:
+//                            the rate at S1, the patient's heart rate, lead
+//                            II's R wave as in step 4, a calibration pulse at
+//                            A1 as in step 3
 //
 // It reads no clock: the caller passes the host's monotonic time to start,
 // tick, cancel and confirmPrompt. It is a StreamListener on the decoder and
@@ -129,6 +139,8 @@ public:
     void onInvalidByte(std::uint8_t byte) override;
 
     static constexpr int kStepCount = 8;
+    // The sample value of 0 mV.
+    static constexpr double kMidScale = 128.0;
 
 private:
     struct Phase {
@@ -172,6 +184,11 @@ private:
     Phase settle();
     Phase collect(double seconds);
     Phase collectRate(double seconds);
+    // As collectRate, but ends anyway after the time a pause may last: the
+    // restore step is never repeated for a gap.
+    Phase collectRateAtMost(double seconds);
+    void recordCalibration(Plan& plan, int pulses);
+    bool restoreVerifiable() const;
     Phase action(std::function<void()> work);
     Phase waitFor(double plannedSeconds, std::function<bool()> arrived, double timeoutSeconds,
                   std::function<void()> onTimeout);
@@ -246,6 +263,7 @@ private:
     // Measurements that several phases of one step share.
     HostTime commandsSentAt_{};
     std::size_t railSamples_ = 0;
+    std::vector<std::uint8_t> calibrationSamples_;  // a recording of several pulses
     double hum50Unfiltered_ = 0.0, hum60Filtered_ = 0.0;
     HostTime reportsStartedAt_{};
     // After "N": since when a pulse report at the patient's rate is awaited,

@@ -10,6 +10,7 @@
 #include "ModuleTestSupport.h"
 #include "Protocol.h"
 #include "SampleSpikes.h"
+#include "SignalNoise.h"
 
 namespace vitalon::analysis {
 
@@ -118,13 +119,21 @@ ModuleTestRunner::Plan ModuleTestRunner::calibrationStep() {
     for (int step = 0; step < 3; ++step) {
         plan.push_back(send({"A" + std::to_string(step)}));
         plan.push_back(settle());
-        plan.push_back(send({"C"}));
-        plan.push_back(collect(limits_.calibration.recordSeconds));
+        recordCalibration(plan, kCalibrationPulses);
         plan.push_back(action([this, step] {
             const double rate = nominalRate();
-            railSamples_ += countRailSamples(capture_.samples);
-            pictures_.calibration.push_back(
-                {step, rate, capture_.samples, findCalibrationPulse(capture_.samples, rate)});
+            CalibrationTrace trace{step, rate, std::move(calibrationSamples_), {}, {}};
+            trace.pulses = findCalibrationPulses(trace.samples, rate);
+            // Where the module adds the rectangle to the live ECG, an R wave
+            // under it may reach the top of the range at A2: that is no
+            // clipped input, so only samples at 0 count there.
+            const bool onEcg = std::ranges::any_of(trace.pulses, &CalibrationPulse::onLiveEcg);
+            railSamples_ += onEcg ? static_cast<std::size_t>(std::ranges::count(trace.samples, 0))
+                                  : countRailSamples(trace.samples);
+            if (!trace.pulses.empty()) {
+                trace.pulse = trace.pulses.front();
+            }
+            pictures_.calibration.push_back(std::move(trace));
         }));
     }
     plan.push_back(send({"A1"}));
@@ -132,24 +141,40 @@ ModuleTestRunner::Plan ModuleTestRunner::calibrationStep() {
     plan.push_back(action([this] {
         const auto& limits = limits_.calibration;
         std::vector<std::optional<double>> heights;
-        for (const CalibrationTrace& trace : pictures_.calibration) {
+        std::vector<double> offsets;
+        for (CalibrationTrace& trace : pictures_.calibration) {
             const std::string at = "A" + std::to_string(trace.amplification);
             const std::string id = "cal.a" + std::to_string(trace.amplification);
-            if (!trace.pulse) {
+            if (const auto level =
+                    levelBesidePulses(trace.samples, trace.pulses, trace.samplesPerSecond)) {
+                offsets.push_back(*level - ModuleTestRunner::kMidScale);
+            }
+            const auto height = calibrationHeight(trace.pulses);
+            if (!height) {
                 heights.emplace_back();
                 addCheck(judge(id + ".height", "calibration pulse at " + at, std::nullopt, "counts",
                                limits.heightCounts[static_cast<std::size_t>(trace.amplification)],
                                1, {}, "no rectangle found"));
                 continue;
             }
-            const CalibrationPulse& pulse = *trace.pulse;
-            heights.emplace_back(pulse.heightCounts);
-            addCheck(judge(id + ".height", "calibration height at " + at, pulse.heightCounts,
-                           "counts",
+            // The picture shows the height judged.
+            trace.pulse->heightCounts = *height;
+            heights.emplace_back(height);
+            std::vector<double> widths;
+            std::vector<double> droops;
+            for (const CalibrationPulse& pulse : trace.pulses) {
+                widths.push_back(pulse.widthSeconds);
+                droops.push_back(pulse.droopPercent);
+            }
+            const double width = middleOf(widths);
+            const double droop = middleOf(droops);
+            trace.pulse->widthSeconds = width;
+            trace.pulse->droopPercent = droop;
+            addCheck(judge(id + ".height", "calibration height at " + at, *height, "counts",
                            limits.heightCounts[static_cast<std::size_t>(trace.amplification)]));
-            addCheck(judge(id + ".width", "calibration width at " + at, pulse.widthSeconds, "s",
+            addCheck(judge(id + ".width", "calibration width at " + at, width, "s",
                            limits.widthSeconds, 3));
-            addCheck(judge(id + ".droop", "calibration droop at " + at, pulse.droopPercent, "%",
+            addCheck(judge(id + ".droop", "calibration droop at " + at, droop, "%",
                            atMost(limits.maxDroopPercent)));
         }
         for (std::size_t step = 1; step < heights.size(); ++step) {
@@ -164,8 +189,36 @@ ModuleTestRunner::Plan ModuleTestRunner::calibrationStep() {
         }
         addCheck(judge("cal.rail", "samples at 0 or 247", static_cast<double>(railSamples_), "",
                        atMost(limits.maxRailSamples), 0));
+        // A DC offset of the output: the level the pulses stand on, away from
+        // them, against the mid-scale. On the live ECG it moves with P and T
+        // waves and the baseline, more at the higher amplifications; the median
+        // of the three keeps the middle one.
+        std::optional<double> offset;
+        if (!offsets.empty()) {
+            offset = middleOf(offsets);
+        }
+        addCheck(judge("cal.baseline", "calibration baseline offset from 128", offset, "counts",
+                       around(0.0, limits.maxBaselineOffsetCounts), 1,
+                       format("median of %.0f recordings", static_cast<double>(offsets.size())),
+                       "nothing recorded"));
     }));
     return plan;
+}
+
+// `pulses` pulses into calibrationSamples_, in the time one recording takes:
+// where the module adds the rectangle to the live ECG, a QRS complex may fall
+// on an edge of one of them.
+void ModuleTestRunner::recordCalibration(Plan& plan, int pulses) {
+    const double each = limits_.calibration.recordSeconds / pulses;
+    plan.push_back(action([this] { calibrationSamples_.clear(); }));
+    for (int i = 0; i < pulses; ++i) {
+        plan.push_back(send({"C"}));
+        plan.push_back(collect(each));
+        plan.push_back(action([this] {
+            calibrationSamples_.insert(calibrationSamples_.end(), capture_.samples.begin(),
+                                       capture_.samples.end());
+        }));
+    }
 }
 
 ModuleTestRunner::Plan ModuleTestRunner::leadsStep() {
@@ -181,8 +234,9 @@ ModuleTestRunner::Plan ModuleTestRunner::leadsStep() {
         plan.push_back(collect(limits_.leads.measureSeconds));
         plan.push_back(action([this, lead] {
             const Beats beats = detectBeats(capture_.samples, nominalRate());
-            pictures_.leads.push_back(
-                {lead.name, beats.rWaves.size(), averageBeats(capture_.samples, beats)});
+            pictures_.leads.push_back({lead.name, beats.rWaves.size(),
+                                       averageBeats(capture_.samples, beats), beats.heartRate(),
+                                       noiseBetweenBeats(capture_.samples, beats)});
         }));
     }
     plan.push_back(send({"G1"}));
@@ -193,6 +247,12 @@ ModuleTestRunner::Plan ModuleTestRunner::leadsStep() {
             addCheck(judge("leads." + lowered(lead.lead) + ".beats",
                            "beats found in lead " + lead.lead, static_cast<double>(lead.beatsFound),
                            "", atLeast(limits.minBeats), 0));
+        }
+        for (const LeadBeat& lead : pictures_.leads) {
+            addCheck(judge("leads." + lowered(lead.lead) + ".noise",
+                           "noise between the beats in lead " + lead.lead, lead.noiseCounts,
+                           "counts rms", atMost(limits.maxNoiseCounts), 2, {},
+                           "too little signal between the beats"));
         }
         if (pictures_.leads.size() != 3) {
             return;

@@ -22,6 +22,10 @@ inline constexpr const char* kStepKeys[ModuleTestRunner::kStepCount] = {
 
 inline constexpr std::size_t kRestoreIndex = ModuleTestRunner::kStepCount - 1;
 
+// Calibration pulses recorded at each amplification and in the restore, in
+// the time of one recording: their height is the median of their clean edges.
+inline constexpr int kCalibrationPulses = 3;
+
 // Typical time the module takes to answer, for the progress estimate only.
 inline constexpr double kPlannedFirstSample = 0.1;
 inline constexpr double kPlannedStatus = 2.0;
@@ -38,6 +42,13 @@ inline std::string format(const char* pattern, double a, double b = 0.0) {
     char text[128];
     std::snprintf(text, sizeof text, pattern, a, b);
     return text;
+}
+
+// The middle value; the mean of the middle two for an even count.
+inline double middleOf(std::vector<double> values) {
+    std::ranges::sort(values);
+    const std::size_t m = values.size() / 2;
+    return values.size() % 2 == 1 ? values[m] : 0.5 * (values[m - 1] + values[m]);
 }
 
 inline double samplesPerSecondOf(std::string_view speedCommand) {

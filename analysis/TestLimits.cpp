@@ -293,6 +293,7 @@ void visitFields(Visitor& v, TestLimits& l) {
         o.number("maxDroopPercent", l.calibration.maxDroopPercent);
         o.range("stepRatio", l.calibration.stepRatio);
         o.count("maxRailSamples", l.calibration.maxRailSamples);
+        o.number("maxBaselineOffsetCounts", l.calibration.maxBaselineOffsetCounts);
     });
     v.object("leads", [&](auto& o) {
         o.number("measureSeconds", l.leads.measureSeconds);
@@ -300,6 +301,7 @@ void visitFields(Visitor& v, TestLimits& l) {
         o.number("maxEinthovenPercent", l.leads.maxEinthovenPercent);
         o.range("leadIRatio", l.leads.leadIRatio);
         o.range("leadIIIRatio", l.leads.leadIIIRatio);
+        o.number("maxNoiseCounts", l.leads.maxNoiseCounts);
     });
     v.object("mainsFilter", [&](auto& o) {
         o.number("measureSeconds", l.mainsFilter.measureSeconds);
@@ -329,6 +331,10 @@ void visitFields(Visitor& v, TestLimits& l) {
         o.number("leadOffWithinSeconds", l.reports.leadOffWithinSeconds);
         o.number("promptTimeoutSeconds", l.reports.promptTimeoutSeconds);
     });
+    v.object("restore", [&](auto& o) {
+        o.number("measureSeconds", l.restore.measureSeconds);
+        o.number("maxRWaveChangePercent", l.restore.maxRWaveChangePercent);
+    });
 }
 
 }  // namespace
@@ -352,11 +358,15 @@ const std::vector<LimitBounds>& limitBounds() {
         {"calibration.maxDroopPercent", 0.0, 50.0, true},
         {"calibration.stepRatio", 0.0, 10.0, false},
         {"calibration.maxRailSamples", 0.0, 1000.0, false},
+        // Below a count rounding alone moves the level; at 64 a quarter of the range.
+        {"calibration.maxBaselineOffsetCounts", 1.0, 64.0, false},
         {"leads.measureSeconds", 0.0, kMaxMeasureSeconds, true},
         {"leads.minBeats", 8.0, kMaxCount, false},
         {"leads.maxEinthovenPercent", 0.0, 50.0, true},
         {"leads.leadIRatio", -10.0, 10.0, false},
         {"leads.leadIIIRatio", -10.0, 10.0, false},
+        // Rounding alone reads 0.3 counts; 20 counts rms would hide the ECG.
+        {"leads.maxNoiseCounts", 0.5, 20.0, false},
         {"mainsFilter.measureSeconds", 0.0, kMaxMeasureSeconds, true},
         {"mainsFilter.minSuppressionDb", 6.0, 120.0, false},
         {"mainsFilter.minHumCounts", 0.0, kMaxCounts, true},
@@ -378,6 +388,9 @@ const std::vector<LimitBounds>& limitBounds() {
         {"reports.maxStatusIntervalSeconds", 0.0, kMaxWaitSeconds, true},
         {"reports.leadOffWithinSeconds", 0.0, kMaxWaitSeconds, true},
         {"reports.promptTimeoutSeconds", 0.0, kMaxPromptSeconds, true},
+        // Two seconds at least: three beats and the rate over two whole seconds.
+        {"restore.measureSeconds", 2.0, kMaxMeasureSeconds, false},
+        {"restore.maxRWaveChangePercent", 0.0, 50.0, true},
     };
     return bounds;
 }

@@ -73,6 +73,9 @@ struct TestLimits {
         double maxDroopPercent = 10.0;
         Range stepRatio{1.8, 2.2};  // the height at each step over the one below
         int maxRailSamples = 0;     // samples at 0 or 247 while the pulses are recorded
+        // The level the pulses stand on, away from them, against the mid-scale
+        // 128: the median over the three amplifications.
+        double maxBaselineOffsetCounts = 8.0;
         bool operator==(const Calibration&) const = default;
     } calibration;
 
@@ -82,6 +85,7 @@ struct TestLimits {
         double maxEinthovenPercent = 10.0;
         Range leadIRatio{0.5, 0.85};    // R wave of lead I over that of lead II
         Range leadIIIRatio{0.15, 0.5};  // R wave of lead III over that of lead II
+        double maxNoiseCounts = 1.0;    // between the beats, rms, in every lead
         bool operator==(const Leads&) const = default;
     } leads;
 
@@ -124,6 +128,15 @@ struct TestLimits {
         double promptTimeoutSeconds = 120.0;
         bool operator==(const Reports&) const = default;
     } reports;
+
+    // After the start commands are sent again: the module is back at the start
+    // speed, on the patient, lead II and the start amplification.
+    struct Restore {
+        double measureSeconds = 6.0;  // the rate and lead II, then one calibration pulse
+        // Lead II's R wave against the one the leads step measured.
+        double maxRWaveChangePercent = 15.0;
+        bool operator==(const Restore&) const = default;
+    } restore;
 
     // SHA-256 (hexadecimal) of the text the limits were read from; empty for
     // the built-in limits. Not a limit: equality ignores it.

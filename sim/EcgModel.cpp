@@ -50,6 +50,11 @@ double HeartVector::project(double angleDegrees) const {
     return x * std::cos(a) + y * std::sin(a);
 }
 
+HeartVector HeartVector::rotated(double degrees) const {
+    const double a = degrees * kPi / 180.0;
+    return {x * std::cos(a) - y * std::sin(a), x * std::sin(a) + y * std::cos(a)};
+}
+
 EcgModel::EcgModel(double beatsPerMinute) : EcgModel(beatsPerMinute, Unscaled{}) {
     unitsPerMillivolt_ = unitsPerMillivolt();
 }

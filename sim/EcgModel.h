@@ -21,6 +21,8 @@ struct HeartVector {
     // linear, it keeps Einthoven's law II = I + III exactly.
     double project(double angleDegrees) const;
     double lead(Lead which) const { return project(leadAngleDegrees(which)); }
+    // The same heart turned by `degrees` (clockwise, as the angles grow).
+    HeartVector rotated(double degrees) const;
 };
 
 // The dynamical ECG model of McSharry, Clifford, Tarassenko and Smith (2003):
@@ -58,6 +60,9 @@ public:
     double phase() const;  // angle on the limit cycle, -pi..pi, R at 0
 
     static constexpr double kAxisDegrees = 60.0;
+    // Where the R wave points: the axial R (+60 degrees) pulled towards -30 by
+    // the transverse one, a fifth of its size: 60 - atan(1/5) in degrees.
+    static constexpr double kRWaveAxisDegrees = 48.69;
 
 private:
     struct Unscaled {};

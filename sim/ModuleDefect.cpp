@@ -7,7 +7,7 @@ namespace vitalon::sim {
 
 namespace {
 
-constexpr std::array<ModuleDefectInfo, 24> kDefects = {{
+constexpr std::array<ModuleDefectInfo, 27> kDefects = {{
     {ModuleDefect::RateFast, "rate-3-percent-fast", "sample rate 3 % above the set speed"},
     {ModuleDefect::Amplification2As1, "amplification-2-as-1",
      "amplification step 2 has the gain of step 1"},
@@ -38,10 +38,17 @@ constexpr std::array<ModuleDefectInfo, 24> kDefects = {{
      "the calibration rectangle falls by 15 % along its top"},
     {ModuleDefect::EcgGainLow, "ecg-gain-20-percent-low",
      "the patient's ECG 20 % low, the calibration pulse right"},
+    {ModuleDefect::NoisyLeadI, "noisy-lead-i", "2 counts rms of extra noise on lead I"},
+    {ModuleDefect::BaselineOffset, "baseline-offset",
+     "the output stands 16 counts above the mid-scale 128"},
     {ModuleDefect::PausesThenCatchesUp, "pauses-then-catches-up",
      "pauses for up to 0.8 s now and then, and sends its backlog at once (healthy)", true},
     {ModuleDefect::RareCorruptByte, "rare-corrupt-byte",
      "the link changes one waveform byte in 20,000 (healthy)", true},
+    {ModuleDefect::CalibrationOnEcg, "calibration-on-ecg",
+     "adds its calibration rectangle to the live ECG instead of switching the input to it "
+     "(healthy)",
+     true},
 }};
 
 }  // namespace

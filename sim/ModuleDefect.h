@@ -33,9 +33,12 @@ enum class ModuleDefect : std::uint8_t {
     CalibrationWide,       // the calibration rectangle lasts 0.3 s instead of 0.2 s
     CalibrationDroops,     // the calibration rectangle falls by 15 % along its top
     EcgGainLow,            // the patient's ECG comes through 20 % low; the calibration does not
+    NoisyLeadI,            // lead I carries 2 counts rms of extra noise
+    BaselineOffset,        // every sample stands 16 counts above the mid-scale 128
     // Healthy variants: awkward, but nothing a module test may fail.
     PausesThenCatchesUp,  // sends nothing for up to 0.8 s, then its backlog at once
     RareCorruptByte,      // the link changes one waveform byte in 20,000
+    CalibrationOnEcg,     // "C" adds its rectangle to the live ECG, as classic recorders do
 };
 
 struct ModuleDefectInfo {

@@ -52,6 +52,10 @@ Scenario sanitized(Scenario s) {
     s.humMillivolts = clampOr(s.humMillivolts, 0.0, 5.0, 0.0);
     s.noiseMillivolts = clampOr(s.noiseMillivolts, 0.0, 5.0, 0.0);
     s.baselineWanderMillivolts = clampOr(s.baselineWanderMillivolts, 0.0, 5.0, 0.0);
+    if (s.heartAxisDegrees) {
+        s.heartAxisDegrees =
+            clampOr(*s.heartAxisDegrees, -180.0, 180.0, EcgModel::kRWaveAxisDegrees);
+    }
     return s;
 }
 
@@ -96,7 +100,8 @@ ModuleModel::ModuleModel(Scenario scenario)
       decimator_(decimationFor(settings_.samplesPerSecond)),
       lineFaults_(scenario_.byteLossRate, scenario_.byteCorruptionRate, subSeed(scenario_.seed, 2)),
       burstBytes_(subSeed(scenario_.seed, 4)),
-      linkNoise_(subSeed(scenario_.seed, 5)) {
+      linkNoise_(subSeed(scenario_.seed, 5)),
+      leadNoise_(subSeed(scenario_.seed, 6)) {
     Random phases(subSeed(scenario_.seed, 3));
     humPhaseI_ = 2.0 * std::numbers::pi * phases.uniform();
     humPhaseII_ = 2.0 * std::numbers::pi * phases.uniform();
@@ -302,7 +307,10 @@ void ModuleModel::tick(std::vector<std::uint8_t>& out) {
 
     // Every random draw happens on every tick, whatever the settings, so that
     // two models with one seed have the same patient whichever lead they show.
-    const HeartVector heart = patientHeart_.heartVector();
+    HeartVector heart = patientHeart_.heartVector();
+    if (scenario_.heartAxisDegrees) {
+        heart = heart.rotated(*scenario_.heartAxisDegrees - EcgModel::kRWaveAxisDegrees);
+    }
     const int humPeriod = kInternalRate / scenario_.mainsHz;
     const double humAngle = 2.0 * std::numbers::pi * static_cast<double>(k % humPeriod) /
                             static_cast<double>(humPeriod);
@@ -386,7 +394,8 @@ void ModuleModel::tick(std::vector<std::uint8_t>& out) {
         if (has(ModuleDefect::CalibrationDroops)) {
             top *= 1.0 - kCalibrationDroop * intoPulse / (pulseTicks - 1.0);
         }
-        value = high ? top : 0.0;
+        const double pulse = high ? top : 0.0;
+        value = has(ModuleDefect::CalibrationOnEcg) ? value + pulse : pulse;
         if (++calibrationTick_ >= 2 * kCalibrationGuardTicks + pulseTicks) {
             calibration_ = Calibration::Idle;
         }
@@ -468,7 +477,14 @@ void ModuleModel::emitSample(std::vector<std::uint8_t>& out, double millivolts) 
     const int step = has(ModuleDefect::Amplification2As1) && settings_.amplification == 2
                          ? 1
                          : settings_.amplification;
-    const double counts = kBaseline + countsPerMillivolt(step) * millivolts;
+    double counts = kBaseline + countsPerMillivolt(step) * millivolts;
+    if (has(ModuleDefect::BaselineOffset)) {
+        counts += kBaselineOffsetCounts;
+    }
+    if (has(ModuleDefect::NoisyLeadI) && !settings_.simulation && settings_.lead == Lead::I &&
+        settings_.curve == Curve::Ecg) {
+        counts += kLeadINoiseCounts * leadNoise_.gaussian();
+    }
     const double clipped = std::clamp(std::round(counts), 0.0, static_cast<double>(kMaxSample));
     auto byte = static_cast<std::uint8_t>(clipped);
     std::uint32_t interval = 0;

@@ -66,8 +66,9 @@ struct ModuleCounters {
 // 17 lead off). While a lead is off the line is flat at 128 and each status
 // report comes after a pulse and a respiration report of 0. "C" sends a 1 mV
 // rectangle of 0.2 s with 0.1 s of baseline before and after, in place of the
-// signal. Simulation mode ("M") shows the internal test signal, 80 beats and 20
-// breaths a minute, without noise or hum, and ignores the electrodes.
+// signal (or, with the healthy variant CalibrationOnEcg, added to it). Simulation mode ("M") shows
+// the internal test signal, 80 beats and 20 breaths a minute, without noise or hum, and ignores the
+// electrodes.
 //
 // The scenario's defects make it a faulty module (see ModuleDefect); its
 // healthy variants an awkward but sound one. They act
@@ -145,6 +146,8 @@ public:
     static constexpr double kWideCalibrationSeconds = 0.3;  // ModuleDefect::CalibrationWide
     static constexpr double kCalibrationDroop = 0.15;       // ModuleDefect::CalibrationDroops
     static constexpr double kLowEcgGain = 0.8;              // ModuleDefect::EcgGainLow
+    static constexpr double kLeadINoiseCounts = 2.0;        // ModuleDefect::NoisyLeadI, rms
+    static constexpr int kBaselineOffsetCounts = 16;        // ModuleDefect::BaselineOffset
     static constexpr double kBurstDelaySeconds = 2.0;       // ModuleDefect::CorruptBurst
     static constexpr std::size_t kBurstBytes = 64;
 
@@ -203,6 +206,7 @@ private:
     LineFaults lineFaults_;
     Random burstBytes_;
     Random linkNoise_;  // which waveform bytes the link changes
+    Random leadNoise_;  // ModuleDefect::NoisyLeadI
     std::uint64_t corruptedSamples_ = 0;
     std::vector<std::uint8_t> held_;          // made during a pause, not yet sent
     double lineBudget_ = 0.0;                 // bytes the line can carry now, after a pause

@@ -66,6 +66,9 @@ std::string scenarioProblem(const Scenario& scenario) {
         !within(scenario.baselineWanderMillivolts, 0.0, 5.0)) {
         return "hum, noise and baseline wander must be 0 to 5 mV";
     }
+    if (scenario.heartAxisDegrees && !within(*scenario.heartAxisDegrees, -180.0, 180.0)) {
+        return "heart axis must be -180 to 180 degrees";
+    }
     return {};
 }
 

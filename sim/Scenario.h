@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,11 @@ struct Scenario {
     double noiseMillivolts = 0.012;  // white noise, rms, per electrode pair
     double baselineWanderMillivolts = 0.1;  // respiratory drift of the baseline
     bool variability = true;                // beat-to-beat variation of the heart rate
+    // The direction of the R wave in the frontal plane, degrees (0 towards the
+    // left arm, +90 towards the feet): leads I, II and III see its projection.
+    // None: the model's own, about +49, where I, II and III show about 70, 100
+    // and 35 % (EcgModel::kRWaveAxisDegrees).
+    std::optional<double> heartAxisDegrees;
 
     ModuleDefects defects;
 

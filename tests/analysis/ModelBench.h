@@ -24,11 +24,15 @@ public:
         if (failWrites) {
             return false;
         }
-        model_.receive(command);
+        if (!lost || !lost(command)) {
+            model_.receive(command);
+        }
         return true;
     }
 
     bool failWrites = false;
+    // A command written but lost before the module takes it, when it says so.
+    std::function<bool(std::string_view)> lost;
     std::string sent;  // every command, space after each
 
 private:

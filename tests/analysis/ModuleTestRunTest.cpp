@@ -127,20 +127,22 @@ TEST_P(DefectRun, FailsExactlyItsStepsAndNamesValueAndLimit) {
 }
 
 const DefectCase kDefectCases[] = {
-    {"rate-3-percent-fast", {2}, "sample rate at S1: 103.0"},
+    // A lasting fault of the clock fails the restore's rate too.
+    {"rate-3-percent-fast", {2, 8}, "sample rate at S1: 103.0"},
     {"amplification-2-as-1", {3}, "calibration height at A2: 40.0 counts, limit 72.0 to 88.0"},
     {"leads-swapped", {4}, "R wave of lead I over lead II: 0.3"},
-    {"no-calibration", {3}, "calibration pulse at A0: no rectangle found, limit 18.0 to 22.0"},
-    {"stuck-sample", {3, 4, 6, 7}, "samples at 0 or 247: "},
+    {"no-calibration", {3, 8}, "calibration pulse at A0: no rectangle found, limit 18.0 to 22.0"},
+    {"stuck-sample", {3, 4, 6, 7, 8}, "samples at 0 or 247: "},
     {"no-pulse-reports", {6, 7}, "pulse reports in simulation mode: none in 10.0 s"},
     {"pulse-15-high", {6, 7}, "pulse reports in simulation mode: 95.0 /min"},
     {"mains-filter-off", {5}, "50 Hz suppression by \"5\": "},
     {"ignores-lead-command", {4}, "R wave of lead I over lead II: 1.0"},
     // The burst comes while the counting looks for on-time deliveries to start
     // from, so it no longer biases the rate: it fails as what it is.
-    {"corrupt-burst", {2}, "link errors: "},
-    {"rate-1.5-percent-slow", {2}, "sample rate at S1: 98.5"},
-    {"rate-1.5-percent-fast", {2}, "sample rate at S1: 101.4"},
+    // The restore's "S1" after "S0" brings a burst too.
+    {"corrupt-burst", {2, 8}, "link errors: "},
+    {"rate-1.5-percent-slow", {2, 8}, "sample rate at S1: 98.5"},
+    {"rate-1.5-percent-fast", {2, 8}, "sample rate at S1: 101.4"},
     {"corrupt-link", {2, 3, 4, 5, 6, 7}, "link errors: "},
     {"stays-in-simulation",
      {6, 7},
@@ -153,10 +155,14 @@ const DefectCase kDefectCases[] = {
     {"calibration-0.3-s-wide", {3}, "calibration width at A0: 0.300 s"},
     {"calibration-droops", {3}, "calibration droop at A0: 1"},
     {"ecg-gain-20-percent-low", {7}, "R wave of lead II: 0.8"},
+    // Fails the noise check alone: its Einthoven residual stays within the limit.
+    {"noisy-lead-i", {4}, "noise between the beats in lead I: 2."},
+    {"baseline-offset", {3}, "calibration baseline offset from 128: 16.0 counts"},
 };
 
 // Awkward but sound modules and lines, which every step must pass.
-const char* const kHealthyVariants[] = {"pauses-then-catches-up", "rare-corrupt-byte"};
+const char* const kHealthyVariants[] = {"pauses-then-catches-up", "rare-corrupt-byte",
+                                        "calibration-on-ecg"};
 
 INSTANTIATE_TEST_SUITE_P(EveryDefect, DefectRun, ::testing::ValuesIn(kDefectCases),
                          [](const ::testing::TestParamInfo<DefectCase>& param) {
@@ -223,7 +229,7 @@ TEST(ModuleTestRun, ClockAndLinkFaultsFailTheirOwnChecks) {
                 }
             }
         }
-        EXPECT_EQ(failed, 3u) << defect << ": S1, S2 and S0";
+        EXPECT_EQ(failed, 4u) << defect << ": S1, S2, S0 and S1 again after restoring";
     }
 
     sim::Scenario scenario;
@@ -332,6 +338,57 @@ TEST(ModuleTestRun, CancelStillRestoresTheStartState) {
     EXPECT_EQ(steps[6].verdict, Verdict::Skipped);
     EXPECT_EQ(steps[7].verdict, Verdict::Passed) << steps[7].reason;
     EXPECT_EQ(bench.model.settings(), sim::ModuleSettings{});
+}
+
+// Step 8 measures that the start commands took effect: a module that does not
+// take one of them fails the restore, and only the restore, by the check that
+// sees it. A cancelled test restores without measuring.
+TEST(ModuleTestRun, RestoreMeasuresThatTheStartCommandsTookEffect) {
+    struct Case {
+        const char* lost;     // lost in step 8
+        const char* setting;  // what the module is set to when step 8 starts
+        const char* failing;  // the restore check that fails
+    };
+    for (const Case c :
+         {Case{"S1", "S0", "restore.rate"}, Case{"N", "M", "restore.heart-rate"},
+          Case{"G1", "G0", "restore.lead-ii"}, Case{"A1", "A2", "restore.cal.height"}}) {
+        ModelBench bench;
+        bool restoring = false;
+        bench.during = [&](ModelBench& b) {
+            const StepResult* step = b.runner.currentStep();
+            if (step && step->number == 8 && !restoring) {
+                restoring = true;
+                b.model.receive(c.setting);
+            }
+        };
+        bench.channel.lost = [&](std::string_view command) {
+            return restoring && command == c.lost;
+        };
+        bench.run();
+        EXPECT_EQ(failedSteps(bench.runner), std::set<int>{8}) << c.lost << "\n"
+                                                               << describe(bench.runner);
+        const auto& checks = bench.runner.steps()[7].checks;
+        const auto failing = std::ranges::find(checks, c.failing, &CheckResult::id);
+        ASSERT_NE(failing, checks.end()) << c.failing;
+        EXPECT_FALSE(failing->passed) << failing->reason;
+        EXPECT_NE(failing->reason.find(", limit "), std::string::npos) << failing->reason;
+    }
+
+    ModelBench cancelled;
+    cancelled.during = [](ModelBench& b) {
+        const StepResult* step = b.runner.currentStep();
+        if (step && step->number == 7) {
+            b.runner.cancel(b.now);
+        }
+    };
+    cancelled.run();
+    EXPECT_EQ(cancelled.runner.outcome(), TestOutcome::Cancelled);
+    const auto& restore = cancelled.runner.steps()[7];
+    EXPECT_EQ(restore.verdict, Verdict::Passed) << restore.reason;
+    EXPECT_TRUE(std::ranges::none_of(restore.checks, [](const CheckResult& check) {
+        return check.id == "restore.rate" || check.id == "restore.cal.height";
+    }));
+    EXPECT_TRUE(cancelled.channel.sent.ends_with("S1 A1 5 N G1 D0 "));
 }
 
 TEST(ModuleTestRun, WithoutAModuleItSaysSoAndSkipsToRestore) {
@@ -474,8 +531,9 @@ TEST(ModuleTestRun, EveryCheckHasItsStableIdentifier) {
         "cal.a0.height", "cal.a0.width", "cal.a0.droop",                            // 3
         "cal.a1.height", "cal.a1.width", "cal.a1.droop",
         "cal.a2.height", "cal.a2.width", "cal.a2.droop",
-        "cal.ratio.a1a0", "cal.ratio.a2a1", "cal.rail", "cal.link-errors",
-        "leads.i.beats", "leads.ii.beats", "leads.iii.beats", "leads.einthoven",    // 4
+        "cal.ratio.a1a0", "cal.ratio.a2a1", "cal.rail", "cal.baseline", "cal.link-errors",
+        "leads.i.beats", "leads.ii.beats", "leads.iii.beats",                       // 4
+        "leads.i.noise", "leads.ii.noise", "leads.iii.noise", "leads.einthoven",
         "leads.i.ratio", "leads.iii.ratio", "leads.link-errors",
         "mains.hum", "mains.50hz.suppression", "mains.link-errors",                 // 5
         "sim.rate", "sim.variation", "sim.pulse.reports",                           // 6
@@ -485,7 +543,9 @@ TEST(ModuleTestRun, EveryCheckHasItsStableIdentifier) {
         "pulse.reports.outside", "resp.reports.count", "resp.reports",
         "resp.reports.outside", "resp.curve", "status.interval",
         "reports.link-errors",
-        "restore.commands", "restore.samples", "restore.link-errors",               // 8
+        "restore.commands", "restore.samples", "restore.rate",                      // 8
+        "restore.heart-rate", "restore.lead-ii", "restore.cal.height",
+        "restore.link-errors",
     };
     // clang-format on
     ModelBench bench;

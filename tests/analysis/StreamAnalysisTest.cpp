@@ -12,6 +12,7 @@
 #include "ModelBench.h"
 #include "SampleRateCounter.h"
 #include "SampleSpikes.h"
+#include "SignalNoise.h"
 
 namespace vitalon::analysis {
 namespace {
@@ -185,6 +186,109 @@ TEST(CalibrationPulse, NoneInFlatStuckOrPlainEcgSignals) {
     }
     const std::vector<std::uint8_t> rails = {0, 1, 128, 246, 247, 0};
     EXPECT_EQ(countRailSamples(rails), 3u);
+}
+
+// A module that adds its rectangle to the live ECG, as classic recorders do:
+// three pulses a recording, as the module test sends them, on patients from
+// 50 to 122 a minute whose QRS complexes fall anywhere on the edges. The
+// height read at the edges is the true one within 2 % or 1 count in 38 of 40
+// recordings and within 6 % in all; a level taken against a baseline that a
+// P or T wave lifts would miss it by several counts.
+TEST(CalibrationPulse, OnTheLiveEcgTheEdgesGiveTheTrueHeight) {
+    for (int amplification = 0; amplification < 3; ++amplification) {
+        const double truth = sim::ModuleModel::countsPerMillivolt(amplification);
+        int outside = 0;
+        double worst = 0.0;
+        for (int seed = 1; seed <= 40; ++seed) {
+            sim::Scenario scenario;
+            scenario.seed = static_cast<std::uint64_t>(seed);
+            scenario.heartRate = 50.0 + (seed % 7) * 12.0;
+            scenario.defects.add(sim::ModuleDefect::CalibrationOnEcg);
+            struct Samples : StreamListener {
+                void onSample(std::uint8_t s) override { values.push_back(s); }
+                std::vector<std::uint8_t> values;
+            } samples;
+            sim::ModuleModel model(scenario);
+            StreamDecoder decoder;
+            decoder.addListener(samples);
+            model.receive("S0A" + std::to_string(amplification) + "G1");
+            model.advance(2.0 + seed * 0.037);
+            for (int pulse = 0; pulse < 3; ++pulse) {
+                model.receive("C");
+                decoder.receive(model.advance(0.5));
+            }
+            const auto pulses = findCalibrationPulses(samples.values, 300.0);
+            const auto height = calibrationHeight(pulses);
+            ASSERT_TRUE(height) << "A" << amplification << " seed " << seed;
+            const double error = *height - truth;
+            worst = std::max(worst, std::abs(error));
+            outside += std::abs(error) > std::max(1.0, 0.02 * truth) ? 1 : 0;
+        }
+        EXPECT_LE(outside, 2) << "A" << amplification << ": at most 2 of 40";
+        EXPECT_LE(worst, 0.06 * truth) << "A" << amplification;
+    }
+}
+
+// Rises and falls both step by the height; a QRS complex on one edge is
+// outvoted by the clean ones, and the level beside the pulses leaves them out.
+TEST(CalibrationPulse, HeightIsTheMedianOfCleanEdgesAndTheLevelLiesBesideThePulses) {
+    CalibrationPulse hit;
+    hit.heightCounts = 55.0;  // a QRS complex on the rise
+    hit.fallCounts = 40.0;
+    hit.fallClean = true;
+    CalibrationPulse plain;
+    plain.heightCounts = 41.0;
+    plain.fallCounts = 39.0;
+    plain.riseClean = plain.fallClean = true;
+    const std::vector<CalibrationPulse> pulses = {hit, plain};
+    EXPECT_EQ(calibrationHeight(pulses), 40.0);
+    // None clean: every edge counts.
+    hit.fallClean = false;
+    EXPECT_EQ(calibrationHeight(std::vector{hit}), 47.5);
+    EXPECT_FALSE(calibrationHeight({}));
+
+    // 300 samples at 140 with a rectangle of 60 at 200 from 100 to 160.
+    std::vector<std::uint8_t> x(300, 140);
+    std::fill(x.begin() + 100, x.begin() + 160, 200);
+    const auto found = findCalibrationPulses(x, 300.0);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].heightCounts, 60.0);
+    EXPECT_FALSE(found[0].onLiveEcg);
+    EXPECT_EQ(levelBesidePulses(x, found, 300.0), 140.0);
+    // Without the pulse known, its top would be taken for the level.
+    std::fill(x.begin(), x.begin() + 100, 200);
+    EXPECT_EQ(levelBesidePulses(x, found, 300.0), 140.0);
+    EXPECT_EQ(levelBesidePulses(x, {}, 300.0), 200.0);
+}
+
+// White noise reads its rms; the ECG's waves, a drifting baseline and mains
+// hum at either frequency hardly move the reading.
+TEST(SignalNoise, ReadsWhiteNoiseButNotWavesDriftOrHum) {
+    sim::Scenario quiet;
+    quiet.noiseMillivolts = 0.0;
+    quiet.humMillivolts = 0.3;  // 60 Hz through the 50 Hz filter: 18 counts
+    quiet.mainsHz = 60;
+    quiet.baselineWanderMillivolts = 0.3;
+    const auto ecg = record("S0A2G1", 10.0, quiet);
+    const auto noise = noiseBetweenBeats(ecg, detectBeats(ecg, 300.0));
+    ASSERT_TRUE(noise);
+    EXPECT_LT(*noise, 0.5);
+
+    sim::Scenario noisy;
+    noisy.defects.add(sim::ModuleDefect::NoisyLeadI);
+    const auto leadI = record("S0A1G2", 10.0, noisy);
+    const auto reading = noiseBetweenBeats(leadI, detectBeats(leadI, 300.0));
+    ASSERT_TRUE(reading);
+    EXPECT_NEAR(*reading, sim::ModuleModel::kLeadINoiseCounts, 0.25);
+
+    // Nothing to read: a recording that is all QRS complexes, or none.
+    Beats dense;
+    dense.samplesPerSecond = 300.0;
+    for (std::size_t r = 0; r < 300; r += 30) {
+        dense.rWaves.push_back(r);
+    }
+    EXPECT_FALSE(noiseBetweenBeats(std::vector<std::uint8_t>(300, 128), dense));
+    EXPECT_FALSE(noiseBetweenBeats({}, detectBeats({}, 300.0)));
 }
 
 TEST(BeatDetection, FindsTheHeartRateOnAnyLeadPolarityAndSpeed) {

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
+#include <numbers>
 #include <string>
 
 #include "ModuleModel.h"
@@ -161,6 +163,109 @@ TEST(Waveform, MainsFilterRemovesOnlyTheHumItIsSetFor) {
                 EXPECT_GT(hum, 4.0) << mains << " Hz mains, filter " << filter;
             }
         }
+    }
+}
+
+}  // namespace
+}  // namespace vitalon::sim
+
+namespace vitalon::sim {
+namespace {
+
+// The R wave of each lead follows the axis the scenario sets: the extreme of
+// the larger magnitude, signed, over a few beats at 300/s and A1.
+TEST(Waveform, TheHeartAxisSetsTheRWaveOfEveryLead) {
+    const auto rWave = [](double axis, const char* lead) {
+        Scenario scenario;
+        scenario.heartAxisDegrees = axis;
+        scenario.noiseMillivolts = 0.0;
+        scenario.humMillivolts = 0.0;
+        scenario.baselineWanderMillivolts = 0.0;
+        ModuleModel model(scenario);
+        model.receive(std::string("S0A1") + lead);
+        const auto s = testing::from(decode(run(model, 4.0)).samples, 300);
+        const int high = *std::ranges::max_element(s) - 128;
+        const int low = *std::ranges::min_element(s) - 128;
+        return std::abs(low) > high ? low : high;
+    };
+    for (const double axis : {15.0, 45.0, 75.0}) {
+        const double i = rWave(axis, "G2"), ii = rWave(axis, "G1"), iii = rWave(axis, "G0");
+        const double largest = std::max({std::abs(i), std::abs(ii), std::abs(iii)});
+        const double pi = std::numbers::pi;
+        const auto expected = [&](double leadAngle) {
+            return std::cos((axis - leadAngle) * pi / 180.0);
+        };
+        const double scale = std::max({expected(0.0), expected(60.0), std::abs(expected(120.0))});
+        // Each lead within a sixth of the largest of where the axis puts it.
+        EXPECT_NEAR(i / largest, expected(0.0) / scale, 0.17) << axis;
+        EXPECT_NEAR(ii / largest, expected(60.0) / scale, 0.17) << axis;
+        EXPECT_NEAR(iii / largest, expected(120.0) / scale, 0.17) << axis;
+    }
+    EXPECT_LT(rWave(15.0, "G0"), 0.0) << "at +15 degrees lead III points away";
+    EXPECT_GT(rWave(15.0, "G2"), rWave(15.0, "G1")) << "and lead I is the tallest";
+}
+
+// The defects of the signal act where they say and nowhere else.
+TEST(Waveform, NoiseOffsetAndCalibrationOnTheEcgActWhereTheySay) {
+    const auto samples = [](ModuleDefect defect, const char* commands, double seconds) {
+        Scenario scenario;
+        scenario.defects.add(defect);
+        ModuleModel faulty(scenario);
+        ModuleModel sound{Scenario{}};
+        faulty.receive(commands);
+        sound.receive(commands);
+        return std::pair(samplesOf(faulty, seconds), samplesOf(sound, seconds));
+    };
+    // Noise on lead I only, of about 2 counts rms.
+    for (const char* lead : {"S0G2", "S0G1", "S0G0"}) {
+        const auto [faulty, sound] = samples(ModuleDefect::NoisyLeadI, lead, 4.0);
+        double squares = 0.0;
+        for (std::size_t n = 0; n < faulty.size(); ++n) {
+            squares += (faulty[n] - sound[n]) * (faulty[n] - sound[n]);
+        }
+        const double rms = std::sqrt(squares / static_cast<double>(faulty.size()));
+        if (std::string_view(lead) == "S0G2") {
+            EXPECT_NEAR(rms, ModuleModel::kLeadINoiseCounts, 0.2);
+        } else {
+            EXPECT_EQ(rms, 0.0) << lead;
+        }
+    }
+    // Every sample 16 counts up, the calibration rectangle included.
+    {
+        const auto [faulty, sound] = samples(ModuleDefect::BaselineOffset, "S0M", 2.0);
+        for (std::size_t n = 0; n < faulty.size(); ++n) {
+            ASSERT_EQ(faulty[n] - sound[n], ModuleModel::kBaselineOffsetCounts) << n;
+        }
+    }
+    // The rectangle added to the ECG: the difference to the sound module's
+    // trace is 0 outside the pulse, which the sound one shows on flat input,
+    // and the sum of 1 mV and the ECG on top.
+    {
+        Scenario scenario;
+        scenario.defects.add(ModuleDefect::CalibrationOnEcg);
+        ModuleModel onEcg(scenario);
+        ModuleModel plain{Scenario{}};
+        ModuleModel switched{Scenario{}};
+        for (ModuleModel* m : {&onEcg, &plain, &switched}) {
+            m->receive("S0A1");
+            run(*m, 1.0);
+        }
+        onEcg.receive("C");
+        switched.receive("C");
+        const auto withPulse = samplesOf(onEcg, 1.0);
+        const auto ecg = samplesOf(plain, 1.0);
+        const auto reference = samplesOf(switched, 1.0);
+        std::size_t high = 0;
+        for (std::size_t n = 0; n < withPulse.size(); ++n) {
+            const int added = withPulse[n] - ecg[n];
+            if (reference[n] == 128 + 40) {
+                ++high;
+                EXPECT_NEAR(added, 40, 1) << n;
+            } else {
+                EXPECT_EQ(added, 0) << n;
+            }
+        }
+        EXPECT_EQ(high, 60u) << "0.2 s at 300/s";
     }
 }
 
