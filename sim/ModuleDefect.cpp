@@ -7,7 +7,7 @@ namespace vitalon::sim {
 
 namespace {
 
-constexpr std::array<ModuleDefectInfo, 27> kDefects = {{
+constexpr std::array<ModuleDefectInfo, 28> kDefects = {{
     {ModuleDefect::RateFast, "rate-3-percent-fast", "sample rate 3 % above the set speed"},
     {ModuleDefect::Amplification2As1, "amplification-2-as-1",
      "amplification step 2 has the gain of step 1"},
@@ -41,6 +41,8 @@ constexpr std::array<ModuleDefectInfo, 27> kDefects = {{
     {ModuleDefect::NoisyLeadI, "noisy-lead-i", "2 counts rms of extra noise on lead I"},
     {ModuleDefect::BaselineOffset, "baseline-offset",
      "the output stands 16 counts above the mid-scale 128"},
+    {ModuleDefect::NoisyLegElectrode, "noisy-leg-electrode",
+     "noise on the left-leg input: 2 counts rms in leads II and III at 300/s and A1"},
     {ModuleDefect::PausesThenCatchesUp, "pauses-then-catches-up",
      "pauses for up to 0.8 s now and then, and sends its backlog at once (healthy)", true},
     {ModuleDefect::RareCorruptByte, "rare-corrupt-byte",

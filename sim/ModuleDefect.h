@@ -35,6 +35,7 @@ enum class ModuleDefect : std::uint8_t {
     EcgGainLow,            // the patient's ECG comes through 20 % low; the calibration does not
     NoisyLeadI,            // lead I carries 2 counts rms of extra noise
     BaselineOffset,        // every sample stands 16 counts above the mid-scale 128
+    NoisyLegElectrode,     // the left-leg input carries noise: leads II and III show it
     // Healthy variants: awkward, but nothing a module test may fail.
     PausesThenCatchesUp,  // sends nothing for up to 0.8 s, then its backlog at once
     RareCorruptByte,      // the link changes one waveform byte in 20,000

@@ -319,6 +319,9 @@ void ModuleModel::tick(std::vector<std::uint8_t>& out) {
     leadII_ = heart.lead(Lead::II) + scenario_.noiseMillivolts * noise_.gaussian() +
               1.5 * scenario_.humMillivolts * std::sin(humAngle + humPhaseII_);
     respirationNoise_ = scenario_.noiseMillivolts * noise_.gaussian();
+    if (has(ModuleDefect::NoisyLegElectrode)) {
+        leadII_ += kLegNoiseMillivolts * leadNoise_.gaussian();  // III = II - I has it too
+    }
 
     const bool testBreath = testBreathing_.step(kTickSeconds);
     const EcgModel::StepEvents testBeat = testHeart_.step(kTickSeconds, 0.0);

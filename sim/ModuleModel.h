@@ -148,7 +148,10 @@ public:
     static constexpr double kLowEcgGain = 0.8;              // ModuleDefect::EcgGainLow
     static constexpr double kLeadINoiseCounts = 2.0;        // ModuleDefect::NoisyLeadI, rms
     static constexpr int kBaselineOffsetCounts = 16;        // ModuleDefect::BaselineOffset
-    static constexpr double kBurstDelaySeconds = 2.0;       // ModuleDefect::CorruptBurst
+    // ModuleDefect::NoisyLegElectrode, rms per tick: 2 counts at A1 once two
+    // ticks are averaged into a sample at 300/s.
+    static constexpr double kLegNoiseMillivolts = 0.0707;
+    static constexpr double kBurstDelaySeconds = 2.0;  // ModuleDefect::CorruptBurst
     static constexpr std::size_t kBurstBytes = 64;
 
 private:

@@ -144,8 +144,9 @@ const DefectCase kDefectCases[] = {
     {"rate-1.5-percent-slow", {2, 8}, "sample rate at S1: 98.5"},
     {"rate-1.5-percent-fast", {2, 8}, "sample rate at S1: 101.4"},
     {"corrupt-link", {2, 3, 4, 5, 6, 7}, "link errors: "},
+    // The restore's "N" does not bring the patient back either.
     {"stays-in-simulation",
-     {6, 7},
+     {6, 7, 8},
      "pulse report at the patient's rate after \"N\": none within 5.0 s"},
     {"ignores-curve-command", {7}, "breaths on the curve with \"D1\": "},
     {"pulse-2-in-5-wrong", {6, 7}, "pulse reports in simulation mode: 30.0 /min"},
@@ -158,6 +159,7 @@ const DefectCase kDefectCases[] = {
     // Fails the noise check alone: its Einthoven residual stays within the limit.
     {"noisy-lead-i", {4}, "noise between the beats in lead I: 2."},
     {"baseline-offset", {3}, "calibration baseline offset from 128: 16.0 counts"},
+    {"noisy-leg-electrode", {4}, "noise between the beats in lead II: 2."},
 };
 
 // Awkward but sound modules and lines, which every step must pass.
