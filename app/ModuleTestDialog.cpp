@@ -27,6 +27,7 @@
 #include "ResultsModel.h"
 #include "ResultsSettings.h"
 #include "RunConditions.h"
+#include "RunKeeper.h"
 
 namespace vitalon {
 
@@ -357,14 +358,17 @@ bool ModuleTestDialog::run() {
     // which is stored with the run.
     retestReason_.clear();
     const QString serial = QString::fromStdString(prepared.setup.serialNumber);
-    if (serial != historySerial_) {
-        loadHistory(serial);
-    }
-    const auto passed = std::find_if(history_.rbegin(), history_.rend(),
-                                     [](const results::Attempt& a) { return a.outcome == "pass"; });
-    if (passed != history_.rend()) {
-        const std::optional<QString> reason =
-            askRetestReason(serial, passed->startedAt.toString(QStringLiteral("yyyy-MM-dd HH:mm")));
+    // Read again: a run since the number was entered may have passed.
+    loadHistory(serial);
+    if (passedBefore_) {
+        const auto passed =
+            std::find_if(history_.rbegin(), history_.rend(),
+                         [](const results::Attempt& a) { return a.outcome == "pass"; });
+        const QString passedAt =
+            passed == history_.rend()
+                ? QStringLiteral("an earlier day")
+                : passed->startedAt.toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+        const std::optional<QString> reason = askRetestReason(serial, passedAt);
         if (!reason || reason->trimmed().isEmpty()) {
             showMessage(QStringLiteral("%1 already passed: a test again needs a reason, which "
                                        "is stored with the run. Not started.")
@@ -464,6 +468,7 @@ void ModuleTestDialog::showHistory() {
 bool ModuleTestDialog::loadHistory(const QString& serial) {
     historySerial_ = serial;
     history_.clear();
+    passedBefore_ = false;
     historyTable_->setRowCount(0);
     historyTable_->hide();
     historyLabel_->show();
@@ -480,19 +485,20 @@ bool ModuleTestDialog::loadHistory(const QString& serial) {
         return false;
     }
     history_ = std::move(answer.value);
+    // The same rule as the command line's: a pass of a demonstration does not count.
+    const results::Answer<bool> passed = passedBefore(*store, serial.toStdString());
+    passedBefore_ = passed.ok() && passed.value;
     if (history_.empty()) {
         historyLabel_->setText(QStringLiteral("%1 has not been tested before.").arg(serial));
         return true;
     }
-    const bool passed = std::any_of(history_.begin(), history_.end(),
-                                    [](const results::Attempt& a) { return a.outcome == "pass"; });
     historyLabel_->setText(
         QStringLiteral("%1 was tested %2 %3 before%4")
             .arg(serial)
             .arg(history_.size())
             .arg(history_.size() == 1 ? QStringLiteral("time") : QStringLiteral("times"))
-            .arg(passed ? QStringLiteral(" and passed: a test again asks for a reason.")
-                        : QStringLiteral(".")));
+            .arg(passedBefore_ ? QStringLiteral(" and passed: a test again asks for a reason.")
+                               : QStringLiteral(".")));
     historyTable_->setRowCount(static_cast<int>(history_.size()));
     // Newest first.
     for (int row = 0; row < static_cast<int>(history_.size()); ++row) {

@@ -115,6 +115,7 @@ private:
 
     QString historySerial_;  // whose history is shown
     std::vector<results::Attempt> history_;
+    bool passedBefore_ = false;  // a pass that counts (not a demonstration's)
     QString retestReason_;
 };
 

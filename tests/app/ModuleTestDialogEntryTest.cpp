@@ -293,8 +293,16 @@ TEST_F(ModuleTestDialogEntryTest, ASerialNumberThatPassedNeedsAReasonToBeTestedA
     EXPECT_EQ(dialog().session()->setup().retestReason, "returned by the customer");
     cancelRun();
 
-    // A number that never passed is not asked about.
+    // A number that never passed is not asked about, nor one that passed
+    // only as a demonstration, which proves nothing about a module.
     asked.clear();
+    results::RunRecord demonstration = earlierRun("p3", "SN-11", 5, "pass", 1);
+    demonstration.demonstration = true;
+    store_.store(demonstration);
+    edit("serialNumber")->setText(QStringLiteral("SN-11"));
+    ASSERT_TRUE(dialog().run()) << dialog().message().toStdString();
+    EXPECT_TRUE(asked.isEmpty());
+    cancelRun();
     edit("serialNumber")->setText(QStringLiteral("SN-10"));
     ASSERT_TRUE(dialog().run()) << dialog().message().toStdString();
     EXPECT_TRUE(asked.isEmpty());
