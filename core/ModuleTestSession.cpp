@@ -87,6 +87,8 @@ bool ModuleTestSession::start() {
     facts_.startedAt = std::chrono::system_clock::now();
     facts_.timeZone = QTimeZone::systemTimeZoneId().toStdString();
     facts_.vitalonVersion = VITALON_VERSION;
+    facts_.attempt =
+        wiring_.attempt ? wiring_.attempt(setup_.reportFolder, setup_.serialNumber) : 1;
     facts_.limitsPath = setup_.limitsPath;
     facts_.notices = setup_.notices;
 

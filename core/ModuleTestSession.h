@@ -26,6 +26,10 @@ struct ModuleTestWiring {
     std::function<void(const std::string&)> report;  // status messages, e.g. an unsent command
     // The host's monotonic clock (virtual in tests), the same that dates the received chunks.
     std::function<analysis::HostTime()> clock = analysis::HostClock::now;
+    // The attempt number of a new run of a serial number, its reports going
+    // into a folder; none: 1.
+    std::function<int(const QString& reportFolder, const std::string& serialNumber)> attempt =
+        nullptr;
     // Files the finished run (the results store) before finished() is emitted,
     // so that no verdict is shown for a run that is not kept. Returns why it
     // could not be kept; empty when it was. None: the run is not filed.

@@ -154,6 +154,17 @@ std::unique_ptr<ModuleTestSession> Station::makeModuleTest(ModuleTestSetup setup
     ModuleTestWiring wiring{selectors_, decoder_, openPort(),
                             [this](const std::string& text) { report(text); }, clock_};
     if (resultsStore_) {
+        // The store numbers the attempts; when it cannot answer, the count
+        // the wiring had (if any) stands.
+        wiring.attempt = [store = resultsStore_, fallback = std::move(wiring.attempt)](
+                             const QString& folder, const std::string& serial) {
+            if (results::ResultsStore* opened = store()) {
+                if (const std::optional<int> attempt = storedAttempt(*opened, serial)) {
+                    return *attempt;
+                }
+            }
+            return fallback ? fallback(folder, serial) : 1;
+        };
         wiring.keep = [store = resultsStore_, reason = setup.retestReason](
                           const report::TestReport& report,
                           const report::ReportWriteResult& files) -> std::string {

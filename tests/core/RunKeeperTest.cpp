@@ -138,6 +138,18 @@ TEST(RunKeeper, AStoreThatCannotBeOpenedIsSaid) {
     EXPECT_TRUE(run.session->reportResult().ok);
 }
 
+TEST(RunKeeper, TheStoreNumbersTheAttemptsOfASerialNumber) {
+    results::MemoryResultsStore store;
+    for (int attempt = 1; attempt <= 2; ++attempt) {
+        FiledRun run(&store);
+        run.runAndCancel();
+    }
+    const auto runs = store.runs({});
+    ASSERT_EQ(runs.value.size(), 2u);
+    EXPECT_EQ(runs.value[0].attempt, 1);
+    EXPECT_EQ(runs.value[1].attempt, 2);  // each run had its own report folder
+}
+
 results::RunRecord storedRun(const std::string& uuid, const std::string& serial,
                              const std::string& outcome, bool demonstration) {
     results::RunRecord run;
