@@ -136,6 +136,10 @@ double AveragedBeat::rAmplitude() const {
                              samples.begin() + static_cast<long>(hi));
 }
 
+double AveragedBeat::rWave() const {
+    return rIndex < samples.size() ? samples[rIndex] : 0.0;
+}
+
 AveragedBeat averageBeats(std::span<const std::uint8_t> x, const Beats& beats, double beforeSeconds,
                           double afterSeconds) {
     AveragedBeat average;
@@ -184,15 +188,22 @@ std::optional<EinthovenFit> fitEinthoven(const AveragedBeat& leadI, const Averag
     if (n <= 2 * maxShift + 2) {
         return std::nullopt;
     }
-    double twoSum = 0.0, twoSquares = 0.0;
-    for (long i = maxShift; i < n - maxShift; ++i) {
-        twoSum += two[static_cast<std::size_t>(i)];
-        twoSquares += two[static_cast<std::size_t>(i)] * two[static_cast<std::size_t>(i)];
-    }
     const auto count = static_cast<double>(n - 2 * maxShift);
-    const double twoMean = twoSum / count;
-    const double twoRms = std::sqrt(std::max(0.0, twoSquares / count - twoMean * twoMean));
-    if (twoRms <= 0.0) {
+    // The residual is taken relative to the largest lead: lead II is the
+    // largest near an axis of +60 degrees, lead I near 0 and lead III near
+    // +120, where lead II may be small.
+    double largestRms = 0.0;
+    for (const AveragedBeat* lead : leads) {
+        double sum = 0.0, squares = 0.0;
+        for (long i = maxShift; i < n - maxShift; ++i) {
+            const double v = lead->samples[static_cast<std::size_t>(i)];
+            sum += v;
+            squares += v * v;
+        }
+        const double mean = sum / count;
+        largestRms = std::max(largestRms, std::sqrt(std::max(0.0, squares / count - mean * mean)));
+    }
+    if (largestRms <= 0.0) {
         return std::nullopt;
     }
 
@@ -209,7 +220,7 @@ std::optional<EinthovenFit> fitEinthoven(const AveragedBeat& leadI, const Averag
             }
             const double mean = sum / count;
             const double rms = std::sqrt(std::max(0.0, sumSquares / count - mean * mean));
-            const double percent = 100.0 * rms / twoRms;
+            const double percent = 100.0 * rms / largestRms;
             if (percent < best.residualPercent) {
                 best = {percent, static_cast<int>(sI), static_cast<int>(sIII)};
             }

@@ -43,6 +43,10 @@ struct AveragedBeat {
 
     // The highest point within 60 ms of the R wave, counts.
     double rAmplitude() const;
+    // The R wave with its sign: the value where the beats were aligned, on
+    // the extreme of the lead's own polarity, counts. Negative for a lead that
+    // the heart's axis points away from.
+    double rWave() const;
 };
 
 // Averages the beats whose window (`beforeSeconds` before the R wave to
@@ -54,8 +58,9 @@ AveragedBeat averageBeats(std::span<const std::uint8_t> samples, const Beats& be
 // The leads are recorded one after the other and each is aligned on its own R
 // wave, which in each lead peaks a few milliseconds apart; I and III are
 // therefore shifted by up to 20 ms against II to fit best. The residual is the
-// rms of II - (I + III) as a percentage of the rms of II, offsets removed:
-// near 0 when the law holds, 100 when I + III is twice lead II or nothing.
+// rms of II - (I + III) as a percentage of the rms of the largest of the three
+// leads, offsets removed (lead II may be small where the heart's axis is far
+// from +60 degrees): near 0 when the law holds.
 struct EinthovenFit {
     double residualPercent = 0.0;
     int shiftI = 0;  // samples

@@ -264,17 +264,33 @@ ModuleTestRunner::Plan ModuleTestRunner::leadsStep() {
         addCheck(judge("leads.einthoven", "Einthoven residual of II - (I + III)",
                        fit ? std::optional(fit->residualPercent) : std::nullopt, "%",
                        atMost(limits.maxEinthovenPercent), 1, {}, "no beats to compare"));
-        const double reference = two.beats > 0 ? two.rAmplitude() : 0.0;
-        const auto ratio = [&](const AveragedBeat& lead) -> std::optional<double> {
-            if (lead.beats == 0 || reference <= 0.0) {
-                return std::nullopt;
+        // Each lead's R wave with its sign over lead II's: a lead the heart's
+        // axis points away from (lead III near +15 degrees) has a negative
+        // one. Lead II is divided by only where it is large, at least a third
+        // of the largest lead's; otherwise the ratio is not judged.
+        const double reference = two.beats > 0 ? two.rWave() : 0.0;
+        const double largest =
+            std::max({std::abs(one.rWave()), std::abs(reference), std::abs(three.rWave())});
+        const bool divisible = reference > 0.0 && reference >= largest / 3.0;
+        const auto ratio = [&](const char* id, const char* name, const AveragedBeat& lead,
+                               const Range& range) {
+            std::optional<double> value;
+            if (lead.beats > 0 && divisible) {
+                value = lead.rWave() / reference;
             }
-            return lead.rAmplitude() / reference;
+            CheckResult check =
+                judge(id, name, value, "", range, 2, {},
+                      lead.beats == 0 || two.beats == 0
+                          ? "no beats to compare"
+                          : format("lead II's R wave of %.1f counts is too small to divide by",
+                                   reference));
+            if (!value && lead.beats > 0 && two.beats > 0) {
+                check.judged = false;
+            }
+            addCheck(std::move(check));
         };
-        addCheck(judge("leads.i.ratio", "R wave of lead I over lead II", ratio(one), "",
-                       limits.leadIRatio, 2, {}, "no beats to compare"));
-        addCheck(judge("leads.iii.ratio", "R wave of lead III over lead II", ratio(three), "",
-                       limits.leadIIIRatio, 2, {}, "no beats to compare"));
+        ratio("leads.i.ratio", "R wave of lead I over lead II", one, limits.leadIRatio);
+        ratio("leads.iii.ratio", "R wave of lead III over lead II", three, limits.leadIIIRatio);
     }));
     return plan;
 }

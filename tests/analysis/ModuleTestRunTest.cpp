@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <functional>
 #include <map>
+#include <numbers>
 #include <set>
 #include <string>
 
@@ -208,6 +210,51 @@ TEST(ModuleTestRun, HealthyVariantsPassEveryStep) {
         }
         if (std::string_view(variant) == "rare-corrupt-byte") {
             EXPECT_GE(corrupted, 4u) << "the variant must change bytes to show anything";
+        }
+    }
+}
+
+// Patients whose heart axis lies anywhere from +15 to +75 degrees, where one
+// lead's R wave is small or points away (lead III at +15, lead I at +75): the
+// bench profile names the axis, and the lead ratios follow it as a bench
+// engineer would write them, I/II = cos(a) / cos(a - 60) and III/II =
+// cos(a - 120) / cos(a - 60), each within 0.2.
+TEST(ModuleTestRun, PatientsAtEveryUsualHeartAxisPass) {
+    for (const double axis : {15.0, 45.0, 75.0}) {
+        const auto lead = [axis](double angle) {
+            return std::cos((axis - angle) * std::numbers::pi / 180.0);
+        };
+        TestLimits limits;
+        limits.bench.axisDegrees = axis;
+        // The model's R wave is 1 mV along the axis: lead II sees its projection.
+        limits.bench.amplitudeMillivolts = lead(60.0);
+        const double i = lead(0.0) / lead(60.0);
+        const double iii = lead(120.0) / lead(60.0);
+        limits.leads.leadIRatio = {i - 0.2, i + 0.2};
+        limits.leads.leadIIIRatio = {iii - 0.2, iii + 0.2};
+        for (std::uint64_t seed = 1; seed <= 2; ++seed) {
+            sim::Scenario scenario;
+            scenario.seed = seed;
+            scenario.heartAxisDegrees = axis;
+            ModelBench bench(scenario, limits);
+            bench.run();
+            EXPECT_EQ(bench.runner.outcome(), TestOutcome::Passed)
+                << axis << " degrees, seed " << seed << "\n"
+                << describe(bench.runner);
+            const CheckResult* third = findCheck(bench.runner, "R wave of lead III over lead II");
+            ASSERT_NE(third, nullptr);
+            if (axis == 15.0) {
+                EXPECT_LT(*third->measured, 0.0) << "lead III points away at +15 degrees";
+            }
+        }
+        // The same patient on a bench whose limits expect the model's own
+        // axis fails the leads, unless that is near enough.
+        if (axis != 45.0) {
+            sim::Scenario scenario;
+            scenario.heartAxisDegrees = axis;
+            ModelBench bench(scenario);
+            bench.run();
+            EXPECT_TRUE(failedSteps(bench.runner).contains(4)) << axis;
         }
     }
 }
