@@ -23,7 +23,8 @@ struct TestLimits {
     std::string revision = "1";
     std::string description =
         "Describes the built-in module model (vitalon-sim with its default patient: 72 beats "
-        "and 15 breaths a minute, axis +60 degrees, 50 Hz hum), not a real module: copy this file "
+        "and 15 breaths a minute, R wave axis +49 degrees, 50 Hz hum), not a real module: copy "
+        "this file "
         "and adjust it to the modules and the patient simulator "
         "of a test bench.";
 
@@ -34,7 +35,7 @@ struct TestLimits {
         double heartRate = 72.0;           // the patient simulator's, per minute
         double respirationRate = 15.0;     // breaths per minute
         double amplitudeMillivolts = 1.0;  // R wave of lead II
-        double axisDegrees = 60.0;         // mean electrical axis of the heart
+        double axisDegrees = 49.0;         // where its R wave points in the frontal plane
         // Which mains frequencies carry hum on the bench: a filter is judged
         // only at a frequency that does.
         bool hum50Hz = true;
