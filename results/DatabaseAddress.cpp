@@ -14,12 +14,12 @@ bool isSchemeOf(const QString& scheme) {
 }  // namespace
 
 std::string maskedAddressText(const std::string& text) {
+    // Without a scheme the text is no address at all, but "user:secret@host"
+    // still carries a password: everything up to the last '@' counts then.
     const auto schemeEnd = text.find("://");
-    if (schemeEnd == std::string::npos) {
-        return text;
-    }
-    const auto authorityStart = schemeEnd + 3;
-    auto authorityEnd = text.find_first_of("/?#", authorityStart);
+    const auto authorityStart = schemeEnd == std::string::npos ? 0 : schemeEnd + 3;
+    auto authorityEnd =
+        schemeEnd == std::string::npos ? text.size() : text.find_first_of("/?#", authorityStart);
     if (authorityEnd == std::string::npos) {
         authorityEnd = text.size();
     }

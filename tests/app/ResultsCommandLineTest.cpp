@@ -18,6 +18,7 @@
 #include "MemoryResultsStore.h"
 #include "PostgresServer.h"
 #include "ResultsCommandLine.h"
+#include "ResultsSettings.h"
 #include "SqlResultsStore.h"
 
 namespace vitalon {
@@ -250,6 +251,33 @@ private:
     std::string data_;
     std::string config_;
 };
+
+// The command line and the settings dialog keep the server's password the
+// same way: apart from the address, decoded, put back encoded. A password
+// with characters a URL must escape reaches the server as typed.
+TEST(ResultsCommandLine, RememberedServerKeepsItsPasswordApartAndIntact) {
+    const ServerChoice given = chooseResultsServer(
+        QStringLiteral("postgresql://tech:p%40ss%3Aw%25rd@/fleet?host=/run/pg"));
+    ASSERT_TRUE(given.error.empty()) << given.error;
+    ASSERT_TRUE(given.address);
+    EXPECT_EQ(given.address->password, "p@ss:w%rd");
+    const ResultsSettings kept = ResultsSettings::load();
+    EXPECT_EQ(kept.serverPassword, QStringLiteral("p@ss:w%rd"));
+    EXPECT_FALSE(kept.serverUrl.contains(QStringLiteral("p%40ss"))) << kept.serverUrl.toStdString();
+    EXPECT_EQ(given.remembered.find("p%40ss"), std::string::npos) << given.remembered;
+
+    const ServerChoice later = chooseResultsServer(std::nullopt);
+    ASSERT_TRUE(later.error.empty()) << later.error;
+    ASSERT_TRUE(later.address);
+    EXPECT_EQ(later.address->password, "p@ss:w%rd");
+    EXPECT_EQ(later.address->host, "/run/pg");
+    EXPECT_EQ(later.address->database, "fleet");
+
+    const ServerChoice forgotten = chooseResultsServer(QString());
+    EXPECT_TRUE(forgotten.error.empty());
+    EXPECT_FALSE(forgotten.address);
+    EXPECT_TRUE(ResultsSettings::load().serverPassword.isEmpty());
+}
 
 TEST(ResultsCommandLine, ProgramPrintsItsLocalStore) {
     ProgramFolders folders;

@@ -55,6 +55,9 @@ TEST(ServerAddress, MaskingTextHidesOnlyThePassword) {
     EXPECT_EQ(maskedAddressText("postgresql://u@h:5433/db"), "postgresql://u@h:5433/db");
     EXPECT_EQ(maskedAddressText("postgresql://h:5433/db"), "postgresql://h:5433/db");
     EXPECT_EQ(maskedAddressText("not an address"), "not an address");
+    // Text that is no address still has its password masked.
+    EXPECT_EQ(maskedAddressText("notaurl:secret@x"), "notaurl:***@x");
+    EXPECT_EQ(parseServerAddress("notaurl:secret@x").error.find("secret"), std::string::npos);
 }
 
 }  // namespace
