@@ -118,8 +118,11 @@ void ResultsControl::showQueue(int length, const QString& error) {
         queuePanel_->setToolTip({});
         return;
     }
-    queuePanel_->setText(length == 1 ? QStringLiteral("1 run queued for the server")
-                                     : QStringLiteral("%1 runs queued for the server").arg(length));
+    // A negative length: the local store could not be read, so the queue is unknown.
+    queuePanel_->setText(length < 0 ? QStringLiteral("Results queue unknown")
+                         : length == 1
+                             ? QStringLiteral("1 run queued for the server")
+                             : QStringLiteral("%1 runs queued for the server").arg(length));
     queuePanel_->setToolTip(
         error.isEmpty() ? QStringLiteral("Sent to %1 when it answers").arg(server_) : error);
     queuePanel_->show();
