@@ -57,7 +57,8 @@ int runModuleTestFromCommandLine(Station& station, const ModuleTestOptions& opti
         {options.serialNumber.toStdString(), options.operatorName.toStdString(),
          options.limitsFile.toStdString(),
          (options.reportFolder.isEmpty() ? QDir::currentPath() : options.reportFolder)
-             .toStdString()});
+             .toStdString(),
+         options.station.toStdString()});
     if (!prepared.ok()) {
         const bool missing = prepared.problem == EntryProblem::NoSerialNumber ||
                              prepared.problem == EntryProblem::NoOperator;
@@ -211,9 +212,11 @@ int runModuleTestFromCommandLine(Station& station, const ModuleTestOptions& opti
 #endif
 
     // One multi-argument arg(): a "%1" typed into the serial number stays as typed.
-    say(QStringLiteral("module test of %1 by %2 on %3 (%4); limits: %5; reports into %6")
+    say(QStringLiteral("module test of %1 by %2 on %3 (%4) at station %5; limits: %6; reports "
+                       "into %7")
             .arg(serial, operatorName, QString::fromStdString(comName(station.currentPort())),
                  QString::fromStdString(station.ports().devicePath(station.currentPort())),
+                 QString::fromStdString(setup.station),
                  QStringLiteral("%1 (%2, revision %3)")
                      .arg(setup.limitsPath.empty() ? QStringLiteral("built-in")
                                                    : QString::fromStdString(setup.limitsPath),

@@ -25,6 +25,8 @@ struct ModuleTestOptions {
     // The store the station files its runs in (Station::setResultsStore),
     // asked whether the serial number passed before; none: not asked.
     results::ResultsStore* resultsStore = nullptr;
+    // The test station's name; empty: the setting station/name, else the host name.
+    QString station = {};
 };
 
 // `vitalon --module-test`: the module test on a station without a window, for

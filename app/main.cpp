@@ -52,7 +52,8 @@ int main(int argc, char** argv) {
                      named("--limits") || named("--report-dir") || named("--demonstration") ||
                      named("--production") || named("--retest-reason") || named("--results") ||
                      named("--results-sync") || named("--results-db") || named("--since") ||
-                     named("--until") || named("--check") || named("--format");
+                     named("--until") || named("--check") || named("--format") ||
+                     named("--station");
     }
     std::vector<char*> qtArgs(argv, argv + argc);
     char platformOption[] = "-platform";
@@ -133,8 +134,14 @@ int main(int argc, char** argv) {
         QStringLiteral("Why a serial number that passed before is tested again; needed then, "
                        "and filed with the run."),
         QStringLiteral("TEXT"));
+    const QCommandLineOption stationOption(
+        QStringLiteral("station"),
+        QStringLiteral("The test station's name in the module test's report (default: the "
+                       "setting station/name, else the host name)."),
+        QStringLiteral("NAME"));
     parser.addOptions({moduleTestOption, serialOption, operatorOption, limitsOption,
-                       reportDirOption, demonstrationOption, productionOption, retestReasonOption});
+                       reportDirOption, stationOption, demonstrationOption, productionOption,
+                       retestReasonOption});
     const QCommandLineOption resultsOption(
         QStringLiteral("results"),
         QStringLiteral("Print the stored module tests and their checks (with --check, that "
@@ -184,7 +191,7 @@ int main(int argc, char** argv) {
     }
     for (const QCommandLineOption& option :
          {operatorOption, limitsOption, reportDirOption, demonstrationOption, productionOption,
-          retestReasonOption}) {
+          retestReasonOption, stationOption}) {
         if (!moduleTest && parser.isSet(option)) {
             std::fprintf(stderr, "vitalon: --%s needs --module-test\n",
                          qPrintable(option.names().constFirst()));
@@ -309,6 +316,7 @@ int main(int argc, char** argv) {
                                            parser.value(limitsOption),
                                            parser.value(reportDirOption), runConditions};
         options.retestReason = parser.value(retestReasonOption);
+        options.station = parser.value(stationOption);
         options.resultsStore = store;
         const int exitCode = vitalon::runModuleTestFromCommandLine(station, options);
         // Sent after the verdict: a server that is slow or down costs the

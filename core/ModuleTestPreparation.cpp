@@ -2,6 +2,8 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSettings>
+#include <QSysInfo>
 #include <utility>
 
 #include "ReportWriter.h"
@@ -28,6 +30,13 @@ PreparedModuleTest problem(EntryProblem kind, QString message) {
 
 }  // namespace
 
+std::string defaultStationName() {
+    const QSettings settings(QStringLiteral("vitalon"), QStringLiteral("vitalon"));
+    const std::string named =
+        trimmed(settings.value(QStringLiteral("station/name")).toString().toStdString());
+    return named.empty() ? QSysInfo::machineHostName().toStdString() : named;
+}
+
 PreparedModuleTest prepareModuleTest(const ModuleTestEntries& entries) {
     PreparedModuleTest prepared;
     ModuleTestSetup& setup = prepared.setup;
@@ -40,8 +49,13 @@ PreparedModuleTest prepareModuleTest(const ModuleTestEntries& entries) {
     if (setup.operatorName.empty()) {
         return problem(EntryProblem::NoOperator, QStringLiteral("Enter the operator's name."));
     }
+    setup.station = trimmed(entries.station);
+    if (setup.station.empty()) {
+        setup.station = defaultStationName();
+    }
     for (const auto& [what, text] : {std::pair{"serial number", &setup.serialNumber},
-                                     std::pair{"operator name", &setup.operatorName}}) {
+                                     std::pair{"operator name", &setup.operatorName},
+                                     std::pair{"station name", &setup.station}}) {
         if (std::string why = analysis::typedTextProblem(what, *text); !why.empty()) {
             why.front() = 'T';  // "the serial number ..." as a sentence
             return problem(EntryProblem::ControlCharacters, QString::fromStdString(why + "."));

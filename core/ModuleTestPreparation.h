@@ -12,6 +12,7 @@ namespace vitalon {
 struct ModuleTestSetup {
     std::string serialNumber;
     std::string operatorName;
+    std::string station;     // the test station's name for the report
     std::string limitsPath;  // absolute; empty: the built-in limits
     analysis::TestLimits limits;
     QString reportFolder;  // absolute
@@ -28,6 +29,7 @@ struct ModuleTestEntries {
     std::string operatorName;
     std::string limitsFile;    // empty: the built-in limits
     std::string reportFolder;  // must name a folder that can be written
+    std::string station{};     // empty: defaultStationName()
 };
 
 // What is wrong with the entries, in the order they are checked.
@@ -48,9 +50,14 @@ struct PreparedModuleTest {
     bool ok() const { return problem == EntryProblem::None; }
 };
 
+// The test station's name when none is given: the setting station/name of
+// Vitalon's settings when it is not blank, otherwise the host name.
+std::string defaultStationName();
+
 // Checks the entries (surrounding blanks ignored) the same way for every
 // front end: a serial number and an operator (neither with a control
-// character, which a terminal would obey when it is echoed), a limits file that loads, a
+// character, which a terminal would obey when it is echoed, nor in the station's
+// name), a limits file that loads, a
 // report folder that exists and can be written. The first problem found is
 // returned; nothing is written.
 PreparedModuleTest prepareModuleTest(const ModuleTestEntries& entries);

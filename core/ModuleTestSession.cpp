@@ -1,12 +1,15 @@
 #include "ModuleTestSession.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStorageInfo>
 #include <QSysInfo>
 #include <QTimeZone>
 
+#include "BuildInfo.h"
 #include "RecordedSignal.h"
 #include "SpaceNeed.h"
 #include "SyncedFile.h"
@@ -18,6 +21,19 @@ namespace {
 using analysis::HostClock;
 
 constexpr int kTickIntervalMs = 50;
+
+// The SHA-256 of the file's contents in lower-case hex; empty when it cannot be read.
+std::string fileSha256(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!hash.addData(&file)) {
+        return {};
+    }
+    return hash.result().toHex().toStdString();
+}
 
 std::string stepText(const analysis::StepResult& step) {
     return "Step " + std::to_string(step.number) + " " + step.title;
@@ -83,12 +99,14 @@ bool ModuleTestSession::start() {
     facts_.serialNumber = setup_.serialNumber;
     facts_.operatorName = setup_.operatorName;
     facts_.hostName = QSysInfo::machineHostName().toStdString();
-    facts_.station = facts_.hostName;
+    facts_.station = setup_.station.empty() ? facts_.hostName : setup_.station;
     facts_.startedAt = std::chrono::system_clock::now();
     facts_.timeZone = QTimeZone::systemTimeZoneId().toStdString();
     facts_.vitalonVersion = VITALON_VERSION;
+    facts_.buildCommit = std::string(buildCommit());
     facts_.attempt =
         wiring_.attempt ? wiring_.attempt(setup_.reportFolder, setup_.serialNumber) : 1;
+    facts_.port = wiring_.portFacts;
     facts_.limitsPath = setup_.limitsPath;
     facts_.notices = setup_.notices;
 
@@ -105,8 +123,9 @@ bool ModuleTestSession::start() {
             folder.filePath(paths.baseName + QStringLiteral("-recording%1.edf").arg(n));
     }
 
-    const recording::RecordingSetup recording = recordingSetup(
+    recording::RecordingSetup recording = recordingSetup(
         wiring_.selectors.settings(), recordingPath_.toStdString(), wiring_.port, facts_.startedAt);
+    recording.moduleSerialNumber = setup_.serialNumber;  // the file names the module it recorded
     if (!recorder_.start(recording, wiring_.clock())) {
         error_ = QString::fromStdString(recorder_.error());
         return false;
@@ -183,6 +202,12 @@ void ModuleTestSession::finish() {
     detach();
     recorder_.annotate("Test " + report::outcomeText(runner_.outcome()));
     recorder_.stop();
+    facts_.recordings.clear();
+    for (const std::string& path : recorder_.files()) {
+        facts_.recordings.push_back(
+            {QFileInfo(QString::fromStdString(path)).fileName().toStdString(),
+             fileSha256(QString::fromStdString(path))});
+    }
     facts_.endedAt = std::chrono::system_clock::now();
     const report::TestReport report = report::collectReport(runner_, facts_);
     reportResult_ = report::writeReport(report, setup_.reportFolder);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "EarlierReports.h"
 #include "EdfRecorder.h"
 #include "ModuleTestPreparation.h"
 #include "ModuleTestRunner.h"
@@ -26,15 +27,20 @@ struct ModuleTestWiring {
     std::function<void(const std::string&)> report;  // status messages, e.g. an unsent command
     // The host's monotonic clock (virtual in tests), the same that dates the received chunks.
     std::function<analysis::HostTime()> clock = analysis::HostClock::now;
-    // The attempt number of a new run of a serial number, its reports going
-    // into a folder; none: 1.
-    std::function<int(const QString& reportFolder, const std::string& serialNumber)> attempt =
-        nullptr;
     // Files the finished run (the results store) before finished() is emitted,
     // so that no verdict is shown for a run that is not kept. Returns why it
     // could not be kept; empty when it was. None: the run is not filed.
     std::function<std::string(const report::TestReport&, const report::ReportWriteResult&)> keep =
         nullptr;
+    // The port's name and device and the adapter behind it, for the report.
+    report::PortFacts portFacts = {};
+    // The attempt number of a new run of a serial number, its reports going
+    // into a folder; by default counted from the earlier reports there
+    // (a station with a results store asks the store first); none: 1.
+    std::function<int(const QString& reportFolder, const std::string& serialNumber)> attempt =
+        [](const QString& folder, const std::string& serial) {
+            return report::attemptFromReportFolder(folder, serial);
+        };
 };
 
 // One run of the module acceptance test in the program: the test sequence on

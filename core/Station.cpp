@@ -1,8 +1,10 @@
 #include "Station.h"
 
 #include <cstdio>
+#include <exception>
 
 #include "CommandMeaning.h"
+#include "PortMessages.h"
 #include "Protocol.h"
 #include "RunKeeper.h"
 
@@ -145,6 +147,33 @@ RecordedPort Station::openPort() const {
     return {port, ports_.devicePath(port)};
 }
 
+report::PortFacts Station::openPortFacts() {
+    report::PortFacts facts;
+    const RecordedPort port = openPort();
+    if (port.number == 0) {
+        return facts;
+    }
+    facts.name = comName(port.number);
+    facts.device = port.device;
+    // A failing look-up leaves the adapter unknown; the test runs all the same.
+    try {
+        const DeviceIdentity identity = devices_->identityOf(port.device);
+        facts.usb = identity.usb;
+        facts.usbVendorId = identity.vendorId;
+        facts.usbProductId = identity.productId;
+        facts.adapterSerialNumber = identity.serialNumber;
+        for (const SerialDevice& device : devices_->presentDevices()) {
+            if (identity.known() && sameDevice(device.identity, identity)) {
+                facts.description = device.description;
+                break;
+            }
+        }
+    } catch (const std::exception& e) {
+        report(std::string("The port's adapter could not be identified: ") + e.what());
+    }
+    return facts;
+}
+
 bool Station::onSimulatedModule() const {
     const std::uint8_t port = ports_.currentPort();
     return port != 0 && !simulatedDevice_.empty() && ports_.devicePath(port) == simulatedDevice_;
@@ -153,6 +182,7 @@ bool Station::onSimulatedModule() const {
 std::unique_ptr<ModuleTestSession> Station::makeModuleTest(ModuleTestSetup setup) {
     ModuleTestWiring wiring{selectors_, decoder_, openPort(),
                             [this](const std::string& text) { report(text); }, clock_};
+    wiring.portFacts = openPortFacts();
     if (resultsStore_) {
         // The store numbers the attempts; when it cannot answer, the count
         // the wiring had (if any) stands.

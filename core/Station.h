@@ -141,6 +141,9 @@ public:
     // The port the link is open on, or 0, and its device.
     std::uint8_t currentPort() const { return ports_.currentPort(); }
     RecordedPort openPort() const;
+    // The open port and the adapter behind it as the system names it, for a
+    // test report; empty when no port is open.
+    report::PortFacts openPortFacts();
 
 signals:
     void statusReported(const QString& text);

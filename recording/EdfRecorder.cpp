@@ -104,6 +104,10 @@ bool EdfRecorder::openFile(const std::string& path, double moduleSecondsBefore) 
     std::string where = setup_.port.empty() && setup_.device.empty()
                             ? std::string("X")
                             : orX(setup_.port) + " " + orX(setup_.device);
+    // First, so that a long device path cut at the field's end leaves it whole.
+    if (!setup_.moduleSerialNumber.empty()) {
+        where = "module " + setup_.moduleSerialNumber + " " + where;
+    }
     edf_set_recording_additional(handle, where.c_str());
 
     // Whole seconds: some readers (BioSig) place annotations without the

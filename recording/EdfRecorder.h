@@ -26,6 +26,9 @@ struct RecordingSetup {
     std::string port;       // "COM1"; empty when unknown
     std::string device;     // "/dev/ttyUSB0"; empty when unknown
     std::string version;    // the program's version, for the equipment field
+    // The serial number of the module recorded (a module test knows it); it
+    // leads the header's recording-additional field. Empty when not known.
+    std::string moduleSerialNumber;
     std::chrono::system_clock::time_point startTime;  // wall clock at the start
     // The user confirmed recording over an existing file of this name (the
     // save dialog asks). Otherwise an existing first file is refused.

@@ -12,12 +12,14 @@
 #include <QPdfWriter>
 #include <QTextDocument>
 #include <QTextFrame>
+#include <QTimeZone>
 #include <QUrl>
 #include <algorithm>
 #include <cmath>
 #include <functional>
 #include <map>
 
+#include "LikelyFaults.h"
 #include "ReportPictures.h"
 
 namespace vitalon::report {
@@ -42,10 +44,96 @@ std::string noticeSuffix(const RunFacts& facts) {
     return text.empty() ? text : text + ")";
 }
 
+// `time` in the station's zone (the system's when the facts name none or one
+// this system does not know).
+QDateTime inStationZone(std::chrono::system_clock::time_point time, const RunFacts& facts) {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch());
+    const QTimeZone zone(QByteArray::fromStdString(facts.timeZone));
+    return facts.timeZone.empty() || !zone.isValid()
+               ? QDateTime::fromMSecsSinceEpoch(ms.count())
+               : QDateTime::fromMSecsSinceEpoch(ms.count(), zone);
+}
+
 QDateTime startedAt(const TestReport& report) {
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-        report.facts.startedAt.time_since_epoch());
-    return QDateTime::fromMSecsSinceEpoch(ms.count());
+    return inStationZone(report.facts.startedAt, report.facts);
+}
+
+// ISO 8601 with the offset from UTC: "2026-12-07T16:30:00+01:00".
+QString isoTime(const QDateTime& time) {
+    return time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODate);
+}
+
+// "2026-12-07 16:30:00 CET (UTC+01:00, Europe/Berlin)" for people.
+QString readableTime(const QDateTime& time, const RunFacts& facts) {
+    QString text = time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss t"));
+    const int offset = time.offsetFromUtc();
+    text += QStringLiteral(" (UTC%1%2:%3")
+                .arg(offset < 0 ? QChar('-') : QChar('+'))
+                .arg(std::abs(offset) / 3600, 2, 10, QChar('0'))
+                .arg(std::abs(offset) % 3600 / 60, 2, 10, QChar('0'));
+    if (!facts.timeZone.empty()) {
+        text += QStringLiteral(", ") + QString::fromStdString(facts.timeZone);
+    }
+    return text + QChar(')');
+}
+
+QString hex4(std::uint16_t value) {
+    return QStringLiteral("%1").arg(value, 4, 16, QChar('0'));
+}
+
+// "COM1 (/dev/ttyUSB0)", "none".
+QString portText(const PortFacts& port) {
+    if (port.name.empty() && port.device.empty()) {
+        return QStringLiteral("none");
+    }
+    QString text = QString::fromStdString(port.name.empty() ? port.device : port.name);
+    if (!port.name.empty() && !port.device.empty()) {
+        text += QStringLiteral(" (") + QString::fromStdString(port.device) + QChar(')');
+    }
+    return text;
+}
+
+// "USB 0403:6001, serial number A5XK3RJT, FTDI FT232R USB UART"; what is
+// not known is left out.
+QString adapterText(const PortFacts& port) {
+    QStringList parts;
+    if (port.usb) {
+        parts << QStringLiteral("USB %1:%2").arg(hex4(port.usbVendorId), hex4(port.usbProductId));
+        parts << (port.adapterSerialNumber.empty()
+                      ? QStringLiteral("no serial number")
+                      : QStringLiteral("serial number ") +
+                            QString::fromStdString(port.adapterSerialNumber));
+    } else if (!port.device.empty()) {
+        parts << QStringLiteral("not a USB adapter");
+    }
+    const QString make =
+        QString::fromStdString(port.manufacturer + (port.manufacturer.empty() ? "" : " ") +
+                               port.description)
+            .trimmed();
+    if (!make.isEmpty()) {
+        parts << make;
+    }
+    return parts.isEmpty() ? QStringLiteral("not known") : parts.join(QStringLiteral(", "));
+}
+
+// A failed check's likely fault; empty for any other check.
+std::string_view faultOf(const CheckResult& check) {
+    return check.judged && !check.passed ? likelyFault(check.id) : std::string_view{};
+}
+
+// `text` as a CSS string literal: anything but letters, digits, blanks and
+// plain punctuation as a hex escape, so a serial number can neither end the
+// string nor the style element.
+QString cssString(const QString& text) {
+    QString css = QStringLiteral("\"");
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        const bool plain = (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') ||
+                           (u >= '0' && u <= '9') || u == ' ' || u == '-' || u == '_' || u == '.' ||
+                           u == ',' || u == ':' || u == ';' || u == '(' || u == ')';
+        css += plain ? QString(c) : QStringLiteral("\\%1 ").arg(static_cast<uint>(u), 0, 16);
+    }
+    return css + QChar('"');
 }
 
 QString seconds(std::optional<double> value) {
@@ -93,6 +181,7 @@ QJsonObject checkJson(const CheckResult& check) {
         {"verdict", checkVerdictKey(check)},
         {"marginal", check.marginal},
         {"reason", qs(check.reason)},
+        {"likelyFault", textOrNull(std::string(faultOf(check)))},
     };
 }
 
@@ -151,6 +240,22 @@ QJsonObject picturesJson(const analysis::TestPictures& pictures) {
     return {{"calibration", calibration}, {"averagedBeats", leads}};
 }
 
+QJsonObject portJson(const PortFacts& port) {
+    const auto usbNumber = [&](std::uint16_t value) {
+        return port.usb ? QJsonValue(hex4(value)) : QJsonValue(QJsonValue::Null);
+    };
+    return {
+        {"name", textOrNull(port.name)},
+        {"device", textOrNull(port.device)},
+        {"usb", port.usb},
+        {"vendorId", usbNumber(port.usbVendorId)},
+        {"productId", usbNumber(port.usbProductId)},
+        {"serialNumber", textOrNull(port.adapterSerialNumber)},
+        {"manufacturer", textOrNull(port.manufacturer)},
+        {"description", textOrNull(port.description)},
+    };
+}
+
 // The page in the HTML subset that both browsers and QTextDocument (for the
 // PDF) render; `pictureSource` gives the src of picture `name`.
 QString markup(const TestReport& report,
@@ -191,11 +296,24 @@ QString markup(const TestReport& report,
     };
     html += QStringLiteral("<table class=\"facts\" cellspacing=\"0\" cellpadding=\"2\">\n");
     fact(QStringLiteral("Serial number"), serial);
+    fact(QStringLiteral("Attempt"),
+         QStringLiteral("%1 (tests of this serial number so far, this one included)")
+             .arg(facts.attempt));
     fact(QStringLiteral("Operator"), htmlEscaped(facts.operatorName));
     fact(QStringLiteral("Station"), htmlEscaped(facts.station));
-    fact(QStringLiteral("Date"),
-         startedAt(report).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss t")).toHtmlEscaped());
-    fact(QStringLiteral("Vitalon version"), htmlEscaped(facts.vitalonVersion));
+    if (!facts.hostName.empty() && facts.hostName != facts.station) {
+        fact(QStringLiteral("Computer"), htmlEscaped(facts.hostName));
+    }
+    fact(QStringLiteral("Started"), readableTime(startedAt(report), facts).toHtmlEscaped());
+    fact(QStringLiteral("Ended"),
+         facts.endedAt ? readableTime(inStationZone(*facts.endedAt, facts), facts).toHtmlEscaped()
+                       : QStringLiteral("-"));
+    fact(QStringLiteral("Port"), portText(facts.port).toHtmlEscaped());
+    fact(QStringLiteral("Adapter"), adapterText(facts.port).toHtmlEscaped());
+    fact(QStringLiteral("Vitalon version"),
+         htmlEscaped(facts.vitalonVersion) + QStringLiteral(", build ") +
+             (facts.buildCommit.empty() ? QStringLiteral("unknown")
+                                        : htmlEscaped(facts.buildCommit)));
     fact(QStringLiteral("Limits file"), facts.limitsPath.empty() ? QStringLiteral("built-in limits")
                                                                  : htmlEscaped(facts.limitsPath));
     fact(QStringLiteral("Limits"), htmlEscaped(report.limits.name) + QStringLiteral(", revision ") +
@@ -204,8 +322,18 @@ QString markup(const TestReport& report,
                                                ? QStringLiteral("none (built-in limits)")
                                                : htmlEscaped(report.limits.sha256));
     fact(QStringLiteral("Limits description"), htmlEscaped(report.limits.description));
-    fact(QStringLiteral("Recording"),
-         facts.recordingFile.empty() ? QStringLiteral("none") : htmlEscaped(facts.recordingFile));
+    if (facts.recordings.empty()) {
+        fact(QStringLiteral("Recording"), facts.recordingFile.empty()
+                                              ? QStringLiteral("none")
+                                              : htmlEscaped(facts.recordingFile));
+    }
+    for (std::size_t i = 0; i < facts.recordings.size(); ++i) {
+        const RecordedFile& file = facts.recordings[i];
+        fact(i == 0 ? QStringLiteral("Recording") : QString(),
+             htmlEscaped(file.name) + QStringLiteral("<br>SHA-256 ") +
+                 (file.sha256.empty() ? QStringLiteral("not known (the file could not be read)")
+                                      : htmlEscaped(file.sha256)));
+    }
     fact(QStringLiteral("Duration"), seconds(testDurationSeconds(report)));
     html += QStringLiteral("</table>\n");
 
@@ -217,9 +345,16 @@ QString markup(const TestReport& report,
     if (!failed.empty()) {
         html += QStringLiteral("<p><b>Failed steps:</b></p>\n<ul>\n");
         for (const StepResult* step : failed) {
-            html += QStringLiteral("<li><b>%1 %2</b>: %3</li>\n")
+            QString faults;
+            for (const CheckResult& check : step->checks) {
+                if (const std::string_view fault = faultOf(check); !fault.empty()) {
+                    faults += QStringLiteral("<br>Likely fault (<code>%1</code>): %2")
+                                  .arg(htmlEscaped(check.id), htmlEscaped(fault));
+                }
+            }
+            html += QStringLiteral("<li><b>%1 %2</b>: %3%4</li>\n")
                         .arg(step->number)
-                        .arg(htmlEscaped(step->title), htmlEscaped(step->reason));
+                        .arg(htmlEscaped(step->title), htmlEscaped(step->reason), faults);
         }
         html += QStringLiteral("</ul>\n");
     }
@@ -261,6 +396,12 @@ QString markup(const TestReport& report,
                         .arg(htmlEscaped(check.name), htmlEscaped(check.id),
                              htmlEscaped(check.measuredText()), htmlEscaped(check.limitText()),
                              checkVerdictKey(check), checkVerdictText(check));
+            if (const std::string_view fault = faultOf(check); !fault.empty()) {
+                html += QStringLiteral(
+                            "<tr><td colspan=\"5\" class=\"likely-fault\"><i>Likely fault: "
+                            "%1</i></td></tr>\n")
+                            .arg(htmlEscaped(fault));
+            }
         }
         // A step ended without checks (skipped, cancelled, stream lost) says why.
         if (step.checks.empty() && !step.reason.empty()) {
@@ -289,6 +430,14 @@ QString markup(const TestReport& report,
             picture(QStringLiteral("beat-%1").arg(i));
         }
     }
+    // Filled in by hand on the printed report.
+    html +=
+        QStringLiteral(
+            "<h2>Sign-off</h2>\n<table class=\"sign-off\" cellspacing=\"0\" "
+            "cellpadding=\"6\">\n<tr><th>Operator</th><td>%1</td></tr>\n"
+            "<tr><th>Date</th><td>%2</td></tr>\n<tr><th>Signature</th><td>%3</td></tr>\n"
+            "</table>\n")
+            .arg(htmlEscaped(facts.operatorName), QString(24, QChar('_')), QString(48, QChar('_')));
     html += QStringLiteral("</body>\n</html>\n");
     return html;
 }
@@ -307,8 +456,9 @@ std::vector<std::pair<QString, QImage>> pictures(const TestReport& report) {
 }
 
 // Lays `document` out on the writer's pages and prints it, each page with the
-// run's notices on top (a page printed alone still says what the result is
-// not worth) and "page x of y" at the foot.
+// serial number, the outcome and the run's notices on top (a page printed
+// alone still says whose result it is and what it is not worth) and
+// "page x of y" at the foot.
 void paginate(QTextDocument& document, QPdfWriter& writer, const TestReport& report) {
     const double dotsPerPoint = writer.resolution() / 72.0;
     const double frameMargin = 6.0 * dotsPerPoint;
@@ -326,8 +476,11 @@ void paginate(QTextDocument& document, QPdfWriter& writer, const TestReport& rep
         return list;
     }();
     const QString noticeLine = notices.join(QStringLiteral("; "));
+    const QString title = QStringLiteral("Module test %1: %2")
+                              .arg(qs(report.facts.serialNumber), qs(outcomeText(report.outcome)));
     const double width = writer.width();
-    const double header = notices.isEmpty() ? 0.0 : boldMetrics.height() * 2.0;
+    const double line = boldMetrics.height() * 1.3;
+    const double header = line * (notices.isEmpty() ? 1.5 : 2.5);
     const double footer = smallMetrics.height() * 2.0;
     const double body = writer.height() - header - footer;
 
@@ -342,10 +495,13 @@ void paginate(QTextDocument& document, QPdfWriter& writer, const TestReport& rep
         if (page > 0) {
             writer.newPage();
         }
+        painter.setFont(bold);
+        painter.setPen(Qt::black);
+        painter.drawText(QRectF(frameMargin, 0, width - 2 * frameMargin, line),
+                         Qt::AlignLeft | Qt::AlignVCenter, title);
         if (!notices.isEmpty()) {
-            painter.setFont(bold);
             painter.setPen(QColor(0xc6, 0x28, 0x28));
-            painter.drawText(QRectF(frameMargin, 0, width - 2 * frameMargin, header),
+            painter.drawText(QRectF(frameMargin, line, width - 2 * frameMargin, line),
                              Qt::AlignLeft | Qt::AlignVCenter, noticeLine);
         }
         painter.save();
@@ -405,6 +561,11 @@ QByteArray reportJson(const TestReport& report) {
     for (const std::string& notice : facts.notices) {
         notices.append(qs(notice));
     }
+    QJsonArray recordings;
+    for (const RecordedFile& file : facts.recordings) {
+        recordings.append(
+            QJsonObject{{"file", qs(file.name)}, {"sha256", textOrNull(file.sha256)}});
+    }
     QJsonArray failed;
     for (const StepResult* step : failedSteps(report)) {
         failed.append(QJsonObject{{"number", step->number}, {"title", qs(step->title)}});
@@ -416,8 +577,16 @@ QByteArray reportJson(const TestReport& report) {
         {"serialNumber", qs(facts.serialNumber)},
         {"operator", qs(facts.operatorName)},
         {"station", qs(facts.station)},
-        {"startedAt", time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODate)},
+        {"hostName", qs(facts.hostName)},
+        {"startedAt", isoTime(time)},
+        {"endedAt", facts.endedAt ? QJsonValue(isoTime(inStationZone(*facts.endedAt, facts)))
+                                  : QJsonValue(QJsonValue::Null)},
+        {"timeZone", textOrNull(facts.timeZone)},
         {"vitalonVersion", qs(facts.vitalonVersion)},
+        {"buildCommit",
+         facts.buildCommit.empty() ? QStringLiteral("unknown") : qs(facts.buildCommit)},
+        {"attempt", facts.attempt},
+        {"port", portJson(facts.port)},
         {"limits", QJsonObject{{"file", textOrNull(facts.limitsPath)},
                                {"name", qs(report.limits.name)},
                                {"revision", qs(report.limits.revision)},
@@ -428,6 +597,7 @@ QByteArray reportJson(const TestReport& report) {
                                                                       limitsToJson(report.limits)))
                                               .object()}}},
         {"recording", textOrNull(facts.recordingFile)},
+        {"recordings", recordings},
         {"notices", notices},
         {"outcome", qs(outcomeKey(report.outcome))},
         {"incompleteBecause", textOrNull(incompleteBecause(report.outcome))},
@@ -449,11 +619,28 @@ QString reportHtml(const TestReport& report) {
         sources[name] =
             QStringLiteral("data:image/png;base64,") + QString::fromLatin1(png.toBase64());
     }
+    // A printed page carries the serial number, the outcome, the notices and
+    // "page x of y" in its margins, like every page of the PDF.
+    const QString running =
+        cssString(QStringLiteral("Module test %1: %2")
+                      .arg(qs(report.facts.serialNumber), qs(outcomeText(report.outcome))));
+    const QString notices = cssString(qs(noticeSuffix(report.facts)).trimmed());
+    const QString print =
+        QStringLiteral(
+            "@page { size: A4; margin: 18mm 15mm;\n"
+            "  @top-left { content: %1; font-size: 8.5pt; font-weight: bold; }\n"
+            "  @top-right { content: %2; font-size: 8.5pt; color: #c62828; }\n"
+            "  @bottom-right { content: \"page \" counter(page) \" of \" counter(pages); "
+            "font-size: 8.5pt; }\n}\n"
+            "@media print { body { max-width: none; margin: 0px; padding: 0px; }\n"
+            "  table.sign-off, tr { page-break-inside: avoid; } }\n")
+            .arg(running, notices);
     return markup(
         report, [&](const QString& name) { return sources[name]; },
         QStringLiteral("body { max-width: 900px; margin: 20px auto; padding: 0px 12px; }\n"
                        "table.steps td, table.steps th { padding: 3px 6px; }\n"
-                       "img { border: 1px solid #dddddd; max-width: 100%; height: auto; }\n"));
+                       "img { border: 1px solid #dddddd; max-width: 100%; height: auto; }\n") +
+            print);
 }
 
 QByteArray reportPdf(const TestReport& report) {

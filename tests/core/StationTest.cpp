@@ -4,8 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSettings>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <chrono>
@@ -38,8 +44,9 @@ struct FakeStation {
         link->openable = {kDevice};
         PortAssignment ports;
         ports[0] = PortDevice{kDevice, "fake module"};
-        station = std::make_unique<Station>(std::move(fake),
-                                            std::make_unique<FakeDeviceIdentityProvider>(), ports);
+        auto identities = std::make_unique<FakeDeviceIdentityProvider>();
+        devices = identities.get();
+        station = std::make_unique<Station>(std::move(fake), std::move(identities), ports);
         QObject::connect(station.get(), &Station::statusReported,
                          [this](const QString& text) { statuses.push_back(text.toStdString()); });
         station->reconnect().disableForThisRun();
@@ -56,7 +63,8 @@ struct FakeStation {
 
     // Before the station, which may still report while it shuts down.
     std::vector<std::string> statuses;
-    FakeLink* link = nullptr;  // owned by the station
+    FakeLink* link = nullptr;                       // owned by the station
+    FakeDeviceIdentityProvider* devices = nullptr;  // owned by the station
     std::unique_ptr<Station> station;
     std::size_t forwarded = 0;
 };
@@ -236,6 +244,114 @@ TEST(Station, ModuleTestRunsOnTheFakeLinkAgainstTheModelAndWritesItsFiles) {
         chainAnnotationsOf(session->recordingPath().toStdString());
     EXPECT_TRUE(contains(marks, "Module test of SN-CORE"));
     EXPECT_TRUE(contains(marks, "Test PASS")) << (marks.empty() ? "" : marks.back());
+}
+
+// What the report of a run in the program says about where, when and with
+// what it ran: the station's name as given, the port and the USB adapter
+// behind it, the attempt number from the earlier reports, the end time, and
+// every recorded file with the hash of what is on disk; the recording's
+// header names the module.
+TEST(Station, ModuleTestReportTracesStationPortAttemptAndRecordings) {
+    QTemporaryDir dir;
+    FakeStation s;
+    s.devices->plug(kDevice,
+                    DeviceIdentity::usbAdapter(0x0403, 0x6001, "A5XK3RJT", "pci-0000:00:14.0"),
+                    "FT232R USB UART");
+    sim::ModuleModel model{sim::Scenario{}};
+    auto now = ArrivalClock::now();
+    s.station->setClock([&now] { return now; });
+    s.forwardCommands(model);
+    {
+        QFile earlier(dir.filePath(QStringLiteral("SN-CORE-20260101-080000.json")));
+        ASSERT_TRUE(earlier.open(QIODevice::WriteOnly));
+        earlier.write(R"({"format": "vitalon-module-test-report", "serialNumber": "SN-CORE"})");
+    }
+
+    PreparedModuleTest prepared =
+        prepareModuleTest({"SN-CORE", "Ann", "", dir.path().toStdString(), " bench-9 "});
+    ASSERT_TRUE(prepared.ok()) << prepared.message.toStdString();
+    EXPECT_EQ(prepared.setup.station, "bench-9");
+    std::unique_ptr<ModuleTestSession> session = s.station->makeModuleTest(prepared.setup);
+    bool finished = false;
+    QObject::connect(session.get(), &ModuleTestSession::finished, [&finished] { finished = true; });
+    ASSERT_TRUE(session->start()) << session->error().toStdString();
+    std::vector<std::uint8_t> bytes;
+    while (!finished && now - ArrivalClock::now() < std::chrono::minutes(10)) {
+        now += milliseconds(20);
+        s.forwardCommands(model);
+        bytes.clear();
+        model.advance(milliseconds(20), bytes);
+        s.link->receive(bytes, now);
+    }
+    ASSERT_TRUE(finished);
+    const report::ReportWriteResult& written = session->reportResult();
+    ASSERT_TRUE(written.ok) << written.error.toStdString();
+
+    QFile jsonFile(written.paths.json);
+    ASSERT_TRUE(jsonFile.open(QIODevice::ReadOnly));
+    const QJsonObject json = QJsonDocument::fromJson(jsonFile.readAll()).object();
+    EXPECT_EQ(json["station"].toString(), "bench-9");
+    EXPECT_FALSE(json["hostName"].toString().isEmpty());
+    EXPECT_EQ(json["attempt"].toInt(), 2);
+    EXPECT_FALSE(json["endedAt"].toString().isEmpty());
+    EXPECT_FALSE(json["buildCommit"].toString().isEmpty());
+    EXPECT_EQ(json["port"]["name"].toString(), "COM1");
+    EXPECT_EQ(json["port"]["device"].toString(), kDevice);
+    EXPECT_TRUE(json["port"]["usb"].toBool());
+    EXPECT_EQ(json["port"]["vendorId"].toString(), "0403");
+    EXPECT_EQ(json["port"]["productId"].toString(), "6001");
+    EXPECT_EQ(json["port"]["serialNumber"].toString(), "A5XK3RJT");
+    EXPECT_EQ(json["port"]["description"].toString(), "FT232R USB UART");
+
+    // The test changes the rate, so the recording continues in more files;
+    // each is listed with the hash of its bytes as they are on disk.
+    const QJsonArray recordings = json["recordings"].toArray();
+    ASSERT_GE(recordings.size(), 2);
+    EXPECT_EQ(recordings[0]["file"].toString(), QFileInfo(session->recordingPath()).fileName());
+    for (const QJsonValue recorded : recordings) {
+        QFile file(dir.filePath(recorded["file"].toString()));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << file.fileName().toStdString();
+        EXPECT_EQ(
+            recorded["sha256"].toString(),
+            QString::fromLatin1(
+                QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex()));
+    }
+
+    recording::EdfReader reader;
+    ASSERT_EQ(reader.open(session->recordingPath().toStdString()), "");
+    EXPECT_NE(reader.header().recording.find("module SN-CORE COM1"), std::string::npos)
+        << reader.header().recording;
+}
+
+// The station's name: typed or given on the command line, else the setting
+// station/name, else the host name; never with a control character.
+TEST(Station, StationNameComesFromTheEntryTheSettingOrTheHostName) {
+    // The settings of this test process, not the user's; kept to the end of
+    // the process, since later tests may read settings too.
+    static QTemporaryDir settingsDir;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
+    QTemporaryDir dir;
+    const auto station = [&](std::string entry) {
+        const PreparedModuleTest prepared =
+            prepareModuleTest({"SN-1", "Ann", "", dir.path().toStdString(), std::move(entry)});
+        EXPECT_TRUE(prepared.ok()) << prepared.message.toStdString();
+        return prepared.setup.station;
+    };
+    EXPECT_EQ(station(""), QSysInfo::machineHostName().toStdString());
+    {
+        QSettings settings(QStringLiteral("vitalon"), QStringLiteral("vitalon"));
+        settings.setValue(QStringLiteral("station/name"), QStringLiteral("  Line 3 bench A  "));
+    }
+    EXPECT_EQ(defaultStationName(), "Line 3 bench A");
+    EXPECT_EQ(station("  "), "Line 3 bench A");
+    EXPECT_EQ(station("bench-9"), "bench-9");
+    const PreparedModuleTest hostile =
+        prepareModuleTest({"SN-1", "Ann", "", dir.path().toStdString(), "bench\x1b[2J"});
+    EXPECT_EQ(hostile.problem, EntryProblem::ControlCharacters);
+    EXPECT_TRUE(hostile.message.startsWith(QStringLiteral("The station name")))
+        << hostile.message.toStdString();
+    QSettings(QStringLiteral("vitalon"), QStringLiteral("vitalon")).clear();
 }
 
 // A run on the fake link in virtual time, the model answering unless `silent`.

@@ -148,6 +148,13 @@ TEST(ModuleTestCommandLine, WhatKeepsATestFromRunningIsNamedWithExitCodeTwo) {
         {"--demonstration without --module-test",
          {"--simulate", "--demonstration"},
          "--demonstration needs --module-test"},
+        {"--station without --module-test",
+         {"--station", "bench-1", "--port", port},
+         "--station needs --module-test"},
+        {"control characters in the station's name",
+         {"--module-test", "--serial", "SN1", "--operator", "A", "--port", port, "--report-dir",
+          folder, "--station", "bench\x1b[2J"},
+         "The station name \"bench\\x1b[2J\" contains a control character"},
         {"control characters in the serial number",
          {"--module-test", "--serial", "SN\x1b[2J\x1b]0;owned\x07", "--operator", "A", "--port",
           port, "--report-dir", folder},
@@ -225,13 +232,15 @@ TEST(ModuleTestCommandLine, InterruptRestoresTheModuleThenExitsWith130) {
 // number is shown as typed.
 TEST(ModuleTestCommandLine, DemonstrationSaysSoAndHangupRestoresTheModule) {
     const TempFolder reports;
-    ChildProcess vitalon(VITALON_EXE,
-                         {"--module-test", "--simulate", "--demonstration", "--serial", "SN%1-7",
-                          "--operator", "A", "--report-dir", reports.path().string()},
-                         capturingStderr());
+    ChildProcess vitalon(
+        VITALON_EXE,
+        {"--module-test", "--simulate", "--demonstration", "--serial", "SN%1-7", "--operator", "A",
+         "--report-dir", reports.path().string(), "--station", "Line %2"},
+        capturingStderr());
     ASSERT_TRUE(vitalon.waitForStderr("step 2/8 Sample rate ...", 20s)) << vitalon.stderrText();
     const std::string start = vitalon.stderrText();
     EXPECT_NE(start.find("module test of SN%1-7 by A on COM1 ("), std::string::npos) << start;
+    EXPECT_NE(start.find(") at station Line %2; limits: "), std::string::npos) << start;
     EXPECT_NE(start.find("note: simulated module, not a module result; demonstration limits, "
                          "not a production result"),
               std::string::npos)
@@ -273,6 +282,7 @@ TEST(ModuleTestCommandLine, DemonstrationSaysSoAndHangupRestoresTheModule) {
     ])"),
               std::string::npos)
         << json.substr(0, 800);
+    EXPECT_NE(json.find(R"("station": "Line %2")"), std::string::npos) << json.substr(0, 800);
 }
 
 }  // namespace

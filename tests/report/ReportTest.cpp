@@ -21,6 +21,8 @@
 #include <cstring>
 #include <optional>
 
+#include "EarlierReports.h"
+#include "LikelyFaults.h"
 #include "ModelBench.h"
 #include "ReportDocuments.h"
 #include "ReportWriter.h"
@@ -562,6 +564,225 @@ TEST(ModuleTestReport, SpaceForARunIsCheckedWithTheFigures) {
         limited.starts_with("The file-size limit of this process (ulimit -f) is 100000 "
                             "bytes"))
         << limited;
+}
+
+// What a quality department files with a report: when (start and end, with
+// the zone), where (station, computer, port, adapter), with which build, the
+// how-many-th attempt, and every recorded file with its hash, in each file.
+TEST(ModuleTestReport, TraceabilityFactsStandInEveryFile) {
+    RunFacts runFacts = facts();
+    runFacts.hostName = "lab-pc-12";
+    runFacts.timeZone = "Europe/Berlin";  // 15:30 UTC is 16:30 there in December
+    runFacts.endedAt = runFacts.startedAt + std::chrono::seconds{154};
+    runFacts.buildCommit = "0123456789abcdef0123456789abcdef01234567";
+    runFacts.attempt = 3;
+    runFacts.port = {"COM3", "/dev/ttyUSB0", true,   0x0403,
+                     0x6001, "A5XK3RJT",     "FTDI", "FT232R USB UART"};
+    const std::string hashA(64, 'a');
+    const std::string hashB = "0f" + std::string(62, '1');
+    runFacts.recordings = {{"SN1234-20261207-153000.edf", hashA},
+                           {"SN1234-20261207-153000-2.edf", hashB},
+                           {"SN1234-20261207-153000-3.edf", ""}};
+    const TestReport report = runModel(runFacts);
+    QTemporaryDir dir;
+    const ReportWriteResult result = writeInto(dir, report);
+
+    const QString pdf = pdfText(result.paths.pdf);
+    const QString html = readText(result.paths.html);
+    for (const char* expected :
+         {"Station bench-7", "Computer lab-pc-12", "Started 2026-12-07 16:30:00",
+          "(UTC+01:00, Europe/Berlin)", "Ended 2026-12-07 16:32:34", "Port COM3 (/dev/ttyUSB0)",
+          "USB 0403:6001, serial number A5XK3RJT, FTDI FT232R USB UART",
+          "1.4.0, build 0123456789abcdef0123456789abcdef01234567", "Attempt 3",
+          "SN1234-20261207-153000-2.edf", "not known (the file could not be read)"}) {
+        EXPECT_TRUE(pdf.contains(QString::fromUtf8(expected))) << expected;
+        EXPECT_TRUE(QString(html)
+                        .replace(QRegularExpression(QStringLiteral("<[^>]*>")), QStringLiteral(" "))
+                        .simplified()
+                        .contains(QString::fromUtf8(expected)))
+            << expected;
+    }
+    EXPECT_TRUE(pdf.contains(QString::fromStdString(hashB)));
+
+    expectValidJson(result.paths.json);
+    const QJsonObject json = readJson(result.paths.json);
+    EXPECT_EQ(json["station"].toString(), "bench-7");
+    EXPECT_EQ(json["hostName"].toString(), "lab-pc-12");
+    EXPECT_EQ(json["startedAt"].toString(), "2026-12-07T16:30:00+01:00");
+    EXPECT_EQ(json["endedAt"].toString(), "2026-12-07T16:32:34+01:00");
+    EXPECT_EQ(json["timeZone"].toString(), "Europe/Berlin");
+    EXPECT_EQ(json["buildCommit"].toString(), QString::fromStdString(runFacts.buildCommit));
+    EXPECT_EQ(json["attempt"].toInt(), 3);
+    const QJsonObject port = json["port"].toObject();
+    EXPECT_EQ(port["name"].toString(), "COM3");
+    EXPECT_EQ(port["device"].toString(), "/dev/ttyUSB0");
+    EXPECT_TRUE(port["usb"].toBool());
+    EXPECT_EQ(port["vendorId"].toString(), "0403");
+    EXPECT_EQ(port["productId"].toString(), "6001");
+    EXPECT_EQ(port["serialNumber"].toString(), "A5XK3RJT");
+    const QJsonArray recordings = json["recordings"].toArray();
+    ASSERT_EQ(recordings.size(), 3);
+    EXPECT_EQ(recordings[1]["file"].toString(), "SN1234-20261207-153000-2.edf");
+    EXPECT_EQ(recordings[1]["sha256"].toString(), QString::fromStdString(hashB));
+    EXPECT_TRUE(recordings[2]["sha256"].isNull());
+
+    // Not known: no end, no USB, no zone, no commit; still a valid report.
+    RunFacts sparse = facts();
+    sparse.port = {"COM1", "/dev/ttyS0", false, 0, 0, "", "", ""};
+    const ReportWriteResult plain = writeInto(dir, runModel(sparse));
+    expectValidJson(plain.paths.json);
+    const QJsonObject plainJson = readJson(plain.paths.json);
+    EXPECT_TRUE(plainJson["endedAt"].isNull());
+    EXPECT_TRUE(plainJson["port"]["vendorId"].isNull());
+    EXPECT_EQ(plainJson["buildCommit"].toString(), "unknown");
+    EXPECT_EQ(plainJson["attempt"].toInt(), 1);
+    const QString plainPdf = pdfText(plain.paths.pdf);
+    EXPECT_TRUE(plainPdf.contains(QStringLiteral("not a USB adapter")));
+    EXPECT_TRUE(plainPdf.contains(QStringLiteral("build unknown")));
+}
+
+// Pages filed or faxed one by one still say whose result they carry: every
+// PDF page names the serial number and the outcome and counts itself, and a
+// printed HTML page does the same from its page margins.
+TEST(ModuleTestReport, EveryPageNamesTheModuleAndTheOutcome) {
+    const TestReport report = runModel(facts(), "amplification-2-as-1");
+    ASSERT_EQ(report.outcome, analysis::TestOutcome::Failed);
+    QTemporaryDir dir;
+    const ReportWriteResult result = writeInto(dir, report);
+    int exitCode = -1;
+    const QStringList pages =
+        run(QStringLiteral("pdftotext"), {result.paths.pdf, QStringLiteral("-")}, &exitCode)
+            .split(QChar('\f'), Qt::SkipEmptyParts);
+    ASSERT_EQ(exitCode, 0);
+    ASSERT_GE(pages.size(), 2);
+    int counted = 0;
+    for (qsizetype i = 0; i < pages.size(); ++i) {
+        const QString page = pages[i].simplified();
+        if (page.isEmpty()) {
+            continue;
+        }
+        ++counted;
+        EXPECT_TRUE(page.contains(QStringLiteral("Module test SN1234: FAIL"))) << "page " << i + 1;
+        EXPECT_TRUE(page.contains(QStringLiteral("page %1 of").arg(i + 1))) << "page " << i + 1;
+    }
+    EXPECT_GE(counted, 2);
+
+    const QString html = readText(result.paths.html);
+    EXPECT_TRUE(html.contains(QStringLiteral("@top-left { content: \"Module test SN1234: FAIL\"")))
+        << html.left(3000).toStdString();
+    EXPECT_TRUE(html.contains(QStringLiteral(
+        "@bottom-right { content: \"page \" counter(page) \" of \" counter(pages)")));
+
+    // The sign-off block: who tested, and lines for the date and the signature.
+    for (const QString& text :
+         {pdfText(result.paths.pdf),
+          QString(html)
+              .replace(QRegularExpression(QStringLiteral("<[^>]*>")), QStringLiteral(" "))
+              .simplified()}) {
+        const qsizetype signOff = text.lastIndexOf(QStringLiteral("Sign-off"));
+        ASSERT_GE(signOff, 0);
+        const QString block = text.mid(signOff);
+        EXPECT_TRUE(block.contains(QStringLiteral("Operator Jane Doe"))) << block.toStdString();
+        EXPECT_TRUE(block.contains(QStringLiteral("Date ____"))) << block.toStdString();
+        EXPECT_TRUE(block.contains(QStringLiteral("Signature ____"))) << block.toStdString();
+    }
+}
+
+// A serial number in the page margins' CSS can neither end the style element
+// nor the string it stands in.
+TEST(ModuleTestReport, HostileSerialCannotLeaveThePrintStyle) {
+    const TestReport report = runModel(facts("SN\"}</style><script>x()</script>\\"));
+    QTemporaryDir dir;
+    const ReportWriteResult result = writeInto(dir, report);
+    const QString html = readText(result.paths.html);
+    EXPECT_EQ(html.count(QStringLiteral("</style>")), 1);
+    EXPECT_FALSE(html.contains(QStringLiteral("<script")));
+    const qsizetype top = html.indexOf(QStringLiteral("@top-left { content: \""));
+    ASSERT_GE(top, 0);
+    const QString css = html.mid(top, html.indexOf(QChar(';'), top) - top);
+    EXPECT_EQ(css.count(QChar('"')), 2) << css.toStdString();
+    EXPECT_TRUE(css.contains(QStringLiteral("SN\\22 \\7d \\3c \\2f style\\3e ")))
+        << css.toStdString();
+}
+
+// Each failed check says which fault it most likely means, in every file;
+// a check that passed says nothing of the kind.
+TEST(ModuleTestReport, FailedChecksNameTheirLikelyFault) {
+    for (const char* defect :
+         {"leads-swapped", "amplification-2-as-1", "mains-filter-off", "pulse-15-high"}) {
+        SCOPED_TRACE(defect);
+        const TestReport report = runModel(facts(), defect);
+        ASSERT_EQ(report.outcome, analysis::TestOutcome::Failed);
+        QTemporaryDir dir;
+        const ReportWriteResult result = writeInto(dir, report);
+        expectValidJson(result.paths.json);
+        const QJsonObject json = readJson(result.paths.json);
+        int failed = 0;
+        for (const QJsonValue step : json["steps"].toArray()) {
+            for (const QJsonValue check : step["checks"].toArray()) {
+                if (check["verdict"].toString() == "fail") {
+                    ++failed;
+                    EXPECT_FALSE(check["likelyFault"].toString().isEmpty())
+                        << check["id"].toString().toStdString();
+                } else {
+                    EXPECT_TRUE(check["likelyFault"].isNull())
+                        << check["id"].toString().toStdString();
+                }
+            }
+        }
+        EXPECT_GT(failed, 0);
+        EXPECT_TRUE(pdfText(result.paths.pdf).contains(QStringLiteral("Likely fault")));
+        EXPECT_TRUE(readText(result.paths.html).contains(QStringLiteral("Likely fault")));
+    }
+    const TestReport swapped = runModel(facts(), "leads-swapped");
+    QTemporaryDir dir;
+    EXPECT_TRUE(pdfText(writeInto(dir, swapped).paths.pdf)
+                    .contains(QStringLiteral("leads I and III swapped")));
+}
+
+TEST(LikelyFault, IsLookedUpByIdentifierWordByWord) {
+    EXPECT_NE(likelyFault("leads.i.ratio").find("leads I and III swapped"), std::string_view::npos);
+    EXPECT_NE(likelyFault("cal.a2.height").find("gain"), std::string_view::npos);
+    EXPECT_NE(likelyFault("rate.s0").find("clock"), std::string_view::npos);
+    // The link errors of any step point at the cable, not at what the step measures.
+    EXPECT_EQ(likelyFault("cal.link-errors"), likelyFault("leads.link-errors"));
+    EXPECT_NE(likelyFault("cal.link-errors").find("cable"), std::string_view::npos);
+    // A pattern fits only identifiers of as many words.
+    EXPECT_TRUE(likelyFault("rate").empty());
+    EXPECT_TRUE(likelyFault("cal.a2").empty());
+    EXPECT_TRUE(likelyFault("rate.s1.extra").empty());
+    EXPECT_TRUE(likelyFault("").empty());
+    EXPECT_TRUE(likelyFault("no.such.check").empty());
+}
+
+// Until a results store counts them, the attempt number comes from the
+// reports already in the folder: the same serial number exactly, and only
+// files that are reports of this program.
+TEST(ModuleTestReport, AttemptCountsEarlierReportsOfTheSameSerialNumber) {
+    QTemporaryDir dir;
+    EXPECT_EQ(attemptFromReportFolder(dir.path(), "SN1"), 1);
+    const TestReport first = runModel(facts("SN1"));
+    writeInto(dir, first);
+    writeInto(dir, first);  // a second run in the same second gets "-2"
+    EXPECT_EQ(attemptFromReportFolder(dir.path(), "SN1"), 3);
+    // Names alike: "SN1-B" files start with "SN1-"; "SN 1" and "SN_1" share "SN_1".
+    writeInto(dir, runModel(facts("SN1-B")));
+    writeInto(dir, runModel(facts("SN 1")));
+    EXPECT_EQ(attemptFromReportFolder(dir.path(), "SN1"), 3);
+    EXPECT_EQ(attemptFromReportFolder(dir.path(), "SN1-B"), 2);
+    EXPECT_EQ(attemptFromReportFolder(dir.path(), "SN 1"), 2);
+    EXPECT_EQ(attemptFromReportFolder(dir.path(), "SN_1"), 1);
+    // Files named like reports that are none are not counted.
+    const auto put = [&](const QString& name, const QByteArray& content) {
+        QFile file(dir.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    };
+    put(QStringLiteral("SN1-cut.json"), "{\"format\": \"vitalon-module-test-report\", \"seri");
+    put(QStringLiteral("SN1-other.json"), "{\"format\": \"other\", \"serialNumber\": \"SN1\"}");
+    put(QStringLiteral("SN1-list.json"), "[1, 2, 3]");
+    EXPECT_EQ(attemptFromReportFolder(dir.path(), "SN1"), 3);
+    EXPECT_EQ(attemptFromReportFolder(dir.filePath(QStringLiteral("missing")), "SN1"), 1);
 }
 
 }  // namespace
