@@ -1,6 +1,5 @@
 #include "LikelyFaults.h"
 
-#include <array>
 #include <utility>
 
 namespace vitalon::report {
@@ -9,7 +8,7 @@ namespace {
 
 // The first pattern that fits wins, so a specific identifier comes before
 // the pattern that would also fit it.
-constexpr std::array<std::pair<std::string_view, std::string_view>, 38> kFaults{{
+constexpr std::pair<std::string_view, std::string_view> kFaults[] = {
     {"link.write", "cable unplugged, wrong port, or the adapter's driver failing?"},
     {"link.first-sample", "no module on the port, module without power, or wrong line speed?"},
     {"link.status", "the module reports a fault of its own at start (lead off, internal error)?"},
@@ -38,9 +37,20 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 38> kFaults{
     {"mains.60hz.suppression",
      "the 60 Hz notch filter is faulty, or the command \"6\" is ignored?"},
     {"sim.pulse.reports", "the pulse detector does not follow the test signal in simulation mode?"},
+    {"sim.pulse.reports.*",
+     "the pulse detector does not follow the test signal in simulation mode?"},
+    {"sim.resp.reports",
+     "the respiration reports do not follow the test signal in simulation mode?"},
+    {"sim.resp.reports.*",
+     "the respiration reports do not follow the test signal in simulation mode?"},
+    {"sim.return", "\"N\" is ignored: the module stays on its test signal?"},
     {"sim.*",
      "simulation mode is ignored: \"M\" does not switch to the test signal, or \"N\" "
      "does not switch back?"},
+    {"pulse.rhythm",
+     "the ECG is not the bench's patient: simulation mode stuck on, or the bench "
+     "profile does not describe the patient simulator?"},
+    {"pulse.reports.count", "too few pulse reports: the pulse detector is dead or drops beats?"},
     {"pulse.reports", "the pulse detector is faulty: wrong or intermittent pulse reports?"},
     {"pulse.reports.*", "the pulse detector is faulty: wrong or intermittent pulse reports?"},
     {"resp.reports.count", "no respiration reports: the channel is dead or \"D1\" is ignored?"},
@@ -52,7 +62,7 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 38> kFaults{
     {"prompt.confirmed", "the prompt was not confirmed in time (not a module fault)?"},
     {"status.interval", "the module stops sending status reports now and then?"},
     {"restore.*", "the module does not take the start commands again after the test?"},
-}};
+};
 
 // Whether `id` fits `pattern` word by word.
 bool fits(std::string_view pattern, std::string_view id) {

@@ -755,6 +755,36 @@ TEST(LikelyFault, IsLookedUpByIdentifierWordByWord) {
     EXPECT_TRUE(likelyFault("no.such.check").empty());
 }
 
+// Every check identifier the report's documentation lists has its likely
+// fault, so that a new check cannot fail without saying what it means.
+TEST(LikelyFault, EveryDocumentedCheckHasOne) {
+    QFile doc(QFileInfo(QStringLiteral(VITALON_REPORT_SCHEMA))
+                  .dir()
+                  .filePath(QStringLiteral("module-test-report.md")));
+    ASSERT_TRUE(doc.open(QIODevice::ReadOnly)) << doc.fileName().toStdString();
+    const QString text = QString::fromUtf8(doc.readAll());
+    const qsizetype begin = text.indexOf(QStringLiteral("## Check identifiers"));
+    ASSERT_GE(begin, 0);
+    const qsizetype end = text.indexOf(QStringLiteral("\n## "), begin + 1);
+    int identifiers = 0;
+    for (const QString& line : text.mid(begin, end - begin).split(QChar('\n'))) {
+        const QStringList cells = line.split(QChar('|'));
+        if (!line.startsWith(QChar('|')) || cells.size() < 4) {
+            continue;
+        }
+        const QRegularExpression code(QStringLiteral("`([^`]+)`"));
+        for (auto match = code.globalMatch(cells[2]); match.hasNext();) {
+            QString id = match.next().captured(1);
+            ++identifiers;
+            if (id.startsWith(QStringLiteral("STEP."))) {
+                id.replace(0, 4, QStringLiteral("cal"));  // any step
+            }
+            EXPECT_FALSE(likelyFault(id.toStdString()).empty()) << id.toStdString();
+        }
+    }
+    EXPECT_GT(identifiers, 30);
+}
+
 // Until a results store counts them, the attempt number comes from the
 // reports already in the folder: the same serial number exactly, and only
 // files that are reports of this program.
