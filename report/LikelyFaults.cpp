@@ -50,6 +50,9 @@ constexpr std::pair<std::string_view, std::string_view> kFaults[] = {
     {"pulse.rhythm",
      "the ECG is not the bench's patient: simulation mode stuck on, or the bench "
      "profile does not describe the patient simulator?"},
+    {"pulse.amplitude",
+     "the ECG input's gain is off while the calibration is right: the input "
+     "stage or the lead wires?"},
     {"pulse.reports.count", "too few pulse reports: the pulse detector is dead or drops beats?"},
     {"pulse.reports", "the pulse detector is faulty: wrong or intermittent pulse reports?"},
     {"pulse.reports.*", "the pulse detector is faulty: wrong or intermittent pulse reports?"},
