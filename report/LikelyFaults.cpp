@@ -64,7 +64,13 @@ constexpr std::pair<std::string_view, std::string_view> kFaults[] = {
     {"status.lead-on", "the module does not clear its lead-off report (electrode put back?)"},
     {"prompt.confirmed", "the prompt was not confirmed in time (not a module fault)?"},
     {"status.interval", "the module stops sending status reports now and then?"},
-    {"restore.*", "the module does not take the start commands again after the test?"},
+    {"restore.commands", "cable or adapter failing: the start commands could not be written?"},
+    {"restore.*",
+     "the module does not take the start commands again after the test, or a "
+     "lasting fault that the earlier steps show too?"},
+    {"restore.*.*",
+     "the module does not take the start commands again after the test, or a "
+     "lasting fault that the earlier steps show too?"},
 };
 
 // Whether `id` fits `pattern` word by word.
