@@ -137,7 +137,8 @@ int main(int argc, char** argv) {
     const QCommandLineOption stationOption(
         QStringLiteral("station"),
         QStringLiteral("The test station's name in the module test's report (default: the "
-                       "setting station/name, else the host name)."),
+                       "setting station/name, else the host name); with --results, only "
+                       "that station's runs."),
         QStringLiteral("NAME"));
     parser.addOptions({moduleTestOption, serialOption, operatorOption, limitsOption,
                        reportDirOption, stationOption, demonstrationOption, productionOption,
@@ -191,16 +192,21 @@ int main(int argc, char** argv) {
     }
     for (const QCommandLineOption& option :
          {operatorOption, limitsOption, reportDirOption, demonstrationOption, productionOption,
-          retestReasonOption, stationOption}) {
+          retestReasonOption}) {
         if (!moduleTest && parser.isSet(option)) {
             std::fprintf(stderr, "vitalon: --%s needs --module-test\n",
                          qPrintable(option.names().constFirst()));
             return 2;
         }
     }
-    if (!moduleTest && !resultsQuery && parser.isSet(serialOption)) {
-        std::fprintf(stderr, "vitalon: --serial needs --module-test or --results\n");
-        return 2;
+    // A serial number and a station name say what a test files, or which
+    // filed runs to print.
+    for (const QCommandLineOption& option : {serialOption, stationOption}) {
+        if (!moduleTest && !resultsQuery && parser.isSet(option)) {
+            std::fprintf(stderr, "vitalon: --%s needs --module-test or --results\n",
+                         qPrintable(option.names().constFirst()));
+            return 2;
+        }
     }
     for (const QCommandLineOption& option : {sinceOption, untilOption, checkOption, formatOption}) {
         if (!resultsQuery && parser.isSet(option)) {
@@ -221,6 +227,7 @@ int main(int argc, char** argv) {
         command.filter.serialNumber = parser.value(serialOption);
         command.filter.since = parser.value(sinceOption);
         command.filter.until = parser.value(untilOption);
+        command.filter.station = parser.value(stationOption);
         command.filter.checkId = parser.value(checkOption);
         if (parser.isSet(formatOption)) {
             command.filter.format = parser.value(formatOption);

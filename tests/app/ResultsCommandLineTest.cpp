@@ -286,7 +286,21 @@ TEST(ResultsCommandLine, ProgramPrintsItsLocalStore) {
         ASSERT_TRUE(local.store) << local.error;
         local.store->store(storedRun("run-a1", "SN-A", kDecemberFirst, 100.0));
         local.store->store(storedRun("run-b1", "SN-B", kDecemberFirst + kDay, 101.5, "fail"));
+        results::RunRecord elsewhere = storedRun("run-c1", "SN-C", kDecemberFirst, 100.2);
+        elsewhere.station = "bench-7";
+        local.store->store(elsewhere);
     }
+    const Ran atStation = folders.run({"--results", "--station", "bench-7", "--format", "json"});
+    ASSERT_EQ(atStation.exitCode, 0) << atStation.err;
+    const QJsonArray stationRuns = jsonOf(atStation.out)["runs"].toArray();
+    ASSERT_EQ(stationRuns.size(), 1);
+    EXPECT_EQ(stationRuns[0].toObject()["serialNumber"].toString(), "SN-C");
+    const Ran strayStation = folders.run({"--station", "bench-7"});
+    EXPECT_EQ(strayStation.exitCode, 2);
+    EXPECT_NE(strayStation.err.find("--station needs --module-test or --results"),
+              std::string::npos)
+        << strayStation.err;
+
     const Ran json = folders.run({"--results", "--serial", "SN-B", "--format", "json"});
     ASSERT_EQ(json.exitCode, 0) << json.err;
     const QJsonArray runs = jsonOf(json.out)["runs"].toArray();
@@ -296,7 +310,7 @@ TEST(ResultsCommandLine, ProgramPrintsItsLocalStore) {
 
     const Ran statistics = folders.run({"--results", "--check", "rate.s1"});
     ASSERT_EQ(statistics.exitCode, 0) << statistics.err;
-    EXPECT_NE(statistics.out.find("\nrate.s1,production,3,99,101,/s,2,"), std::string::npos)
+    EXPECT_NE(statistics.out.find("\nrate.s1,production,3,99,101,/s,3,"), std::string::npos)
         << statistics.out;
 
     const Ran stray = folders.run({"--check", "rate.s1"});
