@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -261,6 +262,34 @@ private:
     static Json rangeJson(const Range& r) { return Json{{"min", r.min}, {"max", r.max}}; }
 };
 
+// The bench's heart axis sets the R waves of the leads to one another (lead I
+// along 0 degrees, II along +60, III along +120): ratio ranges that leave out
+// what the axis gives would fail every sound module on that bench. Where lead
+// II is too small to divide by, the ratios are not judged and nothing is checked.
+void checkAxisFitsLeadRatios(const TestLimits& l) {
+    constexpr double kDegree = 3.14159265358979323846 / 180.0;
+    const double axis = l.bench.axisDegrees * kDegree;
+    const double leadI = std::cos(axis);
+    const double leadII = std::cos(axis - 60.0 * kDegree);
+    const double leadIII = std::cos(axis - 120.0 * kDegree);
+    const double largest = std::max({std::abs(leadI), std::abs(leadII), std::abs(leadIII)});
+    if (std::abs(leadII) < largest / 3.0) {
+        return;
+    }
+    const auto fits = [&](const char* key, const Range& range, double ratio) {
+        if (ratio < range.min || ratio > range.max) {
+            char text[200];
+            std::snprintf(text, sizeof text,
+                          "%.2f to %.2f leaves out %.2f, the ratio that bench.axisDegrees %.0f "
+                          "gives",
+                          range.min, range.max, ratio, l.bench.axisDegrees);
+            throw LimitsError(std::string("leads.") + key + ": " + text);
+        }
+    };
+    fits("leadIRatio", l.leads.leadIRatio, leadI / leadII);
+    fits("leadIIIRatio", l.leads.leadIIIRatio, leadIII / leadII);
+}
+
 // The one list of the fields of the format, for reading and for writing.
 template <class Visitor>
 void visitFields(Visitor& v, TestLimits& l) {
@@ -445,6 +474,7 @@ LimitsLoad parseLimits(std::string_view text) {
         if (!firstMissing.empty()) {
             throw LimitsError(firstMissing + ": missing");
         }
+        checkAxisFitsLeadRatios(limits);
         limits.sha256 = sha256Hex(text);
         load.limits = std::move(limits);
     } catch (const Json::parse_error& e) {

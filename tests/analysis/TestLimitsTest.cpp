@@ -185,6 +185,11 @@ TEST(TestLimits, EveryValueHasAFloorAndACeiling) {
     for (const LimitBounds& b : limitBounds()) {
         bounded.insert(b.key);
         Json base = Json::parse(limitsToJson({}));
+        if (b.key == "bench.axisDegrees") {
+            // Any axis within its bounds, with lead ratios that allow every one.
+            base["leads"]["leadIRatio"] = {{"min", -10.0}, {"max", 10.0}};
+            base["leads"]["leadIIIRatio"] = {{"min", -10.0}, {"max", 10.0}};
+        }
         Json* at = &base;
         for (const std::string& part : split(b.key)) {
             at = &(*at)[part];
@@ -198,7 +203,15 @@ TEST(TestLimits, EveryValueHasAFloorAndACeiling) {
             if (target->is_array()) {
                 (*target)[0] = {{"min", value}, {"max", value}};
             } else if (target->is_object()) {
-                *target = {{"min", value}, {"max", value}};
+                // One end moves to the value, so that the range stays a range
+                // and keeps inside it what other keys (the bench's axis) need.
+                if (value <= (*target)["min"].get<double>()) {
+                    (*target)["min"] = value;
+                } else if (value >= (*target)["max"].get<double>()) {
+                    (*target)["max"] = value;
+                } else {
+                    *target = {{"min", value}, {"max", value}};
+                }
             } else if (target->is_number_integer()) {
                 *target = static_cast<long long>(value);
             } else {
@@ -229,6 +242,29 @@ TEST(TestLimits, EveryValueHasAFloorAndACeiling) {
             EXPECT_TRUE(key == "version" || bounded.contains(key)) << key;
         }
     }
+}
+
+// The lead ratios must allow what the bench's heart axis gives; where lead II
+// is too small to divide by, they are not judged and any range will do.
+TEST(TestLimits, LeadRatiosMustFitTheBenchAxis) {
+    Json doc = Json::parse(limitsToJson({}));
+    doc["bench"]["axisDegrees"] = 15.0;  // I/II = cos 15 / cos 45 = 1.37
+    LimitsLoad load = parseLimits(doc.dump());
+    ASSERT_FALSE(load.limits);
+    EXPECT_NE(load.error.find("leads.leadIRatio"), std::string::npos) << load.error;
+    EXPECT_NE(load.error.find("1.37"), std::string::npos) << load.error;
+    EXPECT_NE(load.error.find("bench.axisDegrees 15"), std::string::npos) << load.error;
+
+    doc["leads"]["leadIRatio"] = {{"min", 1.1}, {"max", 1.6}};
+    doc["leads"]["leadIIIRatio"] = {{"min", -0.2}, {"max", 0.2}};  // cos 105 / cos 45 = -0.37
+    load = parseLimits(doc.dump());
+    ASSERT_FALSE(load.limits);
+    EXPECT_NE(load.error.find("leads.leadIIIRatio"), std::string::npos) << load.error;
+    doc["leads"]["leadIIIRatio"] = {{"min", -0.6}, {"max", -0.1}};
+    EXPECT_TRUE(parseLimits(doc.dump()).limits);
+
+    doc["bench"]["axisDegrees"] = -30.0;  // lead II at right angles: the ratios are not judged
+    EXPECT_TRUE(parseLimits(doc.dump()).limits);
 }
 
 // The limits document states every floor and ceiling as the parser has them.
