@@ -15,6 +15,7 @@
 #include "ResultsSync.h"
 #include "RunRecord.h"
 #include "SqlResultsStore.h"
+#include "StatisticsSamples.h"
 
 namespace vitalon {
 
@@ -213,29 +214,8 @@ void printStatistics(results::ResultsStore& store, const results::RunFilter& fil
             }
         }
     }
-    std::vector<results::CheckSample> samples;
-    for (const results::CheckValue& value : values.value) {
-        results::CheckSample sample;
-        sample.value = value.value;
-        sample.low = value.low;
-        sample.high = value.high;
-        sample.unit = unit;
-        sample.verdict = value.verdict;
-        sample.limitsName = value.limitsName;
-        sample.limitsRevision = value.limitsRevision;
-        sample.demonstration = value.demonstration;
-        sample.startedAt = std::chrono::system_clock::time_point(
-            std::chrono::milliseconds(value.startedAt.toMSecsSinceEpoch()));
-        sample.utcOffset = std::chrono::minutes(value.startedAt.offsetFromUtc() / 60);
-        samples.push_back(std::move(sample));
-    }
-    std::vector<results::RunSample> runSamples;
-    for (const results::RunRecord& run : runs.value) {
-        runSamples.push_back({run.serialNumber, run.outcome, run.attempt, run.demonstration,
-                              std::chrono::system_clock::time_point(
-                                  std::chrono::milliseconds(run.startedAt.toMSecsSinceEpoch())),
-                              std::chrono::minutes(run.startedAt.offsetFromUtc() / 60)});
-    }
+    const std::vector<results::CheckSample> samples = results::checkSamplesOf(values.value, unit);
+    const std::vector<results::RunSample> runSamples = results::runSamplesOf(runs.value);
     const results::CheckStatistics statistics = results::checkStatistics(samples);
     const std::vector<results::DayYield> firstPass = results::firstPassYieldPerDay(runSamples);
     if (values.value.empty()) {

@@ -25,6 +25,7 @@
 #include "CheckStatistics.h"
 #include "ResultsCsv.h"
 #include "ResultsModel.h"
+#include "StatisticsSamples.h"
 
 namespace vitalon {
 namespace {
@@ -40,14 +41,6 @@ enum CheckColumn {
 
 QString optionalNumber(const std::optional<double>& value) {
     return value ? QString::number(*value, 'g', 6) : QString();
-}
-
-std::chrono::system_clock::time_point timePointOf(const QDateTime& at) {
-    return std::chrono::system_clock::time_point(std::chrono::milliseconds(at.toMSecsSinceEpoch()));
-}
-
-std::chrono::minutes offsetOf(const QDateTime& at) {
-    return std::chrono::minutes(at.offsetFromUtc() / 60);
 }
 
 QString groupLabel(const results::CheckGroup& group) {
@@ -399,29 +392,9 @@ void ResultsWindow::showStatistics(const QString& checkId) {
             }
         }
     }
-    std::vector<results::CheckSample> samples;
-    samples.reserve(values.value.size());
-    for (const results::CheckValue& v : values.value) {
-        results::CheckSample sample;
-        sample.value = v.value;
-        sample.low = v.low;
-        sample.high = v.high;
-        sample.unit = unit;
-        sample.verdict = v.verdict;
-        sample.limitsName = v.limitsName;
-        sample.limitsRevision = v.limitsRevision;
-        sample.demonstration = v.demonstration;
-        sample.startedAt = timePointOf(v.startedAt);
-        sample.utcOffset = offsetOf(v.startedAt);
-        samples.push_back(std::move(sample));
-    }
-    const results::CheckStatistics statistics = results::checkStatistics(samples);
-    std::vector<results::RunSample> runs;
-    runs.reserve(model_->runs().size());
-    for (const results::RunRecord& run : model_->runs()) {
-        runs.push_back({run.serialNumber, run.outcome, run.attempt, run.demonstration,
-                        timePointOf(run.startedAt), offsetOf(run.startedAt)});
-    }
+    const results::CheckStatistics statistics =
+        results::checkStatistics(results::checkSamplesOf(values.value, unit));
+    const std::vector<results::RunSample> runs = results::runSamplesOf(model_->runs());
     const std::vector<results::DayYield> firstPass = results::firstPassYieldPerDay(runs);
     if (statistics.groups.empty()) {
         chart_->clear(QStringLiteral("No production values of %1 in the runs shown%2.")
