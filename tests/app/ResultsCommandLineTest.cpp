@@ -9,12 +9,11 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTimeZone>
-#include <cstdio>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "ChildSpawn.h"
 #include "MemoryResultsStore.h"
 #include "PostgresServer.h"
 #include "ResultsCommandLine.h"
@@ -204,11 +203,7 @@ TEST(ResultsCommandLine, CheckStatisticsAsJsonAndCsv) {
 }
 
 // The program itself, on its own data and settings folders.
-struct Ran {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
+using Ran = testing::FinishedRun;
 
 class ProgramFolders {
 public:
@@ -223,27 +218,11 @@ public:
     }
 
     Ran run(const std::vector<std::string>& args) const {
-        const std::string errFile = dir_.filePath(QStringLiteral("stderr")).toStdString();
-        std::string command = "env XDG_DATA_HOME='" + data_ + "' XDG_CONFIG_HOME='" + config_ +
-                              "' QT_QPA_PLATFORM=no-such-platform DISPLAY= '" + VITALON_EXE + "'";
-        for (const std::string& arg : args) {
-            command += " '" + arg + "'";
-        }
-        command += " 2>'" + errFile + "' </dev/null";
-        Ran ran;
-        FILE* pipe = popen(command.c_str(), "r");
-        if (pipe == nullptr) {
-            return ran;
-        }
-        char buffer[4096];
-        for (std::size_t n = 0; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-            ran.out.append(buffer, n);
-        }
-        const int status = pclose(pipe);
-        ran.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        std::ifstream err(errFile);
-        ran.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
-        return ran;
+        return testing::runToEnd(VITALON_EXE, args,
+                                 {{"XDG_DATA_HOME", data_},
+                                  {"XDG_CONFIG_HOME", config_},
+                                  {"QT_QPA_PLATFORM", "no-such-platform"},
+                                  {"DISPLAY", ""}});
     }
 
 private:

@@ -1,11 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
 #include <unistd.h>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -13,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "ChildSpawn.h"
 #include "PostgresServer.h"
 #include "PtyPair.h"
 #include "SimProcess.h"
@@ -50,37 +49,10 @@ struct UserFolders {
     }
 };
 
-struct Ran {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
+using Ran = testing::FinishedRun;
 
 Ran runVitalon(const UserFolders& user, const std::vector<std::string>& args) {
-    const fs::path errFile = user.root / "stderr";
-    std::string command = "env";
-    for (const auto& [name, value] : user.env()) {
-        command += " " + name + "='" + value + "'";
-    }
-    command += " '" + std::string(VITALON_EXE) + "'";
-    for (const std::string& arg : args) {
-        command += " '" + arg + "'";
-    }
-    command += " 2>'" + errFile.string() + "' </dev/null";
-    Ran ran;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return ran;
-    }
-    char buffer[4096];
-    for (std::size_t n = 0; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-        ran.out.append(buffer, n);
-    }
-    const int status = pclose(pipe);
-    ran.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream err(errFile);
-    ran.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
-    return ran;
+    return testing::runToEnd(VITALON_EXE, args, user.env());
 }
 
 struct Station {

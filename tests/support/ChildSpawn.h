@@ -33,4 +33,17 @@ struct SpawnOptions {
 pid_t spawnChild(const std::string& program, const std::vector<std::string>& args,
                  const SpawnOptions& options = {});
 
+// What a program that ran to its end printed, and how it ended.
+struct FinishedRun {
+    int exitCode = -1;  // -1: killed by a signal, or it could not be started
+    std::string out;
+    std::string err;
+};
+
+// Runs `program` with `args` and `env` (as in SpawnOptions) and standard input
+// from /dev/null, waits for it to end and returns what it wrote to standard
+// output and standard error.
+FinishedRun runToEnd(const std::string& program, const std::vector<std::string>& args,
+                     const std::vector<std::pair<std::string, std::string>>& env = {});
+
 }  // namespace vitalon::testing

@@ -1,6 +1,11 @@
 // POSIX only: fork and exec.
+#include <fcntl.h>
 #include <grp.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
 
 #include <map>
 #include <stdexcept>
@@ -69,6 +74,59 @@ pid_t spawnChild(const std::string& program, const std::vector<std::string>& arg
     const ssize_t ignored = write(STDERR_FILENO, cannotStart.data(), cannotStart.size());
     (void)ignored;
     _exit(127);
+}
+
+namespace {
+
+// An unnamed file that a child writes and the parent reads back from its start.
+int scratchFile() {
+    char name[] = "/tmp/vitalon-run-XXXXXX";
+    const int fd = mkstemp(name);
+    if (fd >= 0) {
+        unlink(name);
+    }
+    return fd;
+}
+
+std::string readBack(int fd) {
+    std::string text;
+    if (fd < 0 || lseek(fd, 0, SEEK_SET) < 0) {
+        return text;
+    }
+    char buffer[4096];
+    for (ssize_t n = 0; (n = read(fd, buffer, sizeof buffer)) > 0;) {
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    return text;
+}
+
+}  // namespace
+
+FinishedRun runToEnd(const std::string& program, const std::vector<std::string>& args,
+                     const std::vector<std::pair<std::string, std::string>>& env) {
+    FinishedRun run;
+    SpawnOptions options;
+    options.env = env;
+    options.stdinFd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    options.stdoutFd = scratchFile();
+    options.stderrFd = scratchFile();
+    if (options.stdinFd >= 0 && options.stdoutFd >= 0 && options.stderrFd >= 0) {
+        const pid_t pid = spawnChild(program, args, options);
+        int status = 0;
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        run.out = readBack(options.stdoutFd);
+        run.err = readBack(options.stderrFd);
+    } else {
+        run.err = "cannot prepare the standard streams of " + program;
+    }
+    for (const int fd : {options.stdinFd, options.stdoutFd, options.stderrFd}) {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+    return run;
 }
 
 }  // namespace vitalon::testing
